@@ -1,3 +1,5 @@
 #include "app/ui/plowview_main.h"
 
-int main(int argc, char** argv) { return PlowviewMain(argc, argv); }
+int main(int argc, char** argv) {
+  return PlowviewMain(argc, argv);
+}

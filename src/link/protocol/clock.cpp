@@ -7,7 +7,8 @@ const auto kProgramStart = std::chrono::steady_clock::now();
 }
 
 std::int64_t CSteadyClock::NowMs() const {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - kProgramStart)
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               kProgramStart)
       .count();
 }
 

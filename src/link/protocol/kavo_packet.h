@@ -19,7 +19,9 @@ inline constexpr std::size_t kKavoMaxRaw = 710;   // a frame whose raw image wou
 inline constexpr std::size_t kKavoMaxFrame = 2 + 2 * kKavoMaxData + 4 + 2;
 
 // Bytes BuildFrame needs for a payload of `length` bytes.
-constexpr std::size_t KavoFrameCapacity(std::size_t length) { return 2 + 2 * length + 4 + 2; }
+constexpr std::size_t KavoFrameCapacity(std::size_t length) {
+  return 2 + 2 * length + 4 + 2;
+}
 
 // One packet, fixed size, copied by value between queues. Outgoing packets fill only id, length
 // and data; received packets also carry their wire image, arrival time and checksum verdict.
@@ -49,7 +51,9 @@ void VerifyChecksum(KavoPacket& packet);
 void ReverseBytes(const void* source, std::uint8_t* destination, std::int16_t count);
 
 // Host-order reads of big-endian payload fields. The caller has checked the bounds.
-inline std::uint16_t ReadBe16(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
+inline std::uint16_t ReadBe16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
+}
 inline std::uint32_t ReadBe32(const std::uint8_t* p) {
   return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
          (static_cast<std::uint32_t>(p[2]) << 8) | p[3];

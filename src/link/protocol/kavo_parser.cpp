@@ -1,9 +1,9 @@
 #include "link/protocol/kavo_parser.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <ctime>
-#include <algorithm>
 #include <utility>
 
 CKavoParser::CKavoParser(PacketNotify notifyFn) : notify(std::move(notifyFn)) {}

@@ -29,7 +29,8 @@ class CKavoParser {
   // (after it was queued and notify ran). The common case, a plain payload byte with room to
   // spare, is inline; everything else goes through FeedByteSlow.
   bool FeedByte(std::uint8_t b) {
-    if (state == 2 && b != kDle && current.rawLength + 3u <= kKavoMaxRaw && current.length + 1u < kKavoMaxData) {
+    if (state == 2 && b != kDle && current.rawLength + 3u <= kKavoMaxRaw &&
+        current.length + 1u < kKavoMaxData) {
       current.data[current.length++] = b;
       current.raw[current.rawLength++] = b;
       return false;

@@ -20,8 +20,12 @@ std::vector<KavoPacket> FeedAll(CKavoParser& parser, const Bytes& bytes, int* co
   return out;
 }
 
-Bytes Payload(const KavoPacket& p) { return Bytes(p.data, p.data + p.length); }
-Bytes Raw(const KavoPacket& p) { return Bytes(p.raw, p.raw + p.rawLength); }
+Bytes Payload(const KavoPacket& p) {
+  return Bytes(p.data, p.data + p.length);
+}
+Bytes Raw(const KavoPacket& p) {
+  return Bytes(p.raw, p.raw + p.rawLength);
+}
 
 TEST(KavoParser, StuffedDleAndEtxInPayload_DeliveredWithRawImage) {
   CKavoParser parser(nullptr);
