@@ -1,0 +1,401 @@
+#include "app/connection_control.h"
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+namespace {
+
+constexpr std::uint8_t kPanelSuper = 0x8C;
+constexpr std::uint8_t kSubKey = 0x00;
+constexpr std::uint8_t kSubDisplay = 0x01;
+constexpr std::uint8_t kSubPanelFlags = 0x03;
+constexpr std::uint8_t kSubTitle = 0x04;
+constexpr std::uint8_t kProcessorSuper = 0x93;
+constexpr std::uint8_t kSubProcessorUsage = 0x11;
+constexpr std::uint8_t kSubFatalError = 0x12;
+
+constexpr int kBaudRates[] = {2400, 4800, 9600, 19200, 38400};
+constexpr char kParities[] = {'N', 'O', 'E'};
+
+const char* const kConnectionLost =
+    "Connection lost.\n\nThis could have been caused by the receiver's port configuration being\n"
+    "changed, or by the power or communication cables being disconnected.\nTo reestablish "
+    "communication, please check cabling,\nthen select Connect from the File menu.";
+const char* const kConnectionNotMade =
+    "Connection could not be made.\n\nPlease make sure the receiver is properly connected\nand powered "
+    "up. To try connecting again, select\nConnect from the File menu.\nNOTE: If the receiver port "
+    "settings are unknown, you may\nselect 'Auto Port Configuration' to force the receiver to\noptimal "
+    "settings.";
+
+// A zero-terminated text inside a packet's payload from `offset`, never read past `length`.
+std::string PayloadText(const KavoPacket& packet, std::size_t offset) {
+  std::string text;
+  for (std::size_t i = offset; i < packet.length && i < kKavoMaxData && packet.data[i] != 0; ++i)
+    text.push_back(static_cast<char>(packet.data[i]));
+  return text;
+}
+
+bool IsReport(const KavoPacket& packet, std::uint8_t super, std::uint8_t sub) {
+  return packet.id == 0x8F && packet.checksumOk && packet.length >= 2 && packet.data[0] == super &&
+         packet.data[1] == sub;
+}
+
+}  // namespace
+
+CConnectionControl::CConnectionControl(IReceiverLink& linkRef, ITimerHost& timerHost, IPrompts& promptsRef,
+                                       IConnectionPeers& peersRef)
+    : link(linkRef), timers(timerHost), prompts(promptsRef), peers(peersRef) {}
+
+KavoPacket CConnectionControl::PanelPacket(std::uint8_t sub, std::uint8_t arg0, bool withArgs) {
+  KavoPacket p;
+  p.id = 0x8E;
+  p.data[0] = kPanelSuper;
+  p.data[1] = sub;
+  if (withArgs) {
+    p.data[2] = arg0;
+    p.length = 7;
+  } else {
+    p.length = 2;
+  }
+  return p;
+}
+
+void CConnectionControl::InitialUpdate(int number) {
+  instanceNumber = number;
+  char title[64];
+  std::snprintf(title, sizeof title, "%s [%d]", kProgramName, instanceNumber);
+  SetTitles(title);
+}
+
+void CConnectionControl::SetTitles(const std::string& title) {
+  mainTitle = title;
+  peers.SetMainTitle(title);
+  peers.SetLogViewerCaption(title + "     -     " + settings.loggingFolder + "/" + settings.loggingPrefix +
+                            "....");
+}
+
+void CConnectionControl::SetState(int newState) {
+  if (state == newState) return;
+  state = newState;
+  peers.StateChanged(state);
+}
+
+void CConnectionControl::Connect(const ConnectionSettings& newSettings) {
+  if (state != kDisconnected) return;
+  if (!peers.ShowConnectionDialog()) return;
+  OpenConnection(newSettings);
+}
+
+void CConnectionControl::OpenConnection(const ConnectionSettings& newSettings) {
+  settings = newSettings;
+  SetState(kOpening);
+  bool configured = false;
+  const char* failure = nullptr;
+  if (settings.linkKind == 0) {
+    panelOnlyLink = true;
+    linkType = settings.port;
+    if (settings.autoPortConfiguration) {
+      configured = link.SetSerialParams(9600, 'N', 8, 1);
+    } else {
+      const int baud = (settings.baudRateIndex >= 0 && settings.baudRateIndex < 5)
+                           ? kBaudRates[settings.baudRateIndex]
+                           : 0;
+      const char parity =
+          (settings.parityIndex >= 0 && settings.parityIndex < 3) ? kParities[settings.parityIndex] : '?';
+      configured = link.SetSerialParams(baud, parity, 8, 1);
+    }
+    failure = "Error: Could not configure serial port";
+  } else if (settings.linkKind == 1) {
+    configured = link.SetCanParams(settings.canBusDestAddr, instanceNumber, settings.canBusBusSpeed);
+    panelOnlyLink = false;
+    linkType = settings.canBusPort + 9;
+    failure = "Error: Could not configure CANBUS port.";
+  } else {
+    configured = link.SetServer(settings.serverAddress, settings.serverPort);
+    panelOnlyLink = false;
+    linkType = 11;
+    failure = "Error: Could not configure network connection.";
+  }
+  if (!configured) {
+    prompts.MessageBox(failure, kProgramName, PromptIcon::Exclamation);
+    SetState(kDisconnected);
+    return;
+  }
+  if (settings.logData) panelOnlyLink = false;
+  SetState(kWaiting);
+  peers.Redraw(kRedrawAll);
+  link.SetRelayServer(settings.enableAsServer, settings.outputServerPort);
+  if (!link.Open(linkType, settings.autoPortConfiguration)) {
+    // The link reports the failure itself as a status; make sure the state follows even if not.
+    SetState(kDisconnected);
+  }
+  peers.Redraw(kRedrawAll);
+}
+
+void CConnectionControl::LinkStatus(int wParam) {
+  if (wParam != 0) {
+    displaySeen = false;
+    SetState(kDisconnected);
+    peers.Redraw(kRedrawAll);
+    return;
+  }
+  timers.StartTimer(kTimerWatchdog, 1000);
+  SendRequest(kSubTitle);
+  SendRequest(kSubPanelFlags);
+  if (settings.logData) {
+    peers.StartLogging(settings.logOptions);
+    timers.StartTimer(kTimerLogger, 50);
+  }
+  KavoPacket usage;
+  usage.id = 0x8E;
+  usage.length = 3;
+  usage.data[0] = kProcessorSuper;
+  usage.data[1] = kSubProcessorUsage;
+  usage.data[2] = 0x00;
+  SendToReceiver(usage, 1);
+  timers.StartTimer(kTimerProcessorUsage, 1000);
+  timers.StartTimer(kTimerRemoteFiles, 100);
+  peers.Redraw(kRedrawAll);
+}
+
+void CConnectionControl::LinkPacketReady() {
+  KavoPacket packet;
+  while (link.TryPopPacket(packet)) {
+    if (state == kConnected && settings.logData) peers.QueueLogPacket(packet);
+    if (settings.remoteFileIo && peers.IsRemoteFileRequest(packet)) peers.QueueRemoteFileRequest(packet);
+    peers.FileTransferPacket(packet);
+    HandlePacket(packet);
+  }
+  for (int slot = 0; slot < 4; ++slot) {
+    if (auto text = peers.TakeLogViewerEvent(slot)) peers.WriteLogLine("M " + *text + "\n");
+  }
+}
+
+void CConnectionControl::HandlePacket(const KavoPacket& packet) {
+  if (state != kDisconnected) SetState(kConnected);
+  silenceTicks = 0;
+  link.RelayPacket(packet);
+
+  if (IsReport(packet, kProcessorSuper, kSubProcessorUsage)) {
+    peers.ProcessorUsageReport(packet);
+  } else if (IsReport(packet, kProcessorSuper, kSubFatalError)) {
+    HandleFatalError(packet);
+  } else if (CLcdModel::IsDisplayReport(packet)) {
+    const auto result = lcd.ApplyDisplayReport(packet);
+    if (!result.accepted) return;
+    displaySeen = true;
+    if (result.cursorSwitchedOn && !blinkTimerRunning) {
+      timers.StartTimer(kTimerCursorBlink, 300);
+      blinkTimerRunning = true;
+    } else if (result.cursorSwitchedOff) {
+      timers.KillTimer(kTimerCursorBlink);
+      blinkTimerRunning = false;
+    }
+    peers.Redraw(kRedrawRow + result.row);
+  } else if (IsReport(packet, kPanelSuper, kSubPanelFlags) || IsReport(packet, kPanelSuper, kSubTitle)) {
+    HandlePanelOrTitleReport(packet);
+  }
+}
+
+void CConnectionControl::HandlePanelOrTitleReport(const KavoPacket& packet) {
+  if (packet.length < 3) return;
+  panelFlags = packet.data[2];
+  if (packet.data[1] == kSubTitle) {
+    char title[64];
+    std::snprintf(title, sizeof title, "%s [%d] - ", kProgramName, instanceNumber);
+    SetTitles(title + PayloadText(packet, 3));
+  }
+  SendPanelFlagsCommand(state != kDisconnected);
+  if (link.IsConnected() && !displaySeen) SendRequest(kSubDisplay);
+}
+
+void CConnectionControl::HandleFatalError(const KavoPacket& packet) {
+  const std::string text = PayloadText(packet, 2);
+  if (state == kConnected && !settings.logData) {
+    Disconnect();
+    prompts.MessageBox(text, kProgramName, PromptIcon::Exclamation);
+  } else {
+    peers.MailFatalError(settings.loggingPrefix, text);
+  }
+}
+
+void CConnectionControl::SendPanelFlagsCommand(bool setPanelBit) {
+  if (setPanelBit) {
+    panelFlags = static_cast<std::uint8_t>(panelFlags | (panelOnlyLink ? 0x02 : 0x06));
+  } else {
+    panelFlags = static_cast<std::uint8_t>(panelFlags & (panelOnlyLink ? 0xFD : 0xF9));
+  }
+  SendToReceiver(PanelPacket(kSubPanelFlags, panelFlags, true), 1);
+}
+
+void CConnectionControl::SendRequest(std::uint8_t sub) {
+  SendToReceiver(PanelPacket(sub), 1);
+}
+
+bool CConnectionControl::SendToReceiver(const KavoPacket& packet, int withChecksum) {
+  if (!link.IsConnected()) return false;
+  return link.SendPacket(linkType, packet, withChecksum);
+}
+
+void CConnectionControl::SendKey(int code) {
+  if (!link.IsConnected()) return;
+  SendToReceiver(PanelPacket(kSubKey, static_cast<std::uint8_t>(code), true), 1);
+}
+
+void CConnectionControl::EnterPressed() {
+  timers.StartTimer(kTimerEnterHeld, 3900);
+  SendKey(0);
+}
+
+void CConnectionControl::EnterReleased() {
+  timers.KillTimer(kTimerEnterHeld);
+  SendKey(7);
+}
+
+void CConnectionControl::OnTimer(int id) {
+  switch (id) {
+    case kTimerCursorBlink:
+      lcd.Blink();
+      peers.Redraw(kRedrawRow + lcd.cursorRow);
+      break;
+    case kTimerWatchdog:
+      Watchdog();
+      break;
+    case kTimerEnterHeld:
+      SendKey(6);
+      timers.KillTimer(kTimerEnterHeld);
+      break;
+    case kTimerLogger:
+      if (state == kConnected) peers.ProcessLogger();
+      break;
+    case kTimerLogActivity:
+      timers.KillTimer(kTimerLogActivity);
+      if (settings.logData && state == kConnected) {
+        logActivity = false;
+        peers.Redraw(kRedrawAll);
+      }
+      break;
+    case kTimerProcessorUsage:
+      if (state == kConnected && peers.ProcessorUsageVisibleAndAvailable()) peers.RefreshProcessorUsage();
+      break;
+    case kTimerRemoteFiles:
+      if (state == kConnected) peers.ProcessRemoteFileRequests();
+      break;
+    default:
+      break;
+  }
+}
+
+void CConnectionControl::Watchdog() {
+  if (!panelOnlyLink) {
+    ++silenceTicks;
+    return;
+  }
+  if (state == kConnected) {
+    if (silenceTicks <= 0) {
+      silenceTicks = 1;
+      SendRequest(kSubTitle);
+      SendRequest(kSubPanelFlags);
+      return;
+    }
+    const int count = silenceTicks++;
+    if (count > 10) {
+      Disconnect();
+      prompts.MessageBox(kConnectionLost, kProgramName, PromptIcon::Exclamation);
+      return;
+    }
+    SendRequest(kSubDisplay);
+    SendRequest(kSubTitle);
+    SendRequest(kSubPanelFlags);
+    return;
+  }
+  Disconnect();
+  prompts.MessageBox(kConnectionNotMade, kProgramName, PromptIcon::Exclamation);
+}
+
+void CConnectionControl::Disconnect() {
+  if (displaySeen) SendPanelFlagsCommand(false);
+  if (settings.logData) {
+    timers.KillTimer(kTimerLogger);
+    peers.StopLogging();
+  }
+  if (disconnectPauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(disconnectPauseMs));
+  displaySeen = false;
+  silenceTicks = 1;
+  timers.KillTimer(kTimerWatchdog);
+  timers.KillTimer(kTimerProcessorUsage);
+  timers.KillTimer(kTimerRemoteFiles);
+  timers.KillTimer(kTimerEnterHeld);
+  link.Close(linkType);
+  SetState(kDisconnected);
+  peers.Redraw(kRedrawAll);
+  if (settings.logData) peers.DestroyLogger();
+  peers.DestroyRemoteFileServer();
+}
+
+void CConnectionControl::ClearBatteryBackedMemory() {
+  const std::string question =
+      std::string("This will erase the ephemeris, position and all other information") +
+      " stored in the receiver's battery backed RAM, and close the" + " connection.\n\n" +
+      "Are you sure you want to clear battery backed RAM?";
+  if (prompts.MessageBox(question, kProgramName, PromptIcon::Exclamation, PromptButtons::YesNo) !=
+      PromptAnswer::Yes)
+    return;
+  KavoPacket clear;
+  clear.id = 0x1E;
+  clear.length = 1;
+  clear.data[0] = 0x4B;
+  SendToReceiver(clear, 0);
+  Disconnect();
+}
+
+std::vector<std::string> CConnectionControl::SplitLogText(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start + 1 <= text.size()) {
+    const std::size_t found = text.find('\n', start + 1);
+    if (found == std::string::npos) break;
+    std::string line;
+    for (std::size_t i = start; i < found; ++i) {
+      const char c = text[i];
+      if (c == '\n' || c == '\r') continue;
+      if (c == '\t') {
+        line += "    ";
+      } else {
+        line.push_back(c);
+      }
+    }
+    lines.push_back(std::move(line));
+    start = found;
+  }
+  return lines;
+}
+
+void CConnectionControl::OnLogLine(const std::string& text) {
+  if (inLogLine) {
+    prompts.MessageBox("In inLogRowanLine twice", kProgramName, PromptIcon::Exclamation);
+    return;
+  }
+  inLogLine = true;
+  if (!logActivity) {
+    logActivity = true;
+    peers.Redraw(kRedrawAll);
+  }
+  for (const std::string& line : SplitLogText(text)) peers.AddLogViewerLine(line);
+  timers.StartTimer(kTimerLogActivity, 1200);
+  inLogLine = false;
+}
+
+std::string CConnectionControl::RowText(int row) const {
+  if (row < 0 || row > 1) return {};
+  switch (state) {
+    case kOpening:
+    case kWaiting:
+      return row == 0 ? " Attempting To  " : "Connect to RCVR ";
+    case kConnected:
+      return lcd.ConnectedRowText(row);
+    default:
+      return {};
+  }
+}

@@ -1,0 +1,127 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/connection_peers.h"
+#include "app/lcd_model.h"
+#include "app/receiver_link.h"
+#include "app/timer_host.h"
+#include "link/protocol/prompts.h"
+
+// The settings the connection control acts on, copied from the settings object when a
+// connection is made (the connection dialog is the only place they change).
+struct ConnectionSettings {
+  int linkKind = 0;  // 0 serial, 1 CAN, anything else network
+  bool autoPortConfiguration = true;
+  int port = 0;           // serial port slot 0..8
+  int baudRateIndex = 4;  // 2400, 4800, 9600, 19200, 38400
+  int parityIndex = 0;    // 'N', 'O', 'E'
+  int canBusPort = 0;
+  int canBusDestAddr = 28;
+  int canBusBusSpeed = 0;
+  std::string serverAddress = "127.0.0.1";
+  std::uint32_t serverPort = 2021;
+  bool enableAsServer = false;
+  std::uint32_t outputServerPort = 30000;
+  bool logData = false;
+  std::string loggingFolder;
+  std::string loggingPrefix = "A_";
+  std::uint32_t logOptions = 529;
+  bool remoteFileIo = false;
+};
+
+enum ConnectionState : int { kDisconnected = 0, kOpening = 1, kWaiting = 2, kConnected = 3 };
+
+// The connection half of the main view, without widgets: opens and closes the link, keeps the
+// connection state, routes every received packet, polls and watches the receiver, feeds the LCD
+// model and the log viewer, and sends keys. Runs on the user-interface thread only; the link's
+// threads reach it through LinkPacketReady and LinkStatus posted onto that thread.
+class CConnectionControl {
+ public:
+  static constexpr const char* kProgramName = "Plowview";
+  static constexpr int kRedrawAll = 99;
+  static constexpr int kRedrawRow = 100;  // + row
+
+  CConnectionControl(IReceiverLink& link, ITimerHost& timers, IPrompts& prompts, IConnectionPeers& peers);
+
+  // Initial update: numbers the instance and sets the title.
+  void InitialUpdate(int instanceNumber);
+
+  // The menu command: asks the peers for the dialog, then opens with `settings`.
+  void Connect(const ConnectionSettings& settings);
+  // Opens without the dialog (connect at start-up, headless mode).
+  void OpenConnection(const ConnectionSettings& settings);
+  void Disconnect();
+  void ClearBatteryBackedMemory();
+
+  // Sends through the open link; false when the link is not up.
+  bool SendToReceiver(const KavoPacket& packet, int withChecksum);
+  // Key packet for a key code, when the link is open.
+  void SendKey(int code);
+  // Enter on the panel or keyboard: 0 and the 3.9 s hold timer; release: 7.
+  void EnterPressed();
+  void EnterReleased();
+
+  // Messages from the link, already on the user-interface thread.
+  void LinkPacketReady();
+  void LinkStatus(int wParam);
+  void OnTimer(int id);
+
+  // The logger's listener: splits, and hands each line to the log viewer.
+  void OnLogLine(const std::string& text);
+
+  // Splits log text into the lines the viewer shows: each "\n" ends a line, "\r" and "\n" are
+  // removed, a tab becomes four spaces, text after the last "\n" is not shown.
+  static std::vector<std::string> SplitLogText(const std::string& text);
+
+  // The text of an LCD row in the current state (what the panel draws).
+  std::string RowText(int row) const;
+  bool LcdLit() const { return state != kDisconnected; }
+  bool ShowLoggingIndication() const { return settings.logData && logActivity; }
+
+  int State() const { return state; }
+  int LinkType() const { return linkType; }
+  int InstanceNumber() const { return instanceNumber; }
+  bool DisplaySeen() const { return displaySeen; }
+  std::uint8_t PanelFlags() const { return panelFlags; }
+  const std::string& MainTitle() const { return mainTitle; }
+  const ConnectionSettings& Settings() const { return settings; }
+  const CLcdModel& Lcd() const { return lcd; }
+
+  // Pause before the link is closed so the last panel command leaves the port. Tests set 0.
+  void SetDisconnectPauseMs(int ms) { disconnectPauseMs = ms; }
+
+  static KavoPacket PanelPacket(std::uint8_t sub, std::uint8_t arg0 = 0, bool withArgs = false);
+
+ private:
+  void SetState(int newState);
+  void HandlePacket(const KavoPacket& packet);
+  void HandlePanelOrTitleReport(const KavoPacket& packet);
+  void HandleFatalError(const KavoPacket& packet);
+  void SendPanelFlagsCommand(bool setPanelBit);
+  void SendRequest(std::uint8_t sub);
+  void Watchdog();
+  void SetTitles(const std::string& title);
+
+  IReceiverLink& link;
+  ITimerHost& timers;
+  IPrompts& prompts;
+  IConnectionPeers& peers;
+  ConnectionSettings settings;
+  CLcdModel lcd;
+
+  int linkType = 12;
+  int state = kDisconnected;
+  int silenceTicks = 0;
+  bool panelOnlyLink = false;
+  std::uint8_t panelFlags = 0;
+  bool displaySeen = false;
+  bool logActivity = false;
+  bool blinkTimerRunning = false;
+  bool inLogLine = false;
+  int instanceNumber = 1;
+  std::string mainTitle;
+  int disconnectPauseMs = 300;
+};

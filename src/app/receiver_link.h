@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "link/protocol/kavo_packet.h"
+
+// What the connection control needs of the link object. The program's link implements it through
+// a thin adapter; tests use a fake that records every packet.
+class IReceiverLink {
+ public:
+  virtual ~IReceiverLink() = default;
+  virtual bool SetSerialParams(int baud, char parity, int dataBits, int stopBits) = 0;
+  virtual bool SetCanParams(int destinationAddress, int instanceNumber, int busSpeedIndex) = 0;
+  virtual bool SetServer(const std::string& address, std::uint32_t port) = 0;
+  virtual void SetRelayServer(bool enabled, std::uint32_t port) = 0;
+  // Starts opening; the outcome arrives later as a link status (0 up, 1 failed or closed).
+  virtual bool Open(int linkType, bool autoPortConfiguration) = 0;
+  virtual void Close(int linkType) = 0;
+  virtual bool IsConnected() = 0;
+  virtual bool SendPacket(int linkType, const KavoPacket& packet, int withChecksum) = 0;
+  virtual void RelayPacket(const KavoPacket& packet) = 0;
+  // Drains the link's packet queue (the parser's TryPopPacket).
+  virtual bool TryPopPacket(KavoPacket& packet) = 0;
+};

@@ -1,0 +1,292 @@
+#include "app/connection_control.h"
+
+#include <gtest/gtest.h>
+
+#include "app/fake_receiver_link.h"
+#include "support/prompt_recorder.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+const Bytes kTitleRequest{0x8E, 0x8C, 0x04};
+const Bytes kPanelFlagsRequest{0x8E, 0x8C, 0x03};
+const Bytes kDisplayRequest{0x8E, 0x8C, 0x01};
+
+class CRecordingPeers final : public IConnectionPeers {
+ public:
+  void SetMainTitle(const std::string& t) override { title = t; }
+  void AddLogViewerLine(const std::string& line) override { viewerLines.push_back(line); }
+  void MailFatalError(const std::string&, const std::string& text) override { mailed.push_back(text); }
+  void StartLogging(std::uint32_t options) override { loggingOptions = options; }
+  void WriteLogLine(const std::string& line) override { logLines.push_back(line); }
+  std::optional<std::string> TakeLogViewerEvent(int slot) override {
+    if (slot == 2 && pendingEvent) {
+      pendingEvent = false;
+      return "Event 2";
+    }
+    return std::nullopt;
+  }
+  std::string title;
+  std::vector<std::string> viewerLines, mailed, logLines;
+  std::uint32_t loggingOptions = 0;
+  bool pendingEvent = false;
+};
+
+KavoPacket Report(std::uint8_t super, std::uint8_t sub, const Bytes& rest = {}) {
+  KavoPacket p;
+  p.id = 0x8F;
+  p.data[0] = super;
+  p.data[1] = sub;
+  std::size_t n = 2;
+  for (auto b : rest) p.data[n++] = b;
+  std::uint16_t sum = 0;
+  for (std::size_t i = 0; i < n; ++i) sum = static_cast<std::uint16_t>(sum + p.data[i]);
+  p.data[n++] = static_cast<std::uint8_t>(sum >> 8);
+  p.data[n++] = static_cast<std::uint8_t>(sum);
+  p.length = static_cast<std::uint16_t>(n);
+  VerifyChecksum(p);
+  return p;
+}
+
+Bytes Text(const std::string& s) {
+  Bytes b(s.begin(), s.end());
+  b.push_back(0);
+  return b;
+}
+
+class ConnectionControlTest : public ::testing::Test {
+ protected:
+  ConnectionControlTest() : control(link, timers, prompts, peers) {
+    control.SetDisconnectPauseMs(0);
+    control.InitialUpdate(1);
+  }
+
+  void ConnectSerial(bool logging = false) {
+    ConnectionSettings s;
+    s.logData = logging;
+    s.loggingFolder = "/tmp/logs";
+    control.Connect(s);
+    control.LinkStatus(0);
+    link.sent.clear();
+  }
+
+  void Receive(const KavoPacket& p) {
+    link.incoming.push_back(p);
+    control.LinkPacketReady();
+  }
+
+  std::vector<Bytes> SentBytes() {
+    std::vector<Bytes> out;
+    for (const auto& s : link.sent) out.push_back(s.bytes);
+    link.sent.clear();
+    return out;
+  }
+
+  CFakeReceiverLink link;
+  CFakeTimers timers;
+  CPromptRecorder prompts;
+  CRecordingPeers peers;
+  CConnectionControl control;
+};
+
+TEST_F(ConnectionControlTest, ConnectSerialWithAutoConfiguration_OpensAt9600AndPollsOnLinkUp) {
+  ConnectionSettings s;
+  s.port = 3;
+  s.enableAsServer = true;
+  s.outputServerPort = 30001;
+  control.Connect(s);
+  EXPECT_EQ(control.State(), kWaiting);
+  EXPECT_EQ(link.baud, 9600);
+  EXPECT_EQ(link.parity, 'N');
+  EXPECT_EQ(link.openedType, 3);
+  EXPECT_TRUE(link.relayEnabled);
+  EXPECT_EQ(link.relayPort, 30001u);
+  EXPECT_EQ(control.RowText(0), " Attempting To  ");
+  EXPECT_EQ(control.RowText(1), "Connect to RCVR ");
+  control.LinkStatus(0);
+  EXPECT_EQ(SentBytes(), (std::vector<Bytes>{kTitleRequest, kPanelFlagsRequest, {0x8E, 0x93, 0x11, 0x00}}));
+  EXPECT_TRUE(timers.Running(kTimerWatchdog));
+  EXPECT_FALSE(timers.Running(kTimerLogger));
+}
+
+TEST_F(ConnectionControlTest, ManualPortSettings_UseTheChosenBaudAndParity) {
+  ConnectionSettings s;
+  s.autoPortConfiguration = false;
+  s.baudRateIndex = 3;
+  s.parityIndex = 2;
+  control.Connect(s);
+  EXPECT_EQ(link.baud, 19200);
+  EXPECT_EQ(link.parity, 'E');
+}
+
+TEST_F(ConnectionControlTest, ConfigureFailure_ShowsMessageAndStaysDisconnected) {
+  link.configureResult = false;
+  ConnectionSettings s;
+  s.linkKind = 2;
+  control.Connect(s);
+  EXPECT_EQ(control.State(), kDisconnected);
+  EXPECT_EQ(prompts.Texts(), (std::vector<std::string>{"Error: Could not configure network connection."}));
+  EXPECT_EQ(link.openedType, -1);
+}
+
+TEST_F(ConnectionControlTest, SilentReceiver_WatchdogSequenceEndsWithConnectionLost) {
+  ConnectSerial();
+  Receive(Report(0x8C, 0x03, {0x00}));  // a panel report: now Connected
+  ASSERT_EQ(control.State(), kConnected);
+  link.sent.clear();
+  control.OnTimer(kTimerWatchdog);  // first silent tick: title and panel flags
+  EXPECT_EQ(SentBytes(), (std::vector<Bytes>{kTitleRequest, kPanelFlagsRequest}));
+  for (int tick = 2; tick <= 11; ++tick) {
+    control.OnTimer(kTimerWatchdog);
+    EXPECT_EQ(SentBytes(), (std::vector<Bytes>{kDisplayRequest, kTitleRequest, kPanelFlagsRequest})) << tick;
+    EXPECT_EQ(control.State(), kConnected);
+  }
+  control.OnTimer(kTimerWatchdog);  // the twelfth
+  EXPECT_EQ(control.State(), kDisconnected);
+  ASSERT_EQ(prompts.Texts().size(), 1u);
+  EXPECT_EQ(prompts.Texts()[0].rfind("Connection lost.\n\nThis could have been caused", 0), 0u);
+  EXPECT_NE(prompts.Texts()[0].find("then select Connect from the File menu."), std::string::npos);
+  EXPECT_EQ(link.closes, 1);
+}
+
+TEST_F(ConnectionControlTest, PacketsFlowing_EachTickSendsOnlyTitleAndPanelFlags) {
+  ConnectSerial();
+  for (int i = 0; i < 5; ++i) {
+    Receive(Report(0x8C, 0x03, {0x00}));
+    link.sent.clear();
+    control.OnTimer(kTimerWatchdog);
+    EXPECT_EQ(SentBytes(), (std::vector<Bytes>{kTitleRequest, kPanelFlagsRequest}));
+  }
+}
+
+TEST_F(ConnectionControlTest, NoPacketBeforeFirstTick_ConnectionCouldNotBeMade) {
+  ConnectSerial();
+  control.OnTimer(kTimerWatchdog);
+  EXPECT_EQ(control.State(), kDisconnected);
+  ASSERT_EQ(prompts.Texts().size(), 1u);
+  EXPECT_EQ(prompts.Texts()[0].rfind("Connection could not be made.", 0), 0u);
+}
+
+TEST_F(ConnectionControlTest, LoggingLink_NeverDroppedForSilence) {
+  ConnectSerial(true);
+  for (int i = 0; i < 30; ++i) control.OnTimer(kTimerWatchdog);
+  EXPECT_EQ(control.State(), kWaiting);
+  EXPECT_TRUE(prompts.Texts().empty());
+}
+
+TEST_F(ConnectionControlTest, FatalErrorWithLoggingOff_DisconnectsAndShowsReceiverText) {
+  ConnectSerial();
+  Receive(Report(0x8C, 0x03, {0x00}));
+  Receive(Report(0x93, 0x12, Text("Antenna short")));
+  EXPECT_EQ(control.State(), kDisconnected);
+  EXPECT_EQ(prompts.Texts(), (std::vector<std::string>{"Antenna short"}));
+}
+
+TEST_F(ConnectionControlTest, FatalErrorWhileLogging_MailsAndKeepsConnection) {
+  ConnectSerial(true);
+  Receive(Report(0x8C, 0x03, {0x00}));
+  Receive(Report(0x93, 0x12, Text("Antenna short")));
+  EXPECT_EQ(control.State(), kConnected);
+  EXPECT_EQ(peers.mailed, (std::vector<std::string>{"Antenna short"}));
+}
+
+TEST_F(ConnectionControlTest, ClearBatteryBackedRam_SendsUnchecksummedClearAndDisconnects) {
+  ConnectSerial();
+  Receive(Report(0x8C, 0x03, {0x00}));
+  link.sent.clear();
+  prompts.Answer(PromptAnswer::Yes);
+  control.ClearBatteryBackedMemory();
+  ASSERT_FALSE(link.sent.empty());
+  EXPECT_EQ(link.sent[0].bytes, (Bytes{0x1E, 0x4B}));
+  EXPECT_EQ(link.sent[0].withChecksum, 0);
+  EXPECT_EQ(control.State(), kDisconnected);
+  EXPECT_NE(prompts.Texts()[0].find("Are you sure you want to clear battery backed RAM?"), std::string::npos);
+}
+
+TEST_F(ConnectionControlTest, ClearBatteryBackedRamAnsweredNo_SendsNothing) {
+  ConnectSerial();
+  Receive(Report(0x8C, 0x03, {0x00}));
+  link.sent.clear();
+  control.ClearBatteryBackedMemory();  // the recorder answers No
+  EXPECT_TRUE(link.sent.empty());
+  EXPECT_EQ(control.State(), kConnected);
+}
+
+TEST_F(ConnectionControlTest, TitleReport_SetsTitleSendsPanelCommandAndDisplayRequestOnce) {
+  ConnectSerial();
+  Receive(Report(0x8C, 0x04, {0x01, 'R', 'X', '-', '1', 0}));
+  EXPECT_EQ(peers.title, "Plowview [1] - RX-1");
+  // Panel bit 0x02 on a panel-only link, then the display request because no display was seen.
+  EXPECT_EQ(SentBytes(), (std::vector<Bytes>{{0x8E, 0x8C, 0x03, 0x03, 0, 0, 0, 0}, kDisplayRequest}));
+}
+
+TEST_F(ConnectionControlTest, DisconnectAfterDisplay_ClearsPanelBit) {
+  ConnectSerial(true);
+  Receive(Report(0x8C, 0x03, {0x07}));
+  KavoPacket display = Report(0x8C, 0x01, Bytes(27, 'A'));
+  display.data[3] = display.data[4] = display.data[5] = 0;  // cursor row, off, display row 0
+  std::uint16_t sum = 0;
+  for (int i = 0; i < 29; ++i) sum = static_cast<std::uint16_t>(sum + display.data[i]);
+  display.data[29] = static_cast<std::uint8_t>(sum >> 8);
+  display.data[30] = static_cast<std::uint8_t>(sum);
+  VerifyChecksum(display);
+  ASSERT_EQ(display.length, 31);
+  Receive(display);
+  ASSERT_TRUE(control.DisplaySeen());
+  link.sent.clear();
+  control.Disconnect();
+  ASSERT_FALSE(link.sent.empty());
+  // Logging link: bits 0x06 cleared.
+  EXPECT_EQ(link.sent[0].bytes, (Bytes{0x8E, 0x8C, 0x03, 0x01, 0, 0, 0, 0}));
+}
+
+TEST_F(ConnectionControlTest, KeysAndEnterHold) {
+  ConnectSerial();
+  control.EnterPressed();
+  EXPECT_TRUE(timers.Running(kTimerEnterHeld));
+  control.OnTimer(kTimerEnterHeld);
+  EXPECT_FALSE(timers.Running(kTimerEnterHeld));
+  control.EnterReleased();
+  control.SendKey(3);
+  const auto sent = SentBytes();
+  ASSERT_EQ(sent.size(), 4u);
+  for (const auto& key : sent) EXPECT_EQ(key.size(), 8u);
+  EXPECT_EQ(sent[0][3], 0);
+  EXPECT_EQ(sent[1][3], 6);
+  EXPECT_EQ(sent[2][3], 7);
+  EXPECT_EQ(sent[3], (Bytes{0x8E, 0x8C, 0x00, 0x03, 0, 0, 0, 0}));
+  link.open = false;
+  control.SendKey(1);
+  EXPECT_TRUE(link.sent.empty());
+}
+
+TEST_F(ConnectionControlTest, LogText_SplitIntoLinesAndLastUnterminatedDropped) {
+  control.OnLogLine("P one\nT\ttwo\r\nV three");
+  EXPECT_EQ(peers.viewerLines, (std::vector<std::string>{"P one", "T    two"}));
+  EXPECT_TRUE(timers.Running(kTimerLogActivity));
+  EXPECT_TRUE(CConnectionControl::SplitLogText("").empty());
+  EXPECT_TRUE(CConnectionControl::SplitLogText("\n").empty());
+  EXPECT_EQ(CConnectionControl::SplitLogText("A\n\nB\n"), (std::vector<std::string>{"A", "", "B"}));
+}
+
+TEST_F(ConnectionControlTest, ViewerEventAfterBatch_WritesOneMLine) {
+  ConnectSerial(true);
+  peers.pendingEvent = true;
+  Receive(Report(0x8C, 0x03, {0x00}));
+  control.LinkPacketReady();
+  EXPECT_EQ(peers.logLines, (std::vector<std::string>{"M Event 2\n"}));
+}
+
+TEST_F(ConnectionControlTest, LinkDown_ClearsDisplaySeenAndState) {
+  ConnectSerial();
+  Receive(Report(0x8C, 0x03, {0x00}));
+  control.LinkStatus(1);
+  EXPECT_EQ(control.State(), kDisconnected);
+  EXPECT_EQ(control.RowText(0), "");
+  // Packets while disconnected pass through but leave the state.
+  Receive(Report(0x8C, 0x03, {0x00}));
+  EXPECT_EQ(control.State(), kDisconnected);
+}
+
+}  // namespace
