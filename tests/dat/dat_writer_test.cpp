@@ -41,7 +41,7 @@ KavoPacket CmrPacket(std::uint8_t type, std::uint8_t count, std::size_t length) 
   d[1] = 1;
   d[2] = count;
   for (std::size_t i = 3; i < length; ++i) d[i] = static_cast<std::uint8_t>(i);
-  d[5] = type;
+  if (length > 5) d[5] = type;
   return Packet(0x1A, d);
 }
 
