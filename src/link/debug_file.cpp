@@ -34,6 +34,10 @@ bool CDebugFile::Open(const std::string& fileName) {
     return false;
   }
   fd = f;
+  // A run left open by an earlier session must not continue under the new start line without
+  // a time stamp and direction letter.
+  direction = kNone;
+  bytesOnLine = 0;
   pending.clear();
   pending += kStartSeparator;
   pending += LocalTimeText("Debugging started on %x at %I:%M:%S%p\n");

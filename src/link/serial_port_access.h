@@ -170,6 +170,29 @@ class SerialPortAccess {
   void SetExternalSink(CDebugFile* externalSink);
 
  private:
+  // Log writes; each is a no-op while logging is off.
+  void LogF(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void LogSent(const std::uint8_t* bytes, int count);
+  void LogReceived(const std::uint8_t* bytes, int count);
+
+  // These expect portGuard held (shared or exclusive) and the port open.
+  int Com() const { return portNumber + 1; }
+  int Reconfigure(int newBaud, char newParity, int newWordLength, int newStopBits, std::uint8_t newRtsCts,
+                  std::uint8_t newXonXoff);
+  int ReadSome(std::uint8_t* buffer, int count);
+  int WriteSome(const std::uint8_t* buffer, int count);
+  int WaitFor(short events, int ms);
+  int ReadTimed(std::uint8_t* buffer, int count, int ms);
+  int WriteTimed(const std::uint8_t* buffer, int count, int ms);
+  int ReadStringCore(char* buffer, int capacity, int termination, int ms, bool& terminated);
+  int IoctlInt(unsigned long request, int& value);
+  int LineFlags(int& flags);
+  int ModemFlags(int& flags);
+  int QueueCount(unsigned long request);
+  int WriteStringCore(const char* text, int termination, int ms);
+  // 0, or the code for errno after a failed call (rc < 0).
+  int CallResult(int rc);
+
   // The port: fd -1 while closed. Open and Close hold portGuard exclusively; every other member
   // that touches the device holds it shared, so the descriptor never closes under a call.
   mutable std::shared_mutex portGuard;
@@ -182,8 +205,10 @@ class SerialPortAccess {
   std::uint32_t stopBits = 1;
   std::uint32_t rts = 0, dtr = 0;
   std::uint8_t dtrDsrFlow = 0, rtsCtsFlow = 0, xonXoffFlow = 0;
-  // Line counters at Open or the last ClearLineStatus: frame, overrun, parity, break.
+  // Line counters at Open or the last ClearLineStatus, against which the error getters compare.
   int baseFrame = 0, baseOverrun = 0, baseParity = 0, baseBreak = 0;
+  // portFd, wakeFd and portNumber change only under portGuard held exclusively; the settings and
+  // line baselines only under the process-wide call lock as well.
 
   CSerialPortMap portMap;
   const IClock* clock;
