@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+// The open text log of one hour. Opened for appending (a restarted hour continues its file),
+// created when missing, never truncated; an exclusive advisory lock keeps a second writer (another
+// instance logging to the same folder and prefix) out while readers stay free to read.
+class CLogFile {
+ public:
+  CLogFile() = default;
+  ~CLogFile();
+  CLogFile(const CLogFile&) = delete;
+  CLogFile& operator=(const CLogFile&) = delete;
+
+  // False when the file cannot be created or another writer holds it.
+  bool Open(const std::string& path);
+  void Close();
+  bool IsOpen() const { return fd >= 0; }
+  const std::string& Path() const { return path; }
+  // Writes the text unbuffered, so a reader or a crash sees every finished line.
+  bool Write(const char* text, std::size_t length);
+
+ private:
+  int fd = -1;
+  std::string path;
+};

@@ -1,0 +1,4 @@
+#pragma once
+
+// Radians to degrees as every line prints angles.
+inline constexpr double kDegreesPerRadian = 57.29577951308232;

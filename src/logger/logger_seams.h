@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+
+#include "link/protocol/kavo_packet.h"
+
+class ILogLineContext;
+
+// Reads the receiver's configuration into the log at the start of a file session. Without one the
+// logger waits out its 10-second configuration time-out and goes on.
+class IConfigurationReport {
+ public:
+  virtual ~IConfigurationReport() = default;
+  // Sends the configuration requests (through context.SendReceiverCommand).
+  virtual void RequestConfiguration(ILogLineContext& context) = 0;
+  // Takes one answer; true once the whole configuration has been reported.
+  virtual bool TakePacket(const KavoPacket& packet, ILogLineContext& context) = 0;
+};
+
+// The ".kavo" raw packet log beside each text log (option 0x4000).
+class IRawPacketLog {
+ public:
+  virtual ~IRawPacketLog() = default;
+  virtual bool Open(const std::string& path) = 0;
+  virtual void Close() = 0;
+  virtual void Write(const KavoPacket& packet) = 0;
+};
+
+// The receiver's raw measurement file stream (option 0x2000).
+class IQ0xWriter {
+ public:
+  virtual ~IQ0xWriter() = default;
+  virtual void ResetPacketCount() = 0;
+  virtual void StopStream() = 0;
+  virtual void SetFolder(const std::string& folder) = 0;
+  virtual void TakePacket(const KavoPacket& packet) = 0;
+};

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/protocol/clock.h"
+#include "link/protocol/kavo_packet.h"
+#include "link/protocol/prompts.h"
+#include "logger/log_archiver.h"
+#include "logger/log_file.h"
+#include "logger/log_line_context.h"
+#include "logger/logger_host.h"
+#include "logger/logger_seams.h"
+#include "logger/logger_session.h"
+#include "logger/logrowan_listener.h"
+
+// The diagnostic logger: turns the receiver's packets into an hourly text log and hands every
+// line to its listeners. One session at a time: a file session (StartLogging ... StopLogging) or,
+// when ProcessLogger runs without one, a display-only session whose lines reach the listeners
+// only. All operations run on one thread (the program's user-interface thread); the only other
+// thread is the archiving worker started for each closed file, which gets copies of what it needs.
+//
+// The host, clock and prompts must outlive the logger; listeners must be removed before they die.
+class CLogrowan : public ILogLineContext {
+ public:
+  CLogrowan(ILoggerHost& host, const IClock& clock, IPrompts& prompts,
+            ArchiveFunction archive = ArchivePreviousFile);
+  ~CLogrowan() override;
+  CLogrowan(const CLogrowan&) = delete;
+  CLogrowan& operator=(const CLogrowan&) = delete;
+
+  // Seams for the configuration report and the raw side files; each may stay unset.
+  void SetConfigurationReport(std::unique_ptr<IConfigurationReport> report);
+  void SetRawPacketLog(std::unique_ptr<IRawPacketLog> log);
+  void SetQ0xWriter(std::unique_ptr<IQ0xWriter> writer);
+
+  // Starts a file session with the "m_logOptions" word; ignored while one runs. Ends a
+  // display-only session first.
+  void StartLogging(LogOptions options);
+  // Ends whatever session runs (the file is closed without archiving).
+  void StopLogging();
+  // One tick of the 50 ms timer: starts a display-only session when none runs, then steps the
+  // state machine once, or in Logging once per packet queued on entry.
+  void ProcessLogger();
+  // Queues a copy when a session runs; drops it otherwise.
+  void QueuePacket(const KavoPacket& packet);
+  // Removes the oldest queued packet into `packet` (and feeds the raw side files); false when
+  // the queue is empty.
+  bool TakePacket(KavoPacket& packet);
+
+  void AddListener(CLogrowanListener* listener);
+  void RemoveListener(CLogrowanListener* listener);
+
+  // ILogLineContext
+  LoggerSession& Session() override { return session; }
+  void WriteLine(const char* text) override;
+  bool SendReceiverCommand(const KavoPacket& packet, int withChecksum) override;
+  double Now() const override;
+  void ConfigureForLogging() override;
+
+  void DisableLoggingOutputs();
+
+  bool FileLogging() const { return fileLogging; }
+  bool DisplayOnly() const { return displayOnly; }
+  LogState State() const { return session.state; }
+  std::size_t QueuedPackets() const { return queue.size(); }
+  const std::string& CurrentLogPath() const { return logFile.Path(); }
+  const std::string& CurrentZipName() const { return currentZipName; }
+
+ private:
+  void ResetSession(LogOptions options, const std::string& stationName);
+  void StepStateMachine();
+  void StepAwaitTime();
+  void StepOpenFile();
+  void StepAwaitConfig();
+  void StepLogging();
+  void FailSession();
+  void ShutdownSession();
+  void SendShutdownCommands();
+  void PeriodicRequests();
+  bool OpenLogFile(const char* name);
+  void EmptyQueue();
+  bool Send(std::uint8_t id, std::initializer_list<std::uint8_t> data, int withChecksum);
+
+  ILoggerHost& host;
+  const IClock& clock;
+  IPrompts& prompts;
+  ArchiveFunction archive;
+  std::unique_ptr<IConfigurationReport> configurationReport;
+  std::unique_ptr<IRawPacketLog> rawLogWriter;
+  std::unique_ptr<IQ0xWriter> q0xWriter;
+
+  LoggerSession session;
+  std::string prefix;  // the logging prefix read at session start
+  std::string closedLogPath;
+  std::string currentZipName;
+  std::string closedZipName;
+  CLogFile logFile;
+  bool fileLogging = false;
+  bool displayOnly = false;
+  std::deque<std::unique_ptr<KavoPacket>> queue;
+  std::vector<CLogrowanListener*> listeners;
+  std::string lineBuffer;  // reused by WriteLine so a line costs no allocation
+};
