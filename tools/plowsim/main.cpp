@@ -1,0 +1,66 @@
+// plowsim: a simulated receiver on a pseudo-terminal. See README.md and --help.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "link/protocol/clock.h"
+#include "sim_options.h"
+#include "simulator.h"
+
+namespace {
+
+int stopPipe[2] = {-1, -1};
+
+// Self-pipe: the handler only writes one byte; the poll loop sees it and ends cleanly.
+void OnSignal(int) {
+  const int saved = errno;
+  const char b = 1;
+  [[maybe_unused]] ssize_t n = ::write(stopPipe[1], &b, 1);
+  errno = saved;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SimOptions options;
+  std::string error;
+  if (!ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+    std::fprintf(stderr, "plowsim: %s\n%s", error.c_str(), SimUsage());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(SimUsage(), stdout);
+    return 0;
+  }
+  if (!options.startTimeGiven) {
+    options.receiver.startUtcMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      std::chrono::system_clock::now().time_since_epoch())
+                                      .count();
+  }
+  if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    std::perror("plowsim: pipe");
+    return 1;
+  }
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+
+  CSimulator simulator(options, CSteadyClock::Instance());
+  if (!simulator.Start(error)) {
+    std::fprintf(stderr, "plowsim: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("%s\n", options.ptyPath.c_str());
+  std::fflush(stdout);
+  return simulator.Run(stopPipe[0]);
+}

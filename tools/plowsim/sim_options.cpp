@@ -1,0 +1,147 @@
+#include "sim_options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+bool ParseSeconds(const std::string& text, std::int64_t& ms) {
+  char* end = nullptr;
+  errno = 0;
+  const double seconds = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || errno != 0 || !(seconds >= 0) || seconds > 1e9) return false;
+  ms = std::llround(seconds * 1000.0);
+  return true;
+}
+
+bool ParseInt(const std::string& text, long low, long high, long& value) {
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtol(text.c_str(), &end, 10);
+  return !text.empty() && *end == '\0' && errno == 0 && value >= low && value <= high;
+}
+
+}  // namespace
+
+const char* SimUsage() {
+  return "Usage: plowsim --pty PATH [options]\n"
+         "A simulated receiver that speaks KAVO on a pseudo-terminal, for tests and demos.\n"
+         "It creates a pseudo-terminal pair, makes PATH a symbolic link to its slave side (an old\n"
+         "link there is replaced), prints PATH on stdout once it is ready and serves one receiver\n"
+         "until SIGINT or SIGTERM, then removes the link.\n"
+         "\n"
+         "  --pty PATH               where to put the link to the serial device (required)\n"
+         "  --trace FILE             write one line per packet and event to FILE (see README.md)\n"
+         "  --baud N                 the receiver's port speed: 2400, 4800, 9600 (default), 19200,\n"
+         "                           38400, 57600 or 115200\n"
+         "  --parity P               the receiver's port parity: N (default), O or E\n"
+         "  --no-auto-config         ignore the program's break (no port report is sent)\n"
+         "  --start-time ISO8601     simulated UTC at start, e.g. 2026-12-09T14:30:00Z (default: now)\n"
+         "  --time-scale X           simulated seconds per real second (default 1)\n"
+         "  --silent-after SECONDS   stop answering after SECONDS\n"
+         "  --fatal-after SECONDS TEXT\n"
+         "                           send a fatal error report with TEXT after SECONDS\n"
+         "  --garbage-every N        put a burst of noise bytes before every Nth frame sent\n"
+         "  --help                   show this text\n"
+         "\n"
+         "The program is heard only while its end of the line has the receiver's speed, parity and\n"
+         "data bits; otherwise both directions are lost (traced as GARBLED). A break (seen on the\n"
+         "pty as the program clearing both its buffers) drops the receiver's port to 9600 8N1 and\n"
+         "brings the port report; \"FAST LINK SWITCH REQUEST\" moves it to 38400 8O1.\n"
+         "\n"
+         "Front panel keys: Up/Left previous screen, Down/Right next screen, Escape home, Enter\n"
+         "edits the antenna height (Up/Down change a digit, Left/Right move, Enter stores, Escape\n"
+         "cancels), Enter held opens the service screen.\n"
+         "\n"
+         "Exit status: 0 after a signal, 1 when the pseudo-terminal or the trace cannot be made,\n"
+         "2 for a bad command line.\n";
+}
+
+bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, std::string& error) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= args.size()) {
+        error = arg + " needs a value";
+        return false;
+      }
+      out = args[++i];
+      return true;
+    };
+    std::string v;
+    if (arg == "--help" || arg == "-h") {
+      options.help = true;
+    } else if (arg == "--pty") {
+      if (!value(options.ptyPath)) return false;
+    } else if (arg == "--trace") {
+      if (!value(options.tracePath)) return false;
+    } else if (arg == "--baud") {
+      long baud = 0;
+      if (!value(v)) return false;
+      if (!ParseInt(v, 1, 4000000, baud) || !IsSupportedBaud(static_cast<int>(baud))) {
+        error = "unsupported baud rate: " + v;
+        return false;
+      }
+      options.receiver.port.baud = static_cast<int>(baud);
+    } else if (arg == "--parity") {
+      if (!value(v)) return false;
+      if (v != "N" && v != "O" && v != "E") {
+        error = "parity must be N, O or E: " + v;
+        return false;
+      }
+      options.receiver.port.parity = v[0];
+    } else if (arg == "--no-auto-config") {
+      options.receiver.autoConfig = false;
+    } else if (arg == "--start-time") {
+      if (!value(v)) return false;
+      if (!ParseIsoUtc(v, options.receiver.startUtcMs)) {
+        error = "not a UTC time like 2026-12-09T14:30:00Z: " + v;
+        return false;
+      }
+      options.startTimeGiven = true;
+    } else if (arg == "--time-scale") {
+      if (!value(v)) return false;
+      char* end = nullptr;
+      const double scale = std::strtod(v.c_str(), &end);
+      if (v.empty() || *end != '\0' || !(scale > 0) || scale > 1e6) {
+        error = "time scale must be a positive number: " + v;
+        return false;
+      }
+      options.receiver.timeScale = scale;
+    } else if (arg == "--silent-after") {
+      if (!value(v)) return false;
+      if (!ParseSeconds(v, options.receiver.silentAfterMs)) {
+        error = "not a number of seconds: " + v;
+        return false;
+      }
+    } else if (arg == "--fatal-after") {
+      if (!value(v)) return false;
+      if (!ParseSeconds(v, options.receiver.fatalAfterMs)) {
+        error = "not a number of seconds: " + v;
+        return false;
+      }
+      if (i + 1 >= args.size()) {
+        error = "--fatal-after needs SECONDS and TEXT";
+        return false;
+      }
+      options.receiver.fatalText = args[++i];
+    } else if (arg == "--garbage-every") {
+      long every = 0;
+      if (!value(v)) return false;
+      if (!ParseInt(v, 1, 1000000, every)) {
+        error = "--garbage-every needs a count of at least 1: " + v;
+        return false;
+      }
+      options.garbageEvery = static_cast<int>(every);
+    } else {
+      error = "unknown argument: " + arg;
+      return false;
+    }
+  }
+  if (!options.help && options.ptyPath.empty()) {
+    error = "--pty PATH is required";
+    return false;
+  }
+  return true;
+}

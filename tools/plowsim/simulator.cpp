@@ -1,0 +1,156 @@
+#include "simulator.h"
+
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "trace_format.h"
+
+CSimulator::CSimulator(const SimOptions& opts, const IClock& clk) : options(opts), clock(clk) {}
+
+CSimulator::~CSimulator() {
+  if (trace) std::fclose(trace);
+}
+
+bool CSimulator::Start(std::string& error) {
+  if (!options.tracePath.empty()) {
+    trace = std::fopen(options.tracePath.c_str(), "w");
+    if (!trace) {
+      error = "cannot write " + options.tracePath + ": " + std::strerror(errno);
+      return false;
+    }
+  }
+  if (!pty.Open(options.ptyPath, options.receiver.port, error)) return false;
+  model = std::make_unique<CReceiverModel>(options.receiver, clock, static_cast<IReceiverHost&>(*this));
+  Trace("START " + pty.SlavePath() + " " + FormatPortSettings(model->Port()));
+  lastLine = pty.LineSettings();
+  lineKnown = true;
+  return true;
+}
+
+int CSimulator::Run(int stopFd) {
+  int result = 0;
+  for (;;) {
+    model->Tick();
+    const std::int64_t wait = std::clamp<std::int64_t>(model->NextDueMs() - clock.NowMs(), 0, 1000);
+    pollfd fds[2] = {{stopFd, POLLIN, 0},
+                     {pty.Fd(), static_cast<short>(POLLIN | (pty.WantsWrite() ? POLLOUT : 0)), 0}};
+    const int ready = ::poll(fds, 2, static_cast<int>(wait));
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      result = 1;
+      break;
+    }
+    if (fds[0].revents) break;
+    if (fds[1].revents & (POLLIN | POLLPRI)) {
+      if (!pty.Read([this](const std::uint8_t* b, std::size_t n) { OnData(b, n); },
+                    [this](std::uint8_t s) { OnStatus(s); })) {
+        result = 1;
+        break;
+      }
+    }
+    if ((fds[1].revents & POLLOUT) && !pty.Flush()) {
+      result = 1;
+      break;
+    }
+    if (fds[1].revents & (POLLERR | POLLNVAL)) {
+      result = 1;
+      break;
+    }
+  }
+  Trace(result == 0 ? "STOP" : "STOP pty failed");
+  return result;
+}
+
+void CSimulator::OnData(const std::uint8_t* bytes, std::size_t count) {
+  if (!Hears()) {
+    Trace("GARBLED RX " + std::to_string(count));
+    return;
+  }
+  model->FeedBytes(bytes, count);
+}
+
+void CSimulator::OnStatus(std::uint8_t status) {
+  Hears();  // a status event often comes with new settings: trace them first
+  if (breakDetector.OnFlush(status & TIOCPKT_FLUSHREAD, status & TIOCPKT_FLUSHWRITE, clock.NowMs()))
+    model->OnBreak();
+}
+
+bool CSimulator::Hears() {
+  const PortSettings line = pty.LineSettings();
+  if (!lineKnown || !(line == lastLine)) {
+    lastLine = line;
+    lineKnown = true;
+    Trace("LINE " + FormatPortSettings(line));
+  }
+  return CPtyTransport::Hears(line, model->Port());
+}
+
+void CSimulator::SendPacket(const KavoPacket& packet, int withChecksum) {
+  std::uint8_t frame[kKavoMaxFrame];
+  std::uint16_t frameLength = 0;
+  if (!BuildFrame(packet, frame, frameLength, withChecksum)) return;
+  if (!Hears()) {
+    Trace("GARBLED TX " + std::to_string(frameLength));
+    return;
+  }
+  if (options.garbageEvery > 0 && ++framesSent % static_cast<std::uint64_t>(options.garbageEvery) == 0)
+    PutNoise();
+  Put(frame, frameLength);
+  // The traced payload is what crossed the line: the checksum trailer included.
+  std::uint8_t payload[kKavoMaxData + 2];
+  std::memcpy(payload, packet.data, packet.length);
+  std::size_t length = packet.length;
+  if (withChecksum == 1) {
+    std::uint16_t sum = 0;
+    for (std::size_t i = 0; i < packet.length; ++i) sum = static_cast<std::uint16_t>(sum + packet.data[i]);
+    payload[length++] = static_cast<std::uint8_t>(sum >> 8);
+    payload[length++] = static_cast<std::uint8_t>(sum);
+  }
+  Trace(FormatPacketLine("TX", packet.id, payload, length));
+}
+
+void CSimulator::SendText(std::string_view text) {
+  if (!Hears()) {
+    Trace("GARBLED TX " + std::to_string(text.size()));
+    return;
+  }
+  Put(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  Trace("TX-TEXT " + QuoteText(text));
+}
+
+void CSimulator::Trace(std::string_view line) {
+  if (!trace) return;
+  std::fwrite(line.data(), 1, line.size(), trace);
+  std::fputc('\n', trace);
+  std::fflush(trace);
+}
+
+void CSimulator::Put(const std::uint8_t* bytes, std::size_t count) {
+  const std::size_t dropped = pty.Queue(bytes, count);
+  if (dropped > 0) Trace("OVERFLOW " + std::to_string(dropped));
+  if (!pty.Flush()) Trace("OVERFLOW pty failed");
+}
+
+// 1 to 16 bytes of noise between frames. Never a DLE, so the program's parser stays idle
+// through it, as it would through line noise that happens not to look like a frame start.
+void CSimulator::PutNoise() {
+  std::uint8_t noise[16];
+  noiseState ^= noiseState << 13;
+  noiseState ^= noiseState >> 17;
+  noiseState ^= noiseState << 5;
+  const std::size_t count = 1 + noiseState % 16;
+  for (std::size_t i = 0; i < count; ++i) {
+    noiseState ^= noiseState << 13;
+    noiseState ^= noiseState >> 17;
+    noiseState ^= noiseState << 5;
+    std::uint8_t b = static_cast<std::uint8_t>(noiseState >> 24);
+    noise[i] = b == kDle ? 0x11 : b;
+  }
+  Put(noise, count);
+  Trace("NOISE " + std::to_string(count));
+}
