@@ -92,7 +92,8 @@ int CCardFolder::RemoveFile(const std::string& relative) {
 int CCardFolder::Open(const std::string& relative, int flags, mode_t mode) {
   CUniqueFd rootFd(::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (!rootFd.Valid()) return Errno();
-  flags |= O_CLOEXEC | O_NOCTTY;
+  // openat2 refuses any flag beside these with O_PATH.
+  flags |= (flags & O_PATH) != 0 ? O_CLOEXEC : (O_CLOEXEC | O_NOCTTY);
   if (resolver != Resolver::Walk) {
     const int fd = OpenBeneath(rootFd.Get(), relative, flags, mode);
     if (fd != -ENOSYS) return fd;

@@ -50,6 +50,15 @@ inline KavoPacket Received(std::uint8_t id, const Bytes& body) {
   return p;
 }
 
+// Recomputes the trailer after a test changed the body.
+inline void Reseal(KavoPacket& p) {
+  std::uint16_t sum = 0;
+  for (std::size_t i = 0; i + 2 < p.length; ++i) sum = static_cast<std::uint16_t>(sum + p.data[i]);
+  p.data[p.length - 2] = static_cast<std::uint8_t>(sum >> 8);
+  p.data[p.length - 1] = static_cast<std::uint8_t>(sum);
+  VerifyChecksum(p);
+}
+
 inline Bytes Payload(const KavoPacket& p) {
   return Bytes(p.data, p.data + p.length);
 }
