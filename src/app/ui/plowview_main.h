@@ -1,4 +1,26 @@
 #pragma once
 
-// The plowview program: parses the command line, then runs the window or the headless runner.
+#include <QStringList>
+#include <filesystem>
+#include <string>
+
+// What the command line asks of this run.
+struct PlowviewOptions {
+  std::filesystem::path configPath;  // --config PATH; empty: the default settings file
+};
+
+enum class CommandLineAction { Run, ShowHelp, ShowVersion, Fail };
+
+struct CommandLineResult {
+  CommandLineAction action = CommandLineAction::Run;
+  PlowviewOptions options;
+  // The help or version text to print, or the reason the command line was refused.
+  std::string text;
+};
+
+// Parses the program's arguments (the first one is the program itself). Needs no application
+// object, so --help and --version work without a display.
+CommandLineResult ParsePlowviewCommandLine(const QStringList& arguments);
+
+// The plowview program: parses the command line, then runs the window.
 int PlowviewMain(int argc, char** argv);

@@ -1,0 +1,3 @@
+#include "app/ui/button_test_doc.h"
+
+CButtonTestDoc::CButtonTestDoc(QObject* parent) : QObject(parent) {}

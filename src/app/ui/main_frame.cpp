@@ -1,0 +1,61 @@
+#include "app/ui/main_frame.h"
+
+#include <QAction>
+#include <QLayout>
+#include <QMenu>
+#include <QMenuBar>
+
+#include "app/ui/button_test_view.h"
+
+CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
+  // No maximize button; with the fixed size constraint below there is nothing to drag either.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  // The starting size until the view is set and the window fits to it.
+  resize(432, 236);
+
+  fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
+  QAction* connect = AddCommand(kIdFileConnect, QStringLiteral("&Connect...\tAlt+C"));
+  connect->setShortcut(QKeySequence(Qt::ALT | Qt::Key_C));
+  connect->setStatusTip(QStringLiteral("Open the serial port and begin communication with the receiver."));
+  QAction* disconnect = AddCommand(kIdFileDisconnect, QStringLiteral("&Disconnect\tAlt+D"));
+  disconnect->setShortcut(QKeySequence(Qt::ALT | Qt::Key_D));
+  disconnect->setStatusTip(QStringLiteral("Close the serial port."));
+  fileMenu->addSeparator();
+  AddCommand(kIdClearBbRam, QStringLiteral("Clear &BB Ram..."));
+  fileMenu->addSeparator();
+  QAction* exit = AddCommand(kIdAppExit, QStringLiteral("E&xit"));
+  QObject::connect(exit, &QAction::triggered, this, &QWidget::close);
+  QObject::connect(fileMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUi);
+}
+
+QAction* CMainFrame::AddCommand(int commandId, const QString& text) {
+  QAction* action = fileMenu->addAction(text);
+  action->setData(commandId);
+  commands[commandId] = action;
+  return action;
+}
+
+void CMainFrame::SetView(CButtonTestView* newView) {
+  view = newView;
+  setCentralWidget(view);
+  QObject::connect(commands[kIdFileConnect], &QAction::triggered, view, &CButtonTestView::OnFileConnect);
+  QObject::connect(commands[kIdFileDisconnect], &QAction::triggered, view,
+                   &CButtonTestView::OnFileDisconnect);
+  QObject::connect(commands[kIdClearBbRam], &QAction::triggered, view, &CButtonTestView::OnClearBbRam);
+  QObject::connect(view, &CButtonTestView::CommandStatesChanged, this, &CMainFrame::UpdateCommandUi);
+  // The window's size follows its contents: the view's fixed size plus the menu bar.
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+  UpdateCommandUi();
+}
+
+QAction* CMainFrame::CommandAction(int commandId) const {
+  const auto it = commands.find(commandId);
+  return it == commands.end() ? nullptr : it->second;
+}
+
+void CMainFrame::UpdateCommandUi() {
+  if (!view) return;
+  for (const auto& [id, action] : commands)
+    if (id != kIdAppExit) action->setEnabled(view->IsCommandEnabled(id));
+}

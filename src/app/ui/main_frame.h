@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QMainWindow>
+#include <map>
+
+class CButtonTestView;
+class QAction;
+class QMenu;
+
+// Command ids of the main window's menu and accelerators; the view enables and handles them.
+inline constexpr int kIdFileConnect = 32771;
+inline constexpr int kIdFileDisconnect = 32772;
+inline constexpr int kIdClearBbRam = 32777;
+inline constexpr int kIdAppExit = 0xE141;
+
+// The top-level window: the "&File" menu with its accelerators, and the view as its whole client
+// area. No toolbar, no status bar, no sizing border, no maximize button; the window keeps the
+// view's fixed size. The title is only ever the one the view sets.
+class CMainFrame : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit CMainFrame(QWidget* parent = nullptr);
+
+  // Makes `view` the client area (the frame takes ownership), routes the commands to it and fits
+  // the window to it.
+  void SetView(CButtonTestView* view);
+  CButtonTestView* View() const { return view; }
+
+  // The menu action of a command id, nullptr for an unknown id.
+  QAction* CommandAction(int commandId) const;
+  QMenu* FileMenu() const { return fileMenu; }
+
+  // Asks the view which commands are enabled; done whenever the menu opens and when the view says
+  // its state changed, so a disabled command's accelerator is off too.
+  void UpdateCommandUi();
+
+ private:
+  QAction* AddCommand(int commandId, const QString& text);
+
+  QMenu* fileMenu = nullptr;
+  CButtonTestView* view = nullptr;
+  std::map<int, QAction*> commands;
+};

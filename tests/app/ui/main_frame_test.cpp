@@ -1,0 +1,128 @@
+#include "app/ui/main_frame.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTest>
+#include <QToolBar>
+#include <fstream>
+#include <memory>
+
+#include "app/settings_profile.h"
+#include "app/ui/button_test_app.h"
+#include "app/ui/button_test_view.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+class MainFrameTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<CButtonTestApp> Start() {
+    auto app = std::make_unique<CButtonTestApp>(AppPaths{dir.Path() / "config" / "Plowview.ini", locks.Path()});
+    EXPECT_TRUE(app->InitInstance());
+    return app;
+  }
+
+  CTempDir dir;
+  CTempDir locks;
+};
+
+TEST_F(MainFrameTest, Window_FixedToPanelSizeWithoutMaximizeToolbarOrStatusBar) {
+  auto app = Start();
+  CMainFrame* frame = app->MainFrame();
+  ASSERT_NE(frame, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(frame));
+  EXPECT_EQ(frame->View()->size(), QSize(422, 187));
+  EXPECT_EQ(frame->centralWidget(), frame->View());
+  EXPECT_EQ(frame->minimumSize(), frame->maximumSize());
+  EXPECT_EQ(frame->size(), frame->minimumSize());
+  EXPECT_EQ(frame->width(), 422);
+  EXPECT_FALSE(frame->windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_TRUE(frame->windowFlags() & Qt::WindowMinimizeButtonHint);
+  EXPECT_TRUE(frame->findChildren<QStatusBar*>().isEmpty());
+  EXPECT_TRUE(frame->findChildren<QToolBar*>().isEmpty());
+
+  frame->resize(800, 600);
+  QApplication::processEvents();
+  EXPECT_EQ(frame->View()->size(), QSize(422, 187));
+  EXPECT_EQ(frame->size(), frame->minimumSize());
+}
+
+TEST_F(MainFrameTest, FileMenu_HasCommandsTextsTipsAndShortcuts) {
+  auto app = Start();
+  CMainFrame* frame = app->MainFrame();
+  const auto menus = frame->menuBar()->actions();
+  ASSERT_EQ(menus.size(), 1);
+  EXPECT_EQ(menus[0]->text(), "&File");
+
+  QStringList texts;
+  for (QAction* a : frame->FileMenu()->actions()) texts << (a->isSeparator() ? QString("-") : a->text());
+  EXPECT_EQ(texts,
+            QStringList({"&Connect...\tAlt+C", "&Disconnect\tAlt+D", "-", "Clear &BB Ram...", "-", "E&xit"}));
+
+  struct Command {
+    int id;
+    const char* shortcut;
+    const char* tip;
+  };
+  for (const Command& c :
+       {Command{32771, "Alt+C", "Open the serial port and begin communication with the receiver."},
+        Command{32772, "Alt+D", "Close the serial port."}, Command{32777, "", ""}}) {
+    QAction* action = frame->CommandAction(c.id);
+    ASSERT_NE(action, nullptr) << c.id;
+    EXPECT_EQ(action->data().toInt(), c.id);
+    EXPECT_EQ(action->shortcut(), QKeySequence(QString::fromLatin1(c.shortcut))) << c.id;
+    EXPECT_EQ(action->statusTip(), QString::fromLatin1(c.tip)) << c.id;
+  }
+  EXPECT_EQ(frame->CommandAction(12345), nullptr);
+}
+
+TEST_F(MainFrameTest, Accelerators_TriggerConnectAndDisconnect) {
+  auto app = Start();
+  CMainFrame* frame = app->MainFrame();
+  frame->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+  QSignalSpy connect(frame->CommandAction(kIdFileConnect), &QAction::triggered);
+  QSignalSpy disconnect(frame->CommandAction(kIdFileDisconnect), &QAction::triggered);
+  QTest::keyClick(frame, Qt::Key_C, Qt::AltModifier);
+  QTest::keyClick(frame, Qt::Key_D, Qt::AltModifier);
+  EXPECT_EQ(connect.count(), 1);
+  EXPECT_EQ(disconnect.count(), 1);
+}
+
+TEST_F(MainFrameTest, Exit_ClosesTheWindow) {
+  auto app = Start();
+  CMainFrame* frame = app->MainFrame();
+  ASSERT_TRUE(frame->isVisible());
+  frame->CommandAction(kIdAppExit)->trigger();
+  EXPECT_FALSE(frame->isVisible());
+}
+
+TEST_F(MainFrameTest, Title_IsProgramNameWithInstanceNumber) {
+  auto first = Start();
+  EXPECT_EQ(first->MainFrame()->windowTitle(), "Plowview [1]");
+  EXPECT_EQ(first->MainFrame()->View()->InstanceNumber(), 1);
+  auto second = Start();
+  EXPECT_EQ(second->MainFrame()->windowTitle(), "Plowview [2]");
+  // Nothing after the view's initial update touches the title: not showing, not the event loop.
+  QApplication::processEvents();
+  EXPECT_EQ(first->MainFrame()->windowTitle(), "Plowview [1]");
+}
+
+TEST_F(MainFrameTest, InitialUpdate_ReadsTheSettingsFile) {
+  std::filesystem::create_directories(dir.Path() / "config");
+  std::ofstream(dir / "config/Plowview.ini") << "[Connect]\nPort=3\nRLI_Ena=y\n";
+  auto app = Start();
+  const CPortSettings& settings = app->MainFrame()->View()->Settings();
+  EXPECT_EQ(settings.port, 3);
+  EXPECT_FALSE(settings.rliEnabled);
+  EXPECT_EQ(settings.enableAsServer, 0);
+  EXPECT_EQ(app->Profile().Path(), dir.Path() / "config" / "Plowview.ini");
+}
+
+}  // namespace
