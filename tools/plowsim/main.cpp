@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
   SimOptions options;
   std::string error;
   if (!ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
-    std::fprintf(stderr, "plowsim: %s\n%s", error.c_str(), SimUsage());
+    std::fprintf(stderr, "plowsim: %s\nTry 'plowsim --help'.\n", error.c_str());
     return 2;
   }
   if (options.help) {
