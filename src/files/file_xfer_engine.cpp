@@ -132,10 +132,8 @@ std::vector<int> CFileXferEngine::MatchingEntries(const std::string& pattern) co
 }
 
 std::string CFileXferEngine::EntryFileName(const std::string& text) {
-  std::size_t end = text.find('[');
-  if (end == std::string::npos) return text;
-  while (end > 0 && text[end - 1] == ' ') --end;
-  return text.substr(0, end);
+  // The status is appended as " [...]"; a "[" inside a name is the name's own.
+  return text.substr(0, text.find(" ["));
 }
 
 std::string CFileXferEngine::EntryStatus(const std::string& text) {

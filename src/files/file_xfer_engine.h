@@ -86,7 +86,7 @@ class CFileXferEngine {
   std::size_t ListReplies() const { return listReplies; }
   std::uint64_t TicksSinceListActivity() const { return ticks - listActivityTick; }
 
-  // The file name of an entry: its text before the first "[", without the blank before it.
+  // The file name of an entry: its text before the first " [" (the whole text without one).
   static std::string EntryFileName(const std::string& text);
   // The status inside the trailing " [...]", empty when there is none.
   static std::string EntryStatus(const std::string& text);

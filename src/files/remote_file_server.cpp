@@ -302,17 +302,20 @@ void CRemoteFileServer::Write(const KavoPacket& request, bool at) {
   OpenFile* file = Slot(handle);
   if (file == nullptr) return SendHandleAnswer(op, handle, RemoteFileError::BadHandleWrite);
 
-  auto fail = [&](RemoteFileError error) {
+  // Every answer ends the block sequence.
+  auto finish = [&](RemoteFileError error) {
     EndSequence(*file);
     SendHandleAnswer(op, handle, error);
   };
-  if (!file->writable) return fail(RemoteFileError::BadBlock);
-  if (count > kBlockSize || bytesAt + count > FieldEnd(request)) return fail(RemoteFileError::BadBlockLength);
+  if (!file->writable) return finish(RemoteFileError::BadBlock);
+  if (count > kBlockSize || bytesAt + count > FieldEnd(request))
+    return finish(RemoteFileError::BadBlockLength);
 
   // A write-at positions the file before its first block, saving the old position if asked.
   auto position = [&]() {
     if (!at) return true;
     const bool save = request.data[15] != 0;
+    file->restorePosition = false;
     if (save) {
       const off_t now = ::lseek(file->fd.Get(), 0, SEEK_CUR);
       file->savedPosition = static_cast<std::int32_t>(now);
@@ -325,26 +328,26 @@ void CRemoteFileServer::Write(const KavoPacket& request, bool at) {
   const bool last = block == total;
   if (last && total > 1 && (file->inBlockSequence == 0 || block != file->lastBlock + 1)) {
     // A last block that does not follow its predecessor would leave a hole reported as success.
-    return fail(RemoteFileError::BadHandle);
+    return finish(RemoteFileError::BadHandle);
   }
   if (last) {
-    if (total <= 1 && !position()) return fail(RemoteFileError::BadPosition);
+    if (total <= 1 && !position()) return finish(RemoteFileError::BadPosition);
     const bool written = write();
-    return fail(written ? RemoteFileError::None : RemoteFileError::BadBlock);
+    return finish(written ? RemoteFileError::None : RemoteFileError::BadBlock);
   }
   if (block == 1) {
     file->inBlockSequence = 1;
     file->lastBlock = 1;
-    if (!position()) return fail(RemoteFileError::BadPosition);
-    if (count < kBlockSize) return fail(RemoteFileError::BadBlockLength);
-    if (!write()) return fail(RemoteFileError::BadBlock);
+    if (!position()) return finish(RemoteFileError::BadPosition);
+    if (count < kBlockSize) return finish(RemoteFileError::BadBlockLength);
+    if (!write()) return finish(RemoteFileError::BadBlock);
     return;
   }
-  if (block > total) return fail(RemoteFileError::BadBlock);
-  if (block != file->lastBlock + 1) return fail(RemoteFileError::BadHandle);
+  if (block > total) return finish(RemoteFileError::BadBlock);
+  if (block != file->lastBlock + 1) return finish(RemoteFileError::BadHandle);
   file->lastBlock = block;
-  if (count < kBlockSize) return fail(RemoteFileError::BadBlockLength);
-  if (!write()) return fail(RemoteFileError::BadBlock);
+  if (count < kBlockSize) return finish(RemoteFileError::BadBlockLength);
+  if (!write()) return finish(RemoteFileError::BadBlock);
 }
 
 void CRemoteFileServer::Read(const KavoPacket& request) {

@@ -282,7 +282,8 @@ TEST(FileXferEngine, EntryNameAndStatus) {
       {"DATA.T02 [Done]", "DATA.T02", "Done"},
       {"DATA.T02", "DATA.T02", ""},
       {"DATA.T02 [Downloading - 25.0%]", "DATA.T02", "Downloading - 25.0%"},
-      {"DATA.T02[x]", "DATA.T02", ""},
+      {"DATA[1].T02", "DATA[1].T02", ""},
+      {"DATA[1].T02 [Queued]", "DATA[1].T02", "Queued"},
       {"", "", ""},
   };
   for (const Case& c : cases) {
