@@ -161,14 +161,13 @@ void CJ1939Stack::Receive(const CanFrame& frame) {
     HandleRequest(id, frame);
     return;
   }
-  if (claimState != J1939ClaimState::Claimed) {
+  // A node without an address may only claim or request.
+  if (claimState != J1939ClaimState::Claimed || id.source == kJ1939NullAddress) {
     ++counters.ignored;
     return;
   }
-  if (id.source != kJ1939NullAddress) {
-    bool created = false;
-    nodes.Touch(id.source, clock.NowMs(), created);
-  }
+  bool created = false;
+  nodes.Touch(id.source, clock.NowMs(), created);
   const std::int64_t now = clock.NowMs();
   switch (id.pgn) {
     case kPgnTransportControl:
@@ -269,6 +268,10 @@ void CJ1939Stack::HandleProprietary(std::uint8_t source, const std::uint8_t* bod
 
 void CJ1939Stack::HandleSoftwareIdentification(std::uint8_t source, const std::uint8_t* body,
                                                std::size_t length) {
+  if (length == 0) {
+    ++counters.malformed;
+    return;
+  }
   if (J1939Node* node = nodes.Find(source)) node->state = J1939NodeState::Identified;
   SoftwareIdentification parsed;
   const bool hasFields = ParseSoftwareIdentification(body, length, parsed);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <vector>
@@ -70,7 +71,7 @@ struct RawStack {
   explicit RawStack(J1939StackConfig config = DefaultConfig())
       : stack(
             std::move(config), clock,
-            [this](const CanFrame& f) { return refuseAll ? false : (sent.push_back(f), true); },
+            [this](const CanFrame& f) { return (refuse && refuse(f)) ? false : (sent.push_back(f), true); },
             [this](const J1939Event& e) { Record(e); }) {}
 
   static J1939StackConfig DefaultConfig() {
@@ -105,7 +106,7 @@ struct RawStack {
   }
 
   CFakeClock clock;
-  bool refuseAll = false;
+  std::function<bool(const CanFrame&)> refuse;  // frames the "driver" does not take
   std::vector<CanFrame> sent;
   std::vector<RecordedEvent> events;
   CJ1939Stack stack;
