@@ -13,9 +13,9 @@
 // received from a serial port and a line for every other port event. Bytes run 16 to a line,
 // a new line starting whenever the direction changes or after a message:
 //
-//   0.512000   T 10 8E 00
-//   0.530000   R 10 8F 03
-//   0.531000   ! Port COM1 baud rate now set to 9600
+//    0.512000  T 10 8E 00
+//    0.530000  R 10 8F 03
+//    0.531000  ! Port COM1 baud rate now set to 9600
 //
 // Time stamps are seconds since program start from the program clock. The file is opened for
 // appending and locked against other writers (flock), so two programs never mix their captures.
@@ -30,7 +30,8 @@ class CDebugFile {
   CDebugFile& operator=(const CDebugFile&) = delete;
 
   // Opens `fileName` for appending, creating it when missing, and takes an exclusive lock;
-  // then writes the start separator and start line. False (and nothing written) when the file
+  // then writes the start separator and start line (true local time). The next byte begins a
+  // new line whatever was logged before the last Close. False (and nothing written) when the file
   // cannot be opened or another writer holds it. Opening an open capture returns false.
   virtual bool Open(const std::string& fileName);
   // Writes the stop line and separator and closes the file; nothing when not open.

@@ -241,6 +241,9 @@ int SerialPortAccess::Close() {
   const int com = Com();
   {
     std::lock_guard call(gCallLock);
+    // The exclusive mark belongs to the terminal, not to our descriptor: lift it, or the device
+    // stays locked while anyone else still holds it open.
+    ::ioctl(portFd, TIOCNXCL);
     ::close(portFd);
     ::close(wakeFd);
     portFd = wakeFd = -1;

@@ -107,6 +107,15 @@ TEST_F(DebugFileTest, SecondWriter_IsDeniedUntilTheFirstCloses_ThenAppends) {
   EXPECT_NE(content.find("Debugging started on ", content.find("Debugging stopped on ")), std::string::npos);
 }
 
+TEST_F(DebugFileTest, ReopenedCapture_NextByteStartsAFreshLine) {
+  file.LogReceivedByte(0x01);
+  file.Close();
+  ASSERT_TRUE(file.Open(path));
+  file.LogReceivedByte(0x02);
+  const std::string content = ReadWholeFile(path);
+  EXPECT_EQ(Body(content.substr(content.rfind(kStartSeparator))), "\n 0.000000  R 02 ");
+}
+
 TEST(DebugFileClosed, LogCallsOnAClosedCaptureDoNothing) {
   CTempDir dir;
   CDebugFile file;

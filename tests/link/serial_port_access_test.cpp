@@ -358,6 +358,41 @@ TEST_F(SerialPortAccessTest, CloseFromAnotherThread_EndsAWaitAtOnce) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
+// The reader thread and the main thread share one object: every byte crosses once, in order,
+// and each logged call stays whole in the capture.
+TEST_F(SerialPortAccessTest, ReaderAndWriterThreads_ShareThePortSafely) {
+  OpenLogged();
+  constexpr int kRounds = 200;
+  Bytes received;  // the reader's until it is joined
+  std::thread reader([&] {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::uint8_t buffer[64];
+    while (received.size() < kRounds * 4u && std::chrono::steady_clock::now() < deadline) {
+      if (port.WaitReadable(50) != 1) continue;
+      const int n = port.ReadBuffer(buffer, sizeof buffer);
+      if (n > 0) received.insert(received.end(), buffer, buffer + n);
+    }
+  });
+  Bytes expected;
+  for (int i = 0; i < kRounds; ++i) {
+    const Bytes chunk{0x10, static_cast<std::uint8_t>(i), 0x10, 0x03};
+    expected.insert(expected.end(), chunk.begin(), chunk.end());
+    EXPECT_TRUE(pty.Send(chunk));
+    EXPECT_EQ(port.WriteBufferTimed(chunk.data(), 4, 1000), 4);
+    port.LogText("round");
+  }
+  EXPECT_EQ(pty.Receive(expected.size(), 5000), expected);
+  reader.join();
+  EXPECT_EQ(received, expected);
+  port.StopLog();
+  const std::string content = Captured();
+  std::size_t rounds = 0;
+  for (auto at = content.find("  ! round\n"); at != std::string::npos;
+       at = content.find("  ! round\n", at + 1))
+    ++rounds;
+  EXPECT_EQ(rounds, static_cast<std::size_t>(kRounds));
+}
+
 TEST_F(SerialPortAccessTest, Capture_StartTwiceIsHarmless_HeldFileFailsWithMinus7) {
   ASSERT_EQ(port.StartLog(capture), 0);
   EXPECT_EQ(port.StartLog(capture), 0);
