@@ -74,11 +74,19 @@ bool CJ1939Stack::SendOne(std::uint32_t pgn, std::uint8_t destination, std::uint
 
 void CJ1939Stack::Start() {
   transport.Reset();
+  nodes.Clear();
   address = config.preferredAddress;
   addressesTried = 0;
   claimState = J1939ClaimState::Claiming;
   claimStandsAt = clock.NowMs() + config.addressClaimWaitMs;
   SendClaim();
+}
+
+void CJ1939Stack::Stop() {
+  claimState = J1939ClaimState::Idle;
+  address = kJ1939NullAddress;
+  transport.Reset();
+  nodes.Clear();
 }
 
 void CJ1939Stack::SendClaim() {

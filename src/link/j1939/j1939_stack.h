@@ -96,8 +96,11 @@ class CJ1939Stack {
   CJ1939Stack(const CJ1939Stack&) = delete;
   CJ1939Stack& operator=(const CJ1939Stack&) = delete;
 
-  // Claims the preferred address (again, when called a second time).
+  // Claims the preferred address (again, when called a second time) with an empty node table.
   void Start();
+  // Leaves the bus quietly: sessions and queued messages dropped (TransmitFailed for each), the
+  // node table cleared, nothing sent until the next Start.
+  void Stop();
   // One received frame. Bad frames are counted and dropped.
   void Receive(const CanFrame& frame);
   void Tick();

@@ -327,4 +327,25 @@ TEST(J1939Stack, NodeListRequest_AnsweredWithNamedNodes) {
   EXPECT_EQ(DataOf(raw.sent[3]), (Bytes{2, name[3], name[4], name[5], name[6], name[7], 0xFF, 0xFF}));
 }
 
+TEST(J1939Stack, Stop_EndsTransfersAndFallsSilentUntilStart) {
+  RawStack raw;
+  raw.Claim();
+  const Bytes body(20, 0x02);
+  ASSERT_EQ(raw.stack.Send(kPgnProprietaryA, 28, body.data(), body.size()), J1939SendResult::Started);
+  raw.sent.clear();
+  raw.stack.Stop();
+  const auto failed = Only(raw.events, J1939EventCode::TransmitFailed);
+  ASSERT_EQ(failed.size(), 1u);
+  EXPECT_EQ(failed[0].parameter, static_cast<std::uint32_t>(J1939AbortReason::ResourcesNeeded));
+  raw.stack.Receive(J1939Frame(kPgnRequest, 255, 28, {0x00, 0xEE, 0x00}));
+  raw.stack.Receive(J1939Frame(kPgnTransportControl, 249, 28, {0x11, 3, 1, 0xFF, 0xFF, 0x00, 0xEF, 0x00}));
+  raw.At(10000);
+  EXPECT_TRUE(raw.sent.empty());
+  EXPECT_EQ(raw.stack.Send(kPgnProprietaryA, 28, body.data(), 8), J1939SendResult::NotClaimed);
+
+  raw.stack.Start();
+  ASSERT_EQ(raw.sent.size(), 1u);
+  EXPECT_EQ(raw.sent[0].id, kClaimId);
+}
+
 }  // namespace
