@@ -40,7 +40,7 @@ Bytes Frame(std::uint8_t id, const Bytes& payload, bool withChecksum = true) {
   KavoPacket p;
   p.id = id;
   p.length = static_cast<std::uint16_t>(payload.size());
-  std::memcpy(p.data, payload.data(), payload.size());
+  if (!payload.empty()) std::memcpy(p.data, payload.data(), payload.size());
   Bytes out(KavoFrameCapacity(p.length));
   std::uint16_t n = 0;
   BuildFrame(p, out.data(), n, withChecksum ? 1 : 0);

@@ -46,7 +46,7 @@ Bytes Frame(std::uint8_t id, Bytes payload, bool withChecksum = true) {
   KavoPacket p;
   p.id = id;
   p.length = static_cast<std::uint16_t>(payload.size());
-  std::memcpy(p.data, payload.data(), payload.size());
+  if (!payload.empty()) std::memcpy(p.data, payload.data(), payload.size());
   Bytes out(KavoFrameCapacity(p.length) + 2);
   std::uint16_t n = 0;
   BuildFrame(p, out.data(), n, withChecksum ? 1 : 0);
