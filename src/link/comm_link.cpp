@@ -1,0 +1,374 @@
+#include "link/comm_link.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+namespace {
+
+constexpr int kSettlePasses = 60;
+constexpr char kOpenFailedText[] = "Error: Could not open serial port.";
+
+bool IsSerial(int linkType) {
+  return linkType >= kLinkSerialFirst && linkType <= kLinkSerialLast;
+}
+
+std::int64_t SteadyMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+int TransportNumber(int linkType) {
+  if (IsSerial(linkType)) return linkType;
+  if (linkType == kLinkCan0 || linkType == kLinkCan1) return linkType - kLinkCan0;
+  return 0;
+}
+
+CommLinkTiming CommLinkTiming::Scaled(int divisor) const {
+  if (divisor < 1) divisor = 1;
+  auto cut = [divisor](int ms) { return std::max(1, ms / divisor); };
+  CommLinkTiming t;
+  t.settlePassMs = cut(settlePassMs);
+  t.settleConfirmMs = cut(settleConfirmMs);
+  t.settleQuietMs = cut(settleQuietMs);
+  t.readIdleMs = cut(readIdleMs);
+  t.lineDownRetryMs = cut(lineDownRetryMs);
+  t.rxIdleMs = cut(rxIdleMs);
+  t.txDrainMs = cut(txDrainMs);
+  t.textPollMs = cut(textPollMs);
+  t.reportRetryMs = cut(reportRetryMs);
+  t.breakMs = cut(breakMs);
+  t.afterReportMs = cut(afterReportMs);
+  t.afterSwitchMs = cut(afterSwitchMs);
+  return t;
+}
+
+CCommLink::CCommLink(ILinkOwner* ownerView, IPrompts& prompter)
+    : owner(ownerView), prompts(prompter), stopEvent(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+  parser = new CKavoParser([this](CKavoParser*) {
+    if (owner != nullptr) owner->PostLinkPacket();
+  });
+}
+
+CCommLink::~CCommLink() {
+  Close(linkType.load());
+  // A reader left running (the link was marked closed by Open on an open link) ends before the
+  // parser it feeds goes; its port closes without a restore packet, as the link type is already
+  // "none".
+  StopSerialReader(true);
+  delete parser;
+  parser = nullptr;
+  // The CAN interface and the sockets are created by their branches; nothing to delete yet.
+  if (stopEvent >= 0) ::close(stopEvent);
+}
+
+bool CCommLink::SetSerialParams(std::uint32_t baud, char parityIn, std::uint32_t dataBitsIn,
+                                std::uint32_t stopBitsIn) {
+  baudRate = baud;
+  parity = parityIn;
+  dataBits = dataBitsIn;
+  stopBits = stopBitsIn;
+  const bool parityOk = parity == 'N' || parity == 'O' || parity == 'E';
+  const bool baudOk = baud == 2400 || baud == 4800 || baud == 9600 || baud == 19200 || baud == 38400;
+  const bool dataOk = dataBits == 7 || dataBits == 8;
+  const bool stopOk = stopBits == 1 || stopBits == 2;
+  serialValid = (parityOk && baudOk && dataOk && stopOk) ? 1 : 0;
+  return serialValid != 0;
+}
+
+bool CCommLink::SetCanParams(std::uint32_t destinationAddress, std::uint32_t instanceNumber,
+                             std::uint32_t busSpeedIndex) {
+  canDestinationAddress = destinationAddress;
+  canInstanceNumber = instanceNumber;
+  canBusSpeed = busSpeedIndex;
+  canValid = (busSpeedIndex <= 3 && destinationAddress != 0 && destinationAddress != 255 &&
+              instanceNumber != 0 && instanceNumber != 256)
+                 ? 1
+                 : 0;
+  return true;
+}
+
+bool CCommLink::SetServer(const std::string& address, std::uint32_t port) {
+  serverAddress = address;
+  serverPort = port;
+  serverSet = 1;
+  return true;
+}
+
+void CCommLink::SetRelayServer(std::uint8_t enabled, std::uint32_t port) {
+  relayEnabled = enabled;
+  relayPort = port;
+}
+
+void CCommLink::Open(int type, bool autoConfigure) {
+  if (connected.load() != 0) {
+    // Only the state is closed here; the transport keeps running until Close (or the next Open).
+    MarkClosed();
+    PostStatus(kLinkStatusDown);
+    return;
+  }
+  // A serial reader may survive from a link that was marked closed above, or from a failed
+  // start: end it before anything reuses the port or the thread object. An earlier close also
+  // left the stop request set, which would silence this open's status.
+  StopSerialReader(true);
+  stopRequested = 0;
+
+  bool started = false;
+  if (type >= 0 && type < kLinkNone) {
+    linkType = type;
+    if (IsSerial(type)) started = OpenSerial(type, autoConfigure);
+    // CAN channels and the network client have no transport in this build yet: they fail cleanly.
+  }
+  if (started) {
+    // The relay server starts with the network branch.
+    return;
+  }
+  MarkClosed();
+  PostStatus(kLinkStatusDown);
+}
+
+bool CCommLink::Close(int type) {
+  if (connected.load() == 0) {
+    linkType = kLinkNone;
+    // A serial link still opening (or one marked closed by Open) would otherwise come up, or
+    // keep reading, after the owner closed it.
+    StopSerialReader(true);
+    return false;
+  }
+  bool result = true;
+  if (IsSerial(type)) result = CloseSerial();
+  connected = 0;
+  linkType = kLinkNone;
+  if (relayEnabled) CloseRelay();
+  return result;
+}
+
+bool CCommLink::IsConnected(int) const {
+  return connected.load() != 0;
+}
+
+bool CCommLink::SendPacket(int type, const KavoPacket* packet, std::uint8_t withChecksum) {
+  if (type < 0 || type >= kLinkNone) {
+    connected = 0;
+    return false;
+  }
+  if (packet == nullptr || !IsSerial(type)) return false;
+  std::uint8_t frame[kKavoMaxFrame];
+  std::uint16_t frameLength = 0;
+  if (!BuildFrame(*packet, frame, frameLength, withChecksum)) return false;
+  SerialSend(frame, frameLength, 2);
+  return true;
+}
+
+bool CCommLink::SendRaw(int type, const std::uint8_t* bytes, int count) {
+  if (type < 0 || type >= kLinkNone) {
+    connected = 0;
+    return false;
+  }
+  if (bytes == nullptr || count <= 0 || !IsSerial(type)) return false;
+  SerialSend(bytes, count, 0);
+  return true;
+}
+
+// Write errors are written to the debug capture by the port layer; the send is not repeated.
+bool CCommLink::SerialSend(const std::uint8_t* bytes, int count, int trailingNuls) {
+  // A full transmit buffer would otherwise cut the frame short: wait for room, bounded by the
+  // time a whole frame needs at the slowest rate the link runs at.
+  constexpr int kWriteWaitMs = 8000;
+  bool ok = serialPort.WriteBufferTimed(bytes, count, kWriteWaitMs) == count;
+  for (int i = 0; i < trailingNuls; ++i) ok = serialPort.WriteCharTimed(0x00, kWriteWaitMs) >= 0 && ok;
+  while (serialPort.IsOpen() && serialPort.IsTXEmpty() == 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(timing.txDrainMs));
+  }
+  return ok;
+}
+
+bool CCommLink::OpenPortForLink(int port, bool autoConfigure) {
+  if (autoConfigure) return serialPort.Open(port, 9600, 'N', 8, 1) >= 0;
+  return serialPort.Open(port, static_cast<int>(baudRate), parity, static_cast<int>(dataBits),
+                         static_cast<int>(stopBits)) >= 0;
+}
+
+bool CCommLink::OpenSerial(int port, bool autoConfigure) {
+  char captureName[64];
+  std::snprintf(captureName, sizeof captureName, "v1.19DebugComm%d.txt", port + 1);
+  serialPort.StartLog(captureName);
+
+  if (autoConfigure && serialPort.IsOpen()) serialPort.Close();
+  if (!OpenPortForLink(port, autoConfigure)) {
+    prompts.MessageBox(kOpenFailedText, "Plowview", PromptIcon::Exclamation, PromptButtons::Ok);
+    return false;
+  }
+  serialPort.SetRTS(1);  // a pseudo-terminal has no RTS line; the port works without it
+
+  openAutoConfigure = autoConfigure;
+  openPort = port;
+  portReport.valid = 0;
+  stopRequested = 0;
+  if (stopEvent >= 0) {
+    std::uint64_t drained = 0;
+    while (::read(stopEvent, &drained, sizeof drained) > 0) {
+    }
+  }
+  worker = std::thread([this] { ReaderThread(); });
+  return true;
+}
+
+bool CCommLink::CloseSerial() {
+  if (!serialPort.IsOpen()) {
+    StopSerialReader(false);
+    return false;
+  }
+  StopSerialReader(false);
+  if (portReport.valid == 1) RestoreReceiverPort();
+  return serialPort.Close() >= 0;
+}
+
+void CCommLink::StopSerialReader(bool closePort) {
+  if (worker.joinable()) {
+    RequestStop();
+    worker.join();
+  }
+  if (closePort && serialPort.IsOpen()) serialPort.Close();
+}
+
+void CCommLink::RequestStop() {
+  stopRequested = 1;
+  if (stopEvent >= 0) {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(stopEvent, &one, sizeof one);
+  }
+}
+
+bool CCommLink::Pause(int ms) {
+  if (StopRequested()) return false;
+  if (stopEvent < 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return !StopRequested();
+  }
+  pollfd stop{stopEvent, POLLIN, 0};
+  const std::int64_t until = SteadyMs() + ms;
+  for (;;) {
+    const std::int64_t left = until - SteadyMs();
+    if (left <= 0) break;
+    if (::poll(&stop, 1, static_cast<int>(left)) > 0) break;  // EINTR goes round again
+  }
+  return !StopRequested();
+}
+
+CCommLink::WaitResult CCommLink::WaitForByte(int ms) {
+  if (StopRequested()) return WaitResult::Stopped;
+  const int fd = serialPort.GetCommHandle();
+  if (fd < 0) return WaitResult::LineDown;
+  pollfd fds[2] = {{fd, POLLIN, 0}, {stopEvent, POLLIN, 0}};
+  const nfds_t count = stopEvent >= 0 ? 2 : 1;
+  const int ready = ::poll(fds, count, ms);
+  if (StopRequested()) return WaitResult::Stopped;
+  if (ready == 0) return WaitResult::TimedOut;
+  if (ready < 0) return WaitResult::TimedOut;  // EINTR: the caller reads again
+  // Callers wait only after a read found nothing, so a hang-up here means nothing is left to
+  // read, though a hung-up pty also reports itself readable.
+  if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return WaitResult::LineDown;
+  if (fds[0].revents & POLLIN) return WaitResult::Readable;
+  return WaitResult::TimedOut;
+}
+
+bool CCommLink::IdleWait(int tickMs, std::int64_t& idleMs) {
+  const std::int64_t start = SteadyMs();
+  WaitResult result = WaitForByte(tickMs);
+  if (result == WaitResult::Stopped) return false;
+  if (result == WaitResult::LineDown) {
+    // The port gives no readiness to wait on (hung up): pace the retries by the clock instead.
+    const std::int64_t left = tickMs - (SteadyMs() - start);
+    if (left > 0 && !Pause(static_cast<int>(left))) return false;
+  }
+  idleMs += SteadyMs() - start;
+  return !StopRequested();
+}
+
+void CCommLink::MarkClosed() {
+  connected = 0;
+  linkType = kLinkNone;
+  CloseRelay();
+}
+
+// Also called on the serial reader thread when an open fails there.
+void CCommLink::CloseRelay() {
+  // The relay server socket comes with the network branch; until then there is none to close.
+}
+
+void CCommLink::PostStatus(int wParam) {
+  if (StopRequested() || owner == nullptr) return;
+  owner->PostLinkStatus(wParam);
+}
+
+void CCommLink::FailFromReader() {
+  MarkClosed();
+  PostStatus(kLinkStatusDown);
+}
+
+void CCommLink::ReaderThread() {
+  portReport.valid = 0;
+  // The command panel draws test data from the C runtime's generator.
+  std::srand(static_cast<unsigned>(std::time(nullptr)));
+
+  if (!SettlePhase()) return;
+  if (openAutoConfigure && !ConfigureReceiverPort(openPort)) {
+    FailFromReader();
+    return;
+  }
+  if (StopRequested()) return;
+  connected = 1;
+  PostStatus(kLinkStatusUp);
+  ReadLoop();
+}
+
+// Lets the line settle after the open: a receiver already talking is met on a freshly opened
+// port, a silent one is accepted after the last pass. False when the thread is to end.
+bool CCommLink::SettlePhase() {
+  for (int pass = 0; pass < kSettlePasses; ++pass) {
+    if (!Pause(timing.settlePassMs)) return false;
+    if (serialPort.ReadChar() < 0) continue;
+    if (pass == 0) {
+      serialPort.Close();
+      if (!OpenPortForLink(openPort, openAutoConfigure)) {
+        FailFromReader();
+        return false;
+      }
+      continue;
+    }
+    if (!Pause(timing.settleConfirmMs)) return false;
+    if (serialPort.ReadChar() >= 0) return Pause(timing.settleQuietMs);
+  }
+  return !StopRequested();
+}
+
+void CCommLink::ReadLoop() {
+  // Nothing to do until the receiver sends: wait on the port, not on a timer. A stop request
+  // wakes every wait, so no tick is needed to see it.
+  std::uint8_t bytes[256];
+  bool readableButEmpty = false;
+  while (!StopRequested()) {
+    const int got = serialPort.ReadBuffer(bytes, static_cast<int>(sizeof bytes));
+    if (got > 0) {
+      for (int i = 0; i < got; ++i) parser->FeedByte(bytes[i]);
+      readableButEmpty = false;
+      continue;
+    }
+    // A device that hung up keeps being retried and the link stays up, but at a slower pace: its
+    // descriptor never stops being "ready", and retrying at every read tick would spin.
+    const bool lineDown = (got < 0 && got != kCommNoCharAvailable) || readableButEmpty;
+    const WaitResult result = lineDown ? WaitResult::LineDown : WaitForByte(-1);
+    if (result == WaitResult::Stopped) return;
+    readableButEmpty = result == WaitResult::Readable;
+    if (result == WaitResult::LineDown && !Pause(timing.lineDownRetryMs)) return;
+  }
+}

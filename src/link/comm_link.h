@@ -1,0 +1,177 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "link/link_owner.h"
+#include "link/protocol/kavo_packet.h"
+#include "link/protocol/kavo_parser.h"
+#include "link/protocol/prompts.h"
+#include "link/receiver_port_config.h"
+#include "link/serial_port_access.h"
+
+class CCANInterface;
+class CPlowviewSocket;
+class CServerSocket;
+
+// Link type numbers: which transport a link uses.
+inline constexpr int kLinkSerialFirst = 0;  // 0..8: serial port slot COM1..COM9
+inline constexpr int kLinkSerialLast = 8;
+inline constexpr int kLinkCan0 = 9;
+inline constexpr int kLinkCan1 = 10;
+inline constexpr int kLinkNetwork = 11;
+inline constexpr int kLinkNone = 12;
+
+// The number a link type hands to its transport: the serial slot, the CAN channel, 0 for network.
+int TransportNumber(int linkType);
+
+// Waits of the serial link and of the receiver port set-up, in milliseconds. Production uses the
+// defaults; tests may shorten them. The counts that go with them (60 settle passes, 300 empty
+// polls, 2,000 passes, 150 report bytes) are fixed.
+struct CommLinkTiming {
+  int settlePassMs = 100;     // one pass of the settle phase after open
+  int settleConfirmMs = 100;  // between the two bytes that end the settle phase
+  int settleQuietMs = 500;    // after the settle phase saw traffic
+  int readIdleMs = 2;         // read loop: a read found nothing
+  int lineDownRetryMs = 100;  // read loop: the device hung up
+  int rxIdleMs = 10;          // before the read loop, while nothing came yet
+  int txDrainMs = 10;         // send: while the transmit buffer drains
+  int textPollMs = 10;        // port set-up: a read found nothing
+  int reportRetryMs = 20;     // port report: a read found nothing
+  int breakMs = 500;
+  int afterReportMs = 200;
+  int afterSwitchMs = 100;
+
+  // Every wait divided by `divisor` (at least 1 ms each), for tests of the time-outs.
+  CommLinkTiming Scaled(int divisor) const;
+};
+
+// The one link object of the program: a single class that dispatches every operation on the link
+// type number (see the constants above). It owns the packet parser, the serial port and, in their
+// branches, the CAN interface and the network sockets; the serial branch is complete here.
+//
+// Threading: the public members are called from one (the UI) thread. An open serial link runs a
+// reader thread that reads the port, feeds the parser (which calls owner.PostLinkPacket) and
+// reports the outcome of the open with owner.PostLinkStatus; it also runs the receiver port
+// set-up and may show its messages through `prompts` (so the prompts must be callable from a
+// worker). No status is posted while a stop is requested.
+class CCommLink {
+ public:
+  // `owner` may be null (nothing is posted); `owner` and `prompts` must outlive the link.
+  CCommLink(ILinkOwner* owner, IPrompts& prompts);
+  virtual ~CCommLink();
+  CCommLink(const CCommLink&) = delete;
+  CCommLink& operator=(const CCommLink&) = delete;
+
+  // Stores the serial settings and returns whether they are usable: baud 2400, 4800, 9600,
+  // 19200 or 38400; parity 'N', 'O' or 'E'; 7 or 8 data bits; 1 or 2 stop bits.
+  bool SetSerialParams(std::uint32_t baud, char parity, std::uint32_t dataBits, std::uint32_t stopBits);
+  // Store the settings of the CAN and network branches.
+  bool SetCanParams(std::uint32_t destinationAddress, std::uint32_t instanceNumber,
+                    std::uint32_t busSpeedIndex);
+  bool SetServer(const std::string& address, std::uint32_t port);
+  void SetRelayServer(std::uint8_t enabled, std::uint32_t port);
+
+  // Opens a link of `linkType`; the outcome arrives as a link status. On a link that is up it
+  // only marks the link closed and posts status 1. Serial links with `autoConfigure` take over
+  // the receiver's port at high speed before the link is reported up.
+  void Open(int linkType, bool autoConfigure);
+  // Closes the link; false when it was not up (then only the link type is reset) or when the
+  // serial port did not close.
+  bool Close(int linkType);
+  bool IsConnected(int linkType = kLinkNone) const;
+  // Frames the packet (with the checksum trailer when `withChecksum` is 1) and sends it; serial
+  // frames are followed by two NUL bytes and the call returns once the transmit buffer drained.
+  // True once handed to the transport, whatever the transport said; false for a closed link type.
+  bool SendPacket(int linkType, const KavoPacket* packet, std::uint8_t withChecksum);
+  // Sends bytes that are framed already; serial: no trailing NULs.
+  bool SendRaw(int linkType, const std::uint8_t* bytes, int count);
+
+  // Receiver port set-up; all but RestoreReceiverPort run on the reader thread of an open
+  // serial link (tests call them on a port opened through SerialPort()).
+  bool ConfigureReceiverPort(int linkType);
+  bool ReadReceiverPortReport();
+  // The answered baud rate, -1 for an answer with an unsupported rate, 0 when none came.
+  int WaitHighSpeedAnswer();
+  // Sends the 0xBC packet that puts the receiver's port back as reported; false when the report
+  // has a value without a code (nothing is sent then) or the send failed.
+  bool RestoreReceiverPort();
+  bool WaitForText(const char* text);
+
+  int LinkType() const { return linkType.load(); }
+  // 1 after the receiver's port was taken over; closing the serial link then restores it.
+  std::uint32_t HighSpeedActive() const { return portReport.valid; }
+  const ReceiverPortReport& PortReport() const { return portReport; }
+  CKavoParser& Parser() { return *parser; }
+  SerialPortAccess& SerialPort() { return serialPort; }
+  // Only while no serial link is open.
+  void SetTiming(const CommLinkTiming& newTiming) { timing = newTiming; }
+
+ private:
+  enum class WaitResult { Readable, TimedOut, Stopped, LineDown };
+
+  bool OpenSerial(int port, bool autoConfigure);
+  bool CloseSerial();
+  bool OpenPortForLink(int port, bool autoConfigure);
+  // Ends a reader thread left from an earlier serial link and, with `closePort`, its port.
+  void StopSerialReader(bool closePort);
+  void ReaderThread();
+  bool SettlePhase();
+  void ReadLoop();
+  void FailFromReader();
+  void MarkClosed();
+  void CloseRelay();
+  void PostStatus(int wParam);
+  bool SerialSend(const std::uint8_t* bytes, int count, int trailingNuls);
+
+  bool StopRequested() const { return stopRequested.load() != 0; }
+  void RequestStop();
+  // Sleeps `ms` unless a stop is requested first; false when stopped.
+  bool Pause(int ms);
+  // Waits until the port has a byte to read, the stop request or `ms` (negative: no limit).
+  WaitResult WaitForByte(int ms);
+  // After a read that found nothing: waits up to one tick and adds the ms waited to `idleMs`.
+  // False when stopped.
+  bool IdleWait(int tickMs, std::int64_t& idleMs);
+
+  CKavoParser* parser = nullptr;
+  CCANInterface* canInterface = nullptr;  // the CAN branch comes with its transport
+  std::atomic<std::uint8_t> connected{0};
+  std::atomic<std::int32_t> linkType{kLinkNone};
+  ILinkOwner* owner;
+  IPrompts& prompts;
+  SerialPortAccess serialPort;
+  std::uint32_t baudRate = 0;
+  char parity = 'N';
+  std::uint32_t dataBits = 8;
+  std::uint32_t stopBits = 1;
+  std::uint8_t serialValid = 0;
+  std::thread worker;
+  std::atomic<std::uint32_t> stopRequested{0};
+  int stopEvent = -1;  // eventfd: wakes the reader's waits when a stop is requested
+
+  // Read by the reader thread; set at each serial open.
+  bool openAutoConfigure = false;
+  int openPort = 0;
+
+  // Written by the reader thread during the port set-up, read by the UI thread only after the
+  // reader ended (CloseSerial joins it first).
+  ReceiverPortReport portReport;
+
+  std::uint32_t canDestinationAddress = 0;
+  std::uint32_t canInstanceNumber = 0;
+  std::uint32_t canBusSpeed = 0;
+  std::uint8_t canValid = 0;
+
+  CPlowviewSocket* client = nullptr;  // the network branch comes with its transport
+  std::string serverAddress;
+  std::uint32_t serverPort = 30000;
+  std::uint8_t serverSet = 0;
+  std::uint8_t relayEnabled = 0;
+  std::uint32_t relayPort = 30000;
+  CServerSocket* relay = nullptr;
+
+  CommLinkTiming timing;
+};
