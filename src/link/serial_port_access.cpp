@@ -233,6 +233,7 @@ int SerialPortAccess::Close() {
     // End any wait in another thread first: it holds portGuard shared until it returns.
     std::shared_lock guard(portGuard);
     if (portFd < 0) return kCommSuccess;
+    closing = true;
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = ::write(wakeFd, &one, sizeof one);
   }
@@ -248,6 +249,7 @@ int SerialPortAccess::Close() {
     ::close(wakeFd);
     portFd = wakeFd = -1;
     portNumber = -1;
+    closing = false;
   }
   LogF("Closed port COM%d", com);
   return kCommSuccess;
@@ -639,6 +641,8 @@ int SerialPortAccess::WriteStringCore(const char* text, int termination, int ms)
 }
 
 int SerialPortAccess::WaitReadable(int ms) {
+  // A reader looping on this while Close waits for the port must not keep Close out.
+  if (closing.load()) return kCommClosedWhileWaiting;
   std::shared_lock guard(portGuard);
   if (portFd < 0) return kCommNotOpen;
   return WaitFor(POLLIN, ms);

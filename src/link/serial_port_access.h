@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -59,7 +60,8 @@ class SerialPortAccess {
 
   // Opens slot `port` raw with the given settings (baud 50..4000000 among the standard rates;
   // parity 'N', 'O', 'E', 'M', 'S'; 5..8 data bits; 1 or 2 stop bits). kCommAlreadyOpen at once
-  // when open; kCommNoSuchPort for a slot out of range or unmapped.
+  // when open; kCommNoSuchPort for a slot out of range or unmapped. A pseudo-terminal always
+  // runs 8 data bits without parity: there, settings that differ only in those are accepted.
   int Open(int port, int baud, char parity, int wordLength, int stopBits);
   // 0; also 0 when already closed (then nothing is logged).
   int Close();
@@ -154,7 +156,9 @@ class SerialPortAccess {
   int GetRtsCtsFlow() const;
   int GetXonXoffFlow() const;
   bool IsOpen() const;
-  // The open file descriptor, -1 when closed; no lock, no log. Do not close it.
+  // The open file descriptor, -1 when closed; no log. Do not close it. Note that a hung-up
+  // terminal stays "readable" to a plain poll for ever; WaitReadable tells the hang-up apart
+  // (kCommHangUp), as do the reads.
   int GetCommHandle() const;
 
   // Starts the capture in `fileName` (appending): 0, also when already logging; kCommLogOpenFailed
@@ -197,7 +201,8 @@ class SerialPortAccess {
   // that touches the device holds it shared, so the descriptor never closes under a call.
   mutable std::shared_mutex portGuard;
   int portFd = -1;
-  int wakeFd = -1;  // eventfd that Close signals to end waits
+  int wakeFd = -1;                   // eventfd that Close signals to end waits
+  std::atomic<bool> closing{false};  // from the signal until the descriptor is closed
   int portNumber = -1;
   std::uint32_t baud = 9600;
   char parity = 'N';
