@@ -65,13 +65,14 @@ void CReceiverModel::FeedBytes(const std::uint8_t* bytes, std::size_t count) {
     const std::uint8_t b = bytes[i];
     TextByte(b);
     if (parser.FeedByte(b)) {
-      while (parser.TryPopPacket(popped)) HandlePacket(popped);
+      while (parser.TryPopPacket(popped)) ReceivePacket(popped);
     }
   }
 }
 
 // Mirrors the parser's frame states: 0 idle, 1 after the opening DLE, 2 payload, 3 DLE in payload.
-// Only bytes seen idle are text; a DLE ends the text piece before it.
+// Only bytes seen idle are text; a DLE ends the text piece before it. The parser's size limits
+// are not mirrored: the rest of an overlong frame is neither a packet nor text.
 void CReceiverModel::TextByte(std::uint8_t b) {
   switch (frameState) {
     case 0:
@@ -89,7 +90,7 @@ void CReceiverModel::TextByte(std::uint8_t b) {
         const PortSettings before = partner.Line();
         host.SendText(CPortConfigPartner::HighSpeedAnswer());
         partner.SwitchToHighSpeed();
-        SetLine(before);
+        TracePortChange(before);
       }
       return;
     case 1:
@@ -110,7 +111,7 @@ void CReceiverModel::FlushText() {
   rxText.clear();
 }
 
-void CReceiverModel::SetLine(const PortSettings& before) {
+void CReceiverModel::TracePortChange(const PortSettings& before) {
   if (!(partner.Line() == before)) host.Trace("PORT " + FormatPortSettings(partner.Line()));
 }
 
@@ -124,7 +125,7 @@ void CReceiverModel::OnBreak() {
   host.Trace("BREAK");
   // A break starts a new session: nothing is pushed until the display is asked for again.
   displayActive = false;
-  SetLine(before);
+  TracePortChange(before);
 }
 
 void CReceiverModel::Tick() {
@@ -157,7 +158,7 @@ std::int64_t CReceiverModel::NextDueMs() const {
   return due;
 }
 
-void CReceiverModel::HandlePacket(const KavoPacket& packet) {
+void CReceiverModel::ReceivePacket(const KavoPacket& packet) {
   host.Trace(FormatPacketLine("RX", packet.id, packet.data, packet.length));
   if (silent) return;
   switch (packet.id) {
@@ -237,7 +238,7 @@ void CReceiverModel::HandlePortConfig(const KavoPacket& packet) {
   host.Trace(line);
   const PortSettings before = partner.Line();
   partner.Configure(settings);
-  SetLine(before);
+  TracePortChange(before);
 }
 
 PanelView CReceiverModel::Render() const {

@@ -41,8 +41,11 @@ class CReceiverModel {
   // `clock` and `host` must outlive the model.
   CReceiverModel(const ReceiverOptions& options, const IClock& clock, IReceiverHost& host);
 
-  // Bytes the receiver heard, in order. Complete frames are handled at once.
+  // Bytes the receiver heard on a serial line, in order: frames are parsed and handled at once,
+  // bytes between frames are text (the high-speed switch request).
   void FeedBytes(const std::uint8_t* bytes, std::size_t count);
+  // One packet as a packet transport delivers it (traced as RX, then answered).
+  void ReceivePacket(const KavoPacket& packet);
   // The program sent a break.
   void OnBreak();
   // Does what is due now: the port report after a break, the fault timers, the 1 s refresh of
@@ -58,12 +61,11 @@ class CReceiverModel {
   const CFrontPanel& Panel() const { return panel; }
 
  private:
-  void HandlePacket(const KavoPacket& packet);
   void HandlePanelPacket(const KavoPacket& packet);
   void HandlePortConfig(const KavoPacket& packet);
   void TextByte(std::uint8_t b);
   void FlushText();
-  void SetLine(const PortSettings& before);
+  void TracePortChange(const PortSettings& before);
 
   PanelView Render() const;
   void RefreshDisplay();
