@@ -10,10 +10,7 @@
 
 CButtonTestApp::CButtonTestApp(AppPaths paths) : paths(std::move(paths)) {}
 
-CButtonTestApp::~CButtonTestApp() {
-  // The window (and with it the view) goes first: closing the view may still use the rest.
-  mainFrame.reset();
-}
+CButtonTestApp::~CButtonTestApp() = default;
 
 bool CButtonTestApp::InitInstance() {
   if (mainFrame) return false;

@@ -35,5 +35,6 @@ class CButtonTestApp {
   std::unique_ptr<CSettingsProfile> profile;
   std::unique_ptr<CQtPrompts> prompts;
   std::unique_ptr<CButtonTestDoc> document;
+  // Last, so it goes first: the window and its view may use everything above until they are gone.
   std::unique_ptr<CMainFrame> mainFrame;
 };
