@@ -18,8 +18,9 @@
 // acts on; the rest are for diagnostics and may be ignored.
 enum class J1939EventCode : std::uint8_t {
   Request = 0,                 // a node requested group `pgn` from us (or from everyone)
-  SoftwareIdentification = 1,  // a software identification text arrived: `body` (NUL-free length
-                               // as received), `identification` its QRXID field or null
+  SoftwareIdentification = 1,  // a software identification text arrived: `body` as received (its
+                               // trailing NUL included), `identification` its QRXID field or null,
+                               // `parameter` 1 when that field was read
   KavoPacket = 4,              // proprietary command 0x08: `body` is the whole body, command first
   Echo = 5,                    // proprietary command 0x0B: `parameter` 1 when the flag byte is set
   ProprietaryCommand = 16,     // any other proprietary command; `parameter` is the command byte

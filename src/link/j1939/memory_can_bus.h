@@ -1,18 +1,17 @@
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "link/j1939/can_driver.h"
 
-// A CAN bus inside one process, for tests, fuzzing and the simulator. Every frame written by one
+// A CAN bus inside one process, for tests, fuzzing and the simulator; nodes reach it through
+// CMemoryCanDriver. Every frame written by one
 // node is delivered, in write order, to every other node that is on the bus at the same bit rate;
 // the writer does not hear its own frames. A loss rule can drop chosen frames for all receivers.
 // All calls are thread-safe.
@@ -57,37 +56,4 @@ class CMemoryCanBus {
   std::vector<CanFrame> written;
   std::uint64_t lost = 0;
   std::uint64_t overflowed = 0;
-};
-
-// A driver whose channels are in-memory buses: channel i is `buses[i]` (null: no such channel).
-// The buses must outlive the driver.
-class CMemoryCanDriver final : public ICanDriver {
- public:
-  explicit CMemoryCanDriver(std::vector<CMemoryCanBus*> buses);
-  ~CMemoryCanDriver() override;
-
-  CanStatus Initialize() override;
-  CanStatus OpenChannel(int channel, int& handle) override;
-  CanStatus SetBitRate(int handle, CanBitRate rate) override;
-  CanStatus SetOutputNormal(int handle) override;
-  CanStatus BusOn(int handle) override;
-  CanStatus BusOff(int handle) override;
-  CanStatus Close(int handle) override;
-  CanStatus WaitForEvent(int handle, int timeoutMs) override;
-  CanStatus Read(int handle, CanFrame& frame) override;
-  CanStatus Write(int handle, const CanFrame& frame) override;
-  CanDriverVersion Version() const override { return {5, 20}; }
-  std::string ErrorText(CanStatus status) const override { return CanStatusText(status); }
-
- private:
-  struct Channel {
-    CMemoryCanBus* bus = nullptr;
-    std::atomic<bool> open{false};  // read without the bus lock by Find
-    CMemoryCanBus::Node node;
-  };
-  // The channel behind an open handle, or null.
-  Channel* Find(int handle);
-
-  bool initialized = false;
-  std::vector<std::unique_ptr<Channel>> channels;
 };

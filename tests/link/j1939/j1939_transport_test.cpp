@@ -311,4 +311,52 @@ TEST_F(Transport, BroadcastReceptionBoundary_T1) {
   EXPECT_TRUE(raw.sent.empty());  // a broadcast is never answered
 }
 
+// Frames of the groups the stack handles, with random contents, lengths and peers, and time moving
+// on: the stack must stay within its bounds and only ever speak as itself.
+TEST_F(Transport, RandomFrames_NeverCrashAndOnlyEverSpeakAsItself) {
+  std::uint32_t state = 12345;
+  auto next = [&state] {
+    state = state * 1664525u + 1013904223u;
+    return state >> 8;
+  };
+  const std::uint32_t pgns[] = {kPgnTransportControl, kPgnTransportData,         kPgnRequest,
+                                kPgnAddressClaim,     kPgnAcknowledgement,       kPgnProprietaryA,
+                                kPgnProprietaryB,     kPgnSoftwareIdentification};
+  const std::uint8_t controls[] = {0x10, 0x11, 0x13, 0x20, 0xFF};
+  for (int i = 0; i < 200000; ++i) {
+    const std::uint32_t pgn = pgns[next() % 8];
+    const std::uint8_t source = static_cast<std::uint8_t>(20 + next() % 4);
+    const std::uint8_t destination = next() % 3 == 0 ? kJ1939GlobalAddress : 249;
+    CanFrame f = J1939Frame(pgn, destination, source, {});
+    f.length =
+        static_cast<std::uint8_t>(next() % 50 == 0 ? next() % 256 : 8 - (next() % 10 == 0 ? next() % 9 : 0));
+    for (auto& b : f.data) b = static_cast<std::uint8_t>(next() % 4 == 0 ? next() : next() % 8);
+    if (pgn == kPgnTransportControl) f.data[0] = controls[next() % 5];
+    if (pgn == kPgnTransportControl && next() % 2) {  // mostly sizes that fit their packet counts
+      const std::uint16_t size = static_cast<std::uint16_t>(1 + next() % 60);
+      f.data[1] = static_cast<std::uint8_t>(size);
+      f.data[2] = 0;
+      f.data[3] = static_cast<std::uint8_t>((size + 6) / 7);
+      f.data[5] = 0x00;
+      f.data[6] = next() % 2 ? 0xEF : 0xFE;
+      f.data[7] = 0x00;
+    }
+    raw.stack.Receive(f);
+    if (next() % 16 == 0) raw.At(raw.clock.NowMs() + static_cast<std::int64_t>(next() % 400));
+    if (next() % 500 == 0) {
+      const Bytes body(1 + next() % 40, 0x02);
+      raw.stack.Send(kPgnProprietaryA, source, body.data(), body.size());
+    }
+    for (const auto& sent : raw.sent) {
+      ASSERT_LE(sent.length, 8);
+      const J1939Id id = ParseJ1939Id(sent.id);
+      ASSERT_EQ(id.source, 249) << i;
+    }
+    raw.sent.clear();
+    raw.events.clear();
+  }
+  EXPECT_GT(raw.stack.Counters().malformed, 0u);
+  EXPECT_GT(raw.stack.TransportCounters().abortsSent, 0u);
+}
+
 }  // namespace
