@@ -47,3 +47,32 @@ const char* CanStatusText(CanStatus status) {
   }
   return "Unknown error";
 }
+
+CanStatus OpenCanChannel(ICanDriver& driver, int channel, CanBitRate rate, int& handle) {
+  int opened = -1;
+  CanStatus status = driver.OpenChannel(channel, opened);
+  if (status != CanStatus::Ok) return status;
+  status = driver.SetBitRate(opened, rate);
+  if (status == CanStatus::Ok) status = driver.SetOutputNormal(opened);
+  if (status == CanStatus::Ok) status = driver.BusOn(opened);
+  if (status != CanStatus::Ok) {
+    driver.Close(opened);
+    return status;
+  }
+  handle = opened;
+  return CanStatus::Ok;
+}
+
+std::size_t DrainCanFrames(ICanDriver& driver, int handle, std::size_t maxFrames,
+                           const std::function<void(const CanFrame&)>& consume, CanStatus& status) {
+  std::size_t count = 0;
+  status = CanStatus::Ok;
+  CanFrame frame;
+  while (count < maxFrames) {
+    status = driver.Read(handle, frame);
+    if (status != CanStatus::Ok) return count;
+    ++count;
+    if (consume) consume(frame);
+  }
+  return count;
+}

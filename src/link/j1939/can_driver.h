@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "link/j1939/can_frame.h"
@@ -65,3 +67,14 @@ class ICanDriver {
   virtual CanDriverVersion Version() const = 0;
   virtual std::string ErrorText(CanStatus status) const = 0;
 };
+
+// The opening sequence every owner runs: open `channel`, set `rate`, normal output, bus on. On
+// failure the channel is closed again and the failing call's status returned; `handle` is valid
+// only after Ok. The driver must be initialised.
+CanStatus OpenCanChannel(ICanDriver& driver, int channel, CanBitRate rate, int& handle);
+
+// Reads the frames waiting on `handle`, at most `maxFrames`, handing each to `consume`. Returns
+// the number read; `status` is NoMessage when the queue ran empty, Ok when the limit was reached,
+// or the driver's error.
+std::size_t DrainCanFrames(ICanDriver& driver, int handle, std::size_t maxFrames,
+                           const std::function<void(const CanFrame&)>& consume, CanStatus& status);

@@ -127,10 +127,7 @@ class CBusFixture {
     Node* n = node.get();
     n->driver = std::make_unique<CMemoryCanDriver>(std::vector<CMemoryCanBus*>{&bus});
     n->driver->Initialize();
-    n->driver->OpenChannel(0, n->handle);
-    n->driver->SetBitRate(n->handle, CanBitRate::k250K);
-    n->driver->SetOutputNormal(n->handle);
-    n->driver->BusOn(n->handle);
+    OpenCanChannel(*n->driver, 0, CanBitRate::k250K, n->handle);
     n->stack = std::make_unique<CJ1939Stack>(
         std::move(config), clock,
         [n](const CanFrame& f) { return n->driver->Write(n->handle, f) == CanStatus::Ok; },

@@ -106,4 +106,32 @@ TEST(CanDriver, SpeedIndexMapsToTheFourBitRates) {
   EXPECT_EQ(untouched, CanBitRate::k125K);
 }
 
+TEST(CanDriver, OpenSequenceAndDrain) {
+  CMemoryCanBus bus;
+  CMemoryCanDriver a({&bus}), b({&bus, nullptr});
+  a.Initialize();
+  b.Initialize();
+  int ha = -1, hb = -1;
+  ASSERT_EQ(OpenCanChannel(a, 0, CanBitRate::k250K, ha), CanStatus::Ok);
+  EXPECT_EQ(OpenCanChannel(b, 1, CanBitRate::k250K, hb), CanStatus::NoSuchChannel);
+  EXPECT_EQ(hb, -1);
+  ASSERT_EQ(OpenCanChannel(b, 0, CanBitRate::k250K, hb), CanStatus::Ok);
+  for (std::uint32_t id = 1; id <= 5; ++id) a.Write(ha, MakeFrame(id, {}));
+
+  std::vector<std::uint32_t> ids;
+  CanStatus status = CanStatus::HardwareError;
+  EXPECT_EQ(DrainCanFrames(
+                b, hb, 3, [&](const CanFrame& f) { ids.push_back(f.id); }, status),
+            3u);
+  EXPECT_EQ(status, CanStatus::Ok);
+  EXPECT_EQ(DrainCanFrames(
+                b, hb, 100, [&](const CanFrame& f) { ids.push_back(f.id); }, status),
+            2u);
+  EXPECT_EQ(status, CanStatus::NoMessage);
+  EXPECT_EQ(ids, (std::vector<std::uint32_t>{1, 2, 3, 4, 5}));
+  b.Close(hb);
+  EXPECT_EQ(DrainCanFrames(b, hb, 100, nullptr, status), 0u);
+  EXPECT_EQ(status, CanStatus::InvalidHandle);
+}
+
 }  // namespace
