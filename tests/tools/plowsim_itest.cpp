@@ -12,9 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -341,19 +343,27 @@ TEST(PlowsimItest, AutoConfiguration_ReportSwitchAndRestoreOverTheLine) {
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "BREAK"), 1);
 }
 
-TEST(PlowsimItest, OtherSpeed_NotHeard) {
+TEST(PlowsimItest, LineSettings_HeardOnlyAtTheReceiversSpeedAndOddParity) {
   CTempDir dir;
-  CPlowsim sim(dir, {"--baud", "19200"});
+  CPlowsim sim(dir, {"--baud", "19200", "--parity", "O"});
   ASSERT_EQ(sim.FirstLine(), sim.link);
   CPort port(sim.link);
-  port.Set(B9600, false);
-  port.Send(kTitleRequest);
-  EXPECT_FALSE(port.Expect(800, [](const KavoPacket&) { return true; }));
-  port.Set(B19200, false);
-  port.Send(kTitleRequest);
-  EXPECT_TRUE(port.Expect(2000, [](const KavoPacket& p) { return p.id == 0x8F; }));
+  struct Case {
+    speed_t speed;
+    bool odd;
+    bool heard;
+  };
+  for (const Case& c : {Case{B9600, true, false}, Case{B19200, false, false}, Case{B19200, true, true}}) {
+    port.Set(c.speed, c.odd);
+    port.Send(kTitleRequest);
+    const auto answer = port.Expect(c.heard ? 2000 : 600, [](const KavoPacket& p) { return p.id == 0x8F; });
+    EXPECT_EQ(answer.has_value(), c.heard) << "speed " << c.speed << (c.odd ? " odd" : " none");
+  }
   EXPECT_EQ(sim.Stop(), 0);
-  EXPECT_TRUE(sim.Traced("GARBLED RX 10"));
+  EXPECT_TRUE(sim.Traced("LINE 9600 8O1"));
+  EXPECT_TRUE(sim.Traced("LINE 19200 8N1"));
+  const auto lines = sim.TraceLines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "GARBLED RX 10"), 2);
 }
 
 TEST(PlowsimItest, NoAutoConfig_BreakIgnored) {
