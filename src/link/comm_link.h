@@ -55,8 +55,10 @@ struct CommLinkTiming {
 // Threading: the public members are called from one (the UI) thread. An open serial link runs a
 // reader thread that reads the port, feeds the parser (which calls owner.PostLinkPacket) and
 // reports the outcome of the open with owner.PostLinkStatus; it also runs the receiver port
-// set-up and may show its messages through `prompts` (so the prompts must be callable from a
-// worker). No status is posted while a stop is requested.
+// set-up and shows that set-up's failure messages through `prompts` from the reader thread,
+// before the failure status. Close, Open and destruction wait for the reader to end, so the owner
+// must not call them from inside such a message (a nested event loop); the reader shows nothing
+// once a stop is requested, and no status is posted then either.
 class CCommLink {
  public:
   // `owner` may be null (nothing is posted); `owner` and `prompts` must outlive the link.
