@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -322,6 +323,32 @@ TEST_F(CommLinkTest, OpenOnOpenLink_MarksClosedThenCloseEndsTheReader) {
   EXPECT_EQ(owner.Statuses().back(), kLinkStatusUp);
   EXPECT_TRUE(link.Close(0));
   EXPECT_EQ(owner.Statuses().size(), 3u);
+}
+
+TEST_F(CommLinkTest, TalkingReceiver_SettlePhaseEndsAfterTwoBytesInARow) {
+  link.SetSerialParams(9600, 'N', 8, 1);
+  std::atomic<bool> talking{true};
+  std::thread receiver([&] {
+    while (talking) {
+      pty.Write("$");
+      std::this_thread::sleep_for(20ms);
+    }
+  });
+  const auto start = std::chrono::steady_clock::now();
+  link.Open(0, false);
+  const bool up = owner.WaitStatuses(1, 5s);
+  const auto took = std::chrono::steady_clock::now() - start;
+  talking = false;
+  receiver.join();
+  ASSERT_TRUE(up);
+  EXPECT_EQ(owner.Statuses(), std::vector<int>{kLinkStatusUp});
+  // Pass 1 sees a byte and reopens the port; pass 2 sees one, and 100 ms later another; then
+  // 500 ms of quiet time.
+  EXPECT_GE(took, 800ms);
+  EXPECT_LT(took, 1500ms);
+  std::printf("[ measure ] open to link up with a talking receiver: %lld ms\n",
+              static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+  EXPECT_TRUE(link.Close(0));
 }
 
 TEST_F(CommLinkTest, CloseWhileSettling_NoStatusAndPortClosed) {
