@@ -345,7 +345,7 @@ TEST_F(CommLinkTest, TalkingReceiver_SettlePhaseEndsAfterTwoBytesInARow) {
   // Pass 1 sees a byte and reopens the port; pass 2 sees one, and 100 ms later another; then
   // 500 ms of quiet time.
   EXPECT_GE(took, 800ms);
-  EXPECT_LT(took, 1500ms);
+  EXPECT_LT(took, 2500ms);
   std::printf("[ measure ] open to link up with a talking receiver: %lld ms\n",
               static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
   EXPECT_TRUE(link.Close(0));
@@ -357,7 +357,7 @@ TEST_F(CommLinkTest, CloseWhileSettling_NoStatusAndPortClosed) {
   std::this_thread::sleep_for(150ms);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(link.Close(0));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
   EXPECT_FALSE(owner.WaitStatuses(1, 300ms));
   EXPECT_FALSE(link.SerialPort().IsOpen());
 }
