@@ -36,6 +36,13 @@ bool ReadLog(const std::string& path, CStripChartCollector& collector, std::stri
   return true;
 }
 
+// Qt's remark that XDG_RUNTIME_DIR is unset (usual for a worker without a session) is noise on
+// the archiving chain's stderr; everything else Qt says passes through.
+void FilterQtMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths:"))) return;
+  std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -59,6 +66,7 @@ int main(int argc, char** argv) {
 
   // The chart never needs a screen; the archiving worker usually runs without one.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  qInstallMessageHandler(FilterQtMessages);
   QGuiApplication app(argc, argv);
 
   const QFileInfo log(QString::fromStdString(command.logPath));
