@@ -53,7 +53,7 @@ inline KavoPacket MakePacket(std::uint8_t id, const std::vector<std::uint8_t>& d
   KavoPacket p;
   p.id = id;
   p.length = static_cast<std::uint16_t>(data.size());
-  std::memcpy(p.data, data.data(), data.size());
+  if (!data.empty()) std::memcpy(p.data, data.data(), data.size());
   p.checksumOk = checksumOk;
   return p;
 }
