@@ -1,5 +1,6 @@
 #include "logger/log_archiver.h"
 
+#include <system_error>
 #include <thread>
 
 int ArchivePreviousFile(const ClosedLogFile& /*closed*/) {
@@ -8,5 +9,9 @@ int ArchivePreviousFile(const ClosedLogFile& /*closed*/) {
 
 void StartArchiveWorker(const ArchiveFunction& archive, ClosedLogFile closed) {
   if (!archive) return;
-  std::thread([archive, closed = std::move(closed)] { archive(closed); }).detach();
+  try {
+    std::thread([archive, closed = std::move(closed)] { archive(closed); }).detach();
+  } catch (const std::system_error&) {
+    // No thread to be had: the hour's files stay where they are, and logging goes on.
+  }
 }

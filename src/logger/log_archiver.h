@@ -23,4 +23,5 @@ using ArchiveFunction = std::function<int(const ClosedLogFile&)>;
 
 // Starts one detached worker thread that runs `archive` on its own copy of `closed`. Workers are
 // not joined: an upload may take minutes and must not hold up the next hour or a disconnect.
+// When no thread can be started the files are left unarchived.
 void StartArchiveWorker(const ArchiveFunction& archive, ClosedLogFile closed);
