@@ -2,8 +2,14 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QProcess>
 #include <cstdio>
 
+#include "app/headless_runner.h"
+#include "app/instance_lock.h"
+#include "app/port_settings.h"
+#include "app/settings_profile.h"
 #include "app/ui/button_test_app.h"
 
 #ifndef PLOWVIEW_VERSION
@@ -19,7 +25,42 @@ struct OptionSet {
                             QStringLiteral("Read and write the settings in PATH instead of "
                                            "$XDG_CONFIG_HOME/Plowview.ini (~/.config/Plowview.ini)."),
                             QStringLiteral("PATH")};
+  QCommandLineOption simulate{QStringLiteral("simulate"),
+                              QStringLiteral("Start the built-in receiver simulator (plowsim) on a "
+                                             "pseudo-terminal and connect to it over the serial link "
+                                             "for this run.")};
+  QCommandLineOption headless{QStringLiteral("headless"),
+                              QStringLiteral("No window: connect at once with the stored settings, run "
+                                             "until SIGINT or SIGTERM, then disconnect cleanly. Messages "
+                                             "go to stderr, questions are answered No. Exits non-zero "
+                                             "when the connection fails or is lost.")};
+  QCommandLineOption printLog{QStringLiteral("print-log"),
+                              QStringLiteral("With --headless: print the receiver's title, its panel rows "
+                                             "and every log line to stdout as they change.")};
+  QCommandLineOption relayServer{QStringLiteral("relay-server"),
+                                 QStringLiteral("Serve the receiver's packets to other instances over TCP "
+                                                "for this run (\"Enable as Server\"), on PORT when given "
+                                                "(an optional number after the option), else on the "
+                                                "stored server port.")};
+  QCommandLineOption screenshot{QStringLiteral("screenshot"),
+                                QStringLiteral("Window only: save the main window as PNG once the panel "
+                                               "shows the receiver (or after 3 s), then exit."),
+                                QStringLiteral("PNG")};
 };
+
+// "--relay-server" takes an optional port, which QCommandLineParser cannot express: a number
+// right after it is taken out here.
+int TakeRelayPort(QStringList& arguments) {
+  for (int i = 1; i + 1 < arguments.size(); ++i) {
+    if (arguments[i] != QStringLiteral("--relay-server")) continue;
+    bool isNumber = false;
+    const int port = arguments[i + 1].toInt(&isNumber);
+    if (!isNumber) return -1;
+    arguments.removeAt(i + 1);
+    return port;
+  }
+  return -1;
+}
 
 std::string HelpText(const QCommandLineParser& parser) {
   // The parser names the program after the running application, which does not exist yet here.
@@ -38,6 +79,30 @@ int RunWindow(int argc, char** argv, const PlowviewOptions& options) {
   return QApplication::exec();
 }
 
+// Extra plowsim arguments for --simulate (a trace file, a start time, faults), from the
+// environment so that tests and demos can shape the simulated receiver.
+QStringList SimulatorArgumentsFromEnvironment() {
+  const QString text = qEnvironmentVariable("PLOWVIEW_SIMULATOR_ARGS");
+  return QProcess::splitCommand(text);
+}
+
+int RunHeadless(int argc, char** argv, const PlowviewOptions& options) {
+  QCoreApplication qtApp(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("Plowview"));
+  CSettingsProfile profile(options.configPath.empty() ? CSettingsProfile::DefaultPath() : options.configPath);
+  CPortSettings settings(profile);
+  settings.LoadSettings();
+  CInstanceLock instance;
+  HeadlessOptions headless;
+  headless.printLog = options.printLog;
+  headless.simulate = options.simulate;
+  headless.simulatorArguments = SimulatorArgumentsFromEnvironment();
+  headless.relayServer = options.relayServer;
+  headless.relayPort = options.relayPort;
+  CHeadlessRunner runner(profile, settings, instance.Number(), headless);
+  return runner.Run();
+}
+
 }  // namespace
 
 CommandLineResult ParsePlowviewCommandLine(const QStringList& arguments) {
@@ -45,16 +110,20 @@ CommandLineResult ParsePlowviewCommandLine(const QStringList& arguments) {
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral(
       "Remote front panel, diagnostic logger and packet relay for agricultural GPS receivers.\n"
-      "Settings are kept in $XDG_CONFIG_HOME/Plowview.ini unless --config names another file."));
+      "Settings are kept in $XDG_CONFIG_HOME/Plowview.ini unless --config names another file.\n"
+      "With --simulate, PLOWVIEW_SIMULATOR_ARGS adds arguments to plowsim (see plowsim --help)."));
   // Our own help option: Qt's would also offer --help-all, which needs the application object.
   const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                 QStringLiteral("Displays this help and exits."));
   parser.addOption(help);
   const QCommandLineOption version = parser.addVersionOption();
   OptionSet options;
-  parser.addOption(options.config);
+  parser.addOptions({options.config, options.simulate, options.headless, options.printLog,
+                     options.relayServer, options.screenshot});
 
-  if (!parser.parse(arguments)) {
+  QStringList args = arguments;
+  const int relayPort = TakeRelayPort(args);
+  if (!parser.parse(args)) {
     result.action = CommandLineAction::Fail;
     result.text = parser.errorText().toStdString();
     return result;
@@ -83,6 +152,22 @@ CommandLineResult ParsePlowviewCommandLine(const QStringList& arguments) {
     }
     result.options.configPath = std::filesystem::path(path.toStdString());
   }
+  PlowviewOptions& o = result.options;
+  o.simulate = parser.isSet(options.simulate);
+  o.headless = parser.isSet(options.headless);
+  o.printLog = parser.isSet(options.printLog);
+  o.relayServer = parser.isSet(options.relayServer);
+  o.relayPort = relayPort;
+  if (parser.isSet(options.screenshot)) o.screenshot = parser.value(options.screenshot).toStdString();
+  auto fail = [&result](const char* why) {
+    result.action = CommandLineAction::Fail;
+    result.text = why;
+    return result;
+  };
+  if (o.relayServer && relayPort != -1 && (relayPort < 1 || relayPort > 65535))
+    return fail("--relay-server PORT must be between 1 and 65535");
+  if (o.printLog && !o.headless) return fail("--print-log goes with --headless");
+  if (!o.screenshot.empty() && o.headless) return fail("--screenshot needs the window, not --headless");
   return result;
 }
 
@@ -101,5 +186,6 @@ int PlowviewMain(int argc, char** argv) {
     case CommandLineAction::Run:
       break;
   }
+  if (parsed.options.headless) return RunHeadless(argc, argv, parsed.options);
   return RunWindow(argc, argv, parsed.options);
 }

@@ -7,6 +7,12 @@
 // What the command line asks of this run.
 struct PlowviewOptions {
   std::filesystem::path configPath;  // --config PATH; empty: the default settings file
+  bool headless = false;             // --headless: no window; connect at once, run until a signal
+  bool printLog = false;             // --print-log: with --headless, title, panel and log lines to stdout
+  bool simulate = false;             // --simulate: connect to plowsim on a pseudo-terminal for this run
+  bool relayServer = false;          // --relay-server [PORT]: "Enable as Server" on for this run
+  int relayPort = -1;                // the PORT given to --relay-server; -1: the stored port
+  std::filesystem::path screenshot;  // --screenshot PNG: save the window once it shows the receiver
 };
 
 enum class CommandLineAction { Run, ShowHelp, ShowVersion, Fail };

@@ -1,0 +1,114 @@
+#include "app/headless_runner.h"
+
+#include <QCoreApplication>
+
+#include "app/link_session.h"
+#include "app/settings_snapshot.h"
+#include "app/signal_watcher.h"
+#include "app/simulator_process.h"
+#include "app/stderr_prompts.h"
+
+namespace {
+
+// The LCD codes above 0x7F are glyphs of the panel font; a terminal shows them as '?'.
+std::string Printable(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u >= 0x7F) c = '?';
+  }
+  out.resize(CLcdModel::kColumns, ' ');
+  return out;
+}
+
+}  // namespace
+
+CHeadlessRunner::CHeadlessRunner(CSettingsProfile& profileRef, CPortSettings& settingsRef, int instance,
+                                 HeadlessOptions runOptions, std::FILE* output)
+    : profile(profileRef),
+      settings(settingsRef),
+      instanceNumber(instance),
+      options(std::move(runOptions)),
+      out(output),
+      prompts(std::make_unique<CStderrPrompts>()) {}
+
+CHeadlessRunner::~CHeadlessRunner() {
+  control = nullptr;
+  session.reset();
+}
+
+int CHeadlessRunner::Run() {
+  ConnectionSettings snapshot = SnapshotConnectionSettings(settings);
+  CSerialPortMap portMap = LoadSerialPortMap(profile);
+  if (options.relayServer) {
+    snapshot.enableAsServer = true;
+    if (options.relayPort > 0) snapshot.outputServerPort = static_cast<std::uint32_t>(options.relayPort);
+  }
+  if (options.simulate) {
+    simulator = std::make_unique<CSimulatorProcess>();
+    std::string error;
+    if (!simulator->Start(options.simulatorArguments, error)) {
+      std::fprintf(stderr, "plowview: %s\n", error.c_str());
+      return 1;
+    }
+    portMap.SetPath(0, simulator->DevicePath());
+    snapshot.linkKind = 0;
+    snapshot.port = 0;
+  }
+
+  session = std::make_unique<CLinkSession>(*prompts, *this, portMap);
+  control = &session->Control();
+  signalWatcher = std::make_unique<CSignalWatcher>([this](int) { Stop(0); });
+
+  control->InitialUpdate(instanceNumber);
+  control->OpenConnection(snapshot);
+  if (control->State() == kDisconnected) return 1;
+  return QCoreApplication::exec();
+}
+
+void CHeadlessRunner::Stop(int exitCode) {
+  if (stopping) return;
+  stopping = true;
+  if (control && control->State() != kDisconnected) control->Disconnect();
+  if (simulator) simulator->Stop();
+  std::fflush(out);
+  QCoreApplication::exit(exitCode);
+}
+
+void CHeadlessRunner::SetMainTitle(const std::string& title) {
+  if (!options.printLog || title == printedTitle) return;
+  printedTitle = title;
+  std::fprintf(out, "title: %s\n", title.c_str());
+  std::fflush(out);
+}
+
+void CHeadlessRunner::Redraw(int /*hint*/) {
+  if (options.printLog && control && control->State() == kConnected) PrintRows();
+}
+
+void CHeadlessRunner::PrintRows() {
+  bool printed = false;
+  for (int row = 0; row < CLcdModel::kRows; ++row) {
+    const std::string text = Printable(control->Lcd().lines[row]);
+    if (text == printedRows[row]) continue;
+    printedRows[row] = text;
+    std::fprintf(out, "lcd %d: |%s|\n", row, text.c_str());
+    printed = true;
+  }
+  if (printed) std::fflush(out);
+}
+
+void CHeadlessRunner::StateChanged(int state) {
+  if (state == kConnected) everConnected = true;
+  if (state == kDisconnected && !stopping) {
+    std::fprintf(stderr, "plowview: %s\n",
+                 everConnected ? "the connection to the receiver was lost" : "no connection to the receiver");
+    Stop(1);
+  }
+}
+
+void CHeadlessRunner::AddLogViewerLine(const std::string& line) {
+  if (!options.printLog) return;
+  std::fprintf(out, "%s\n", line.c_str());
+  std::fflush(out);
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "app/connection_control.h"
+#include "app/port_settings.h"
+#include "app/settings_profile.h"
+
+class CLinkSession;
+class CSignalWatcher;
+class CSimulatorProcess;
+class CStderrPrompts;
+
+struct HeadlessOptions {
+  bool printLog = false;  // title, panel rows and log lines to `out` as they change
+  bool simulate = false;  // connect to plowsim on a pseudo-terminal instead of the stored link
+  QStringList simulatorArguments;
+  bool relayServer = false;  // switch "Enable as Server" on for this run
+  int relayPort = -1;        // -1: the stored port
+};
+
+// plowview without a window: connects at once with the stored settings, runs until SIGINT or
+// SIGTERM, then disconnects cleanly (panel flag cleared, logger stopped, receiver port restored).
+// Message boxes go to stderr; questions are answered No. The exit code is 0 after a clean stop,
+// 1 when the connection could not be made or was lost.
+class CHeadlessRunner final : public QObject, public IConnectionPeers {
+  Q_OBJECT
+ public:
+  CHeadlessRunner(CSettingsProfile& profile, CPortSettings& settings, int instanceNumber,
+                  HeadlessOptions options, std::FILE* out = stdout);
+  ~CHeadlessRunner() override;
+
+  // Runs the event loop of the current QCoreApplication; returns the exit code.
+  int Run();
+
+  // IConnectionPeers
+  void SetMainTitle(const std::string& title) override;
+  void Redraw(int hint) override;
+  void StateChanged(int state) override;
+  void AddLogViewerLine(const std::string& line) override;
+
+ private:
+  void Stop(int exitCode);
+  void PrintRows();
+
+  CSettingsProfile& profile;
+  CPortSettings& settings;
+  int instanceNumber;
+  HeadlessOptions options;
+  std::FILE* out;
+
+  std::unique_ptr<CStderrPrompts> prompts;
+  std::unique_ptr<CLinkSession> session;
+  CConnectionControl* control = nullptr;
+  std::unique_ptr<CSignalWatcher> signalWatcher;
+  std::unique_ptr<CSimulatorProcess> simulator;
+
+  bool stopping = false;
+  bool everConnected = false;
+  std::string printedTitle;
+  std::string printedRows[2];
+};

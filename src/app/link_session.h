@@ -1,0 +1,32 @@
+#pragma once
+
+#include <memory>
+
+#include "app/connection_control.h"
+#include "link/serial_port_map.h"
+
+class CCommLink;
+class CCommLinkAdapter;
+class CQtLinkOwner;
+class CQtTimerHost;
+
+// The program's link object wired to a connection control on the current (UI) thread: the
+// link's notifications arrive as queued calls, the view's timers are QTimers. The window and
+// the headless runner each own one; the peers and prompts they pass must outlive it.
+class CLinkSession {
+ public:
+  CLinkSession(IPrompts& prompts, IConnectionPeers& peers, const CSerialPortMap& portMap);
+  ~CLinkSession();
+  CLinkSession(const CLinkSession&) = delete;
+  CLinkSession& operator=(const CLinkSession&) = delete;
+
+  CConnectionControl& Control() { return *control; }
+  CCommLink& Link() { return *link; }
+
+ private:
+  std::unique_ptr<CQtLinkOwner> owner;
+  std::unique_ptr<CCommLink> link;
+  std::unique_ptr<CCommLinkAdapter> adapter;
+  std::unique_ptr<CQtTimerHost> timers;
+  std::unique_ptr<CConnectionControl> control;
+};
