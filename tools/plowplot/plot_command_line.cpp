@@ -1,5 +1,6 @@
 #include "plot_command_line.h"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <string_view>

@@ -1,6 +1,5 @@
 #include "strip_chart_page.h"
 
-#include <QDateTime>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QPageLayout>
