@@ -189,7 +189,8 @@ struct RunResult {
   std::string out, err;
 };
 
-RunResult Run(const std::string& program, const std::vector<std::string>& args, int timeoutMs = 60000) {
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     int timeoutMs = 60000) {
   QStringList list;
   for (const auto& a : args) list << QString::fromStdString(a);
   QProcess process;
@@ -208,7 +209,7 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args, 
 }
 
 RunResult Plot(const std::vector<std::string>& args) {
-  return Run(ProgramPath("plowplot"), args);
+  return RunProgram(ProgramPath("plowplot"), args);
 }
 
 std::vector<std::string> ChainArgs(const std::string& log, const std::string& scale = "") {
@@ -252,7 +253,7 @@ void WriteFile(const std::string& path, const std::string& text) {
 }
 
 std::string PdfText(const std::string& pdf) {
-  const RunResult r = Run("pdftotext", {"-layout", pdf, "-"});
+  const RunResult r = RunProgram("pdftotext", {"-layout", pdf, "-"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   return r.out;
 }
@@ -341,7 +342,7 @@ struct PageLook {
 PageLook Render(const CTempDir& dir, const std::string& pdf) {
   PageLook look;
   const RunResult r =
-      Run("pdftoppm", {"-png", "-r", "40", "-f", "1", "-l", "1", "-singlefile", pdf, dir / "page"});
+      RunProgram("pdftoppm", {"-png", "-r", "40", "-f", "1", "-l", "1", "-singlefile", pdf, dir / "page"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   Image image;
   EXPECT_TRUE(DecodePng(ReadWholeFile(dir / "page.png"), image))
@@ -438,6 +439,22 @@ TEST(PlowplotTest, LogWithoutPositionLines_GivesPdfSayingSo) {
   EXPECT_NE(bareText.find("Station FIELD"), std::string::npos) << bareText;
   EXPECT_NE(bareText.find("16 Mar"), std::string::npos) << bareText;
   EXPECT_NE(bareText.find("09:00"), std::string::npos) << bareText;
+}
+
+TEST(PlowplotTest, AbsurdValues_StillFinishWithAPdf) {
+  // Heights whose spread vanishes beside their size once hung the axis ticks; a time jump of days
+  // stretches the time axis as far as it can go.
+  CTempDir dir;
+  std::string log = kHeader;
+  for (int i = 0; i < 50; ++i)
+    log += "P " + std::to_string(1000 + i) + ".0 1.0 2.0 " + (i % 2 ? "1e17" : "100000000000000001") +
+           " MD ON 0.0  \n";
+  log += "P 500000.0 1.0 2.0 5.0 MD ON 0.0  \nV 600000.0 1e300 0.0 0.0\nX 12 A3D 1e300 0.9 \n";
+  WriteFile(dir / "N7031614.log", log);
+  const RunResult r = RunProgram(ProgramPath("plowplot"), ChainArgs(dir / "N7031614.log"), 20000);
+  ASSERT_TRUE(r.finished) << "plowplot hung on absurd values";
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(std::filesystem::exists(dir / "N7031614.pdf"));
 }
 
 TEST(PlowplotTest, UnreadableLogOrBadCommandLine_ExitsNonZeroWithoutPdf) {

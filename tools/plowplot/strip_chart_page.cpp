@@ -64,6 +64,18 @@ double GapLimit(const std::vector<ChartPoint>& points) {
   return std::max(5.0, 4 * steps[steps.size() / 2]);
 }
 
+// Calls `draw` for each multiple of `step` from `min` to `max`. Counted rather than summed, and
+// capped, so values far larger than their spread (where v + step == v) cannot loop for ever.
+template <class Draw>
+void ForEachTick(double min, double max, double step, Draw draw) {
+  const double first = std::ceil(min / step - 1e-9) * step;
+  for (int k = 0; k <= 60; ++k) {
+    const double v = first + k * step;
+    if (!(v <= max + 1e-9 * step)) break;
+    draw(std::abs(v) < 1e-9 * step ? 0.0 : v);
+  }
+}
+
 QString TickText(double value, double step) {
   const int decimals = step >= 1 ? 0 : std::min(3, static_cast<int>(std::ceil(-std::log10(step) - 1e-9)));
   return QString::number(value, 'f', decimals);
@@ -104,7 +116,7 @@ CStripChartPage::CStripChartPage(const StripChartData& chartData, StripChartOpti
   time.max = std::max(std::ceil((hi - 60) / 300) * 300, hi);
   if (time.max - time.min < 300) time.max = time.min + 300;
   const double span = time.max - time.min;
-  time.step = 60;
+  time.step = 86400;
   for (const double s : {60.0, 120.0, 300.0, 600.0, 900.0, 1800.0, 3600.0, 7200.0, 10800.0, 21600.0, 43200.0})
     if (span / s <= 13) {
       time.step = s;
@@ -283,17 +295,16 @@ void CStripChartPage::PaintSeriesPanel(QPainter& p, const Frame& f, const QStrin
 
   // Grid: time ticks shared by every panel, value ticks of this panel with their labels.
   p.setPen(QPen(QColor(0xdd, 0xdd, 0xdd), f.Pt(0.5)));
-  for (double t = std::ceil(time.min / time.step) * time.step; t <= time.max + 1e-6; t += time.step)
-    p.drawLine(QPointF(f.X(t), f.box.top()), QPointF(f.X(t), f.box.bottom()));
+  ForEachTick(time.min, time.max, time.step,
+              [&](double t) { p.drawLine(QPointF(f.X(t), f.box.top()), QPointF(f.X(t), f.box.bottom())); });
   p.setFont(f.Font(7.5));
-  const double first = std::ceil((y.min - 1e-9 * y.step) / y.step) * y.step;
-  for (double v = first; v <= y.max + 1e-9 * y.step; v += y.step) {
+  ForEachTick(y.min, y.max, y.step, [&](double v) {
     p.setPen(QPen(QColor(0xdd, 0xdd, 0xdd), f.Pt(0.5)));
     p.drawLine(QPointF(f.box.left(), Y(v)), QPointF(f.box.right(), Y(v)));
     p.setPen(Qt::black);
     p.drawText(QRectF(f.box.left() - f.Pt(62), Y(v) - f.Pt(6), f.Pt(58), f.Pt(12)),
-               Qt::AlignRight | Qt::AlignVCenter, TickText(std::abs(v) < 1e-9 * y.step ? 0.0 : v, y.step));
-  }
+               Qt::AlignRight | Qt::AlignVCenter, TickText(v, y.step));
+  });
 
   if (points.empty()) {
     p.setPen(QColor(0x80, 0x80, 0x80));
@@ -372,13 +383,13 @@ void CStripChartPage::PaintStateBand(QPainter& p, const Frame& f) const {
 void CStripChartPage::PaintTimeAxis(QPainter& p, const Frame& f) const {
   p.setFont(f.Font(8));
   p.setPen(Qt::black);
-  for (double t = std::ceil(time.min / time.step) * time.step; t <= time.max + 1e-6; t += time.step) {
+  ForEachTick(time.min, time.max, time.step, [&](double t) {
     p.setPen(QPen(QColor(0x60, 0x60, 0x60), f.Pt(0.6)));
     p.drawLine(QPointF(f.X(t), f.box.bottom()), QPointF(f.X(t), f.box.bottom() + f.Pt(3)));
     p.setPen(Qt::black);
     p.drawText(QRectF(f.X(t) - f.Pt(30), f.box.bottom() + f.Pt(4), f.Pt(60), f.Pt(11)), Qt::AlignCenter,
                Clock(t));
-  }
+  });
   p.setFont(f.Font(8));
   p.drawText(QRectF(f.box.left(), f.box.bottom() + f.Pt(15), f.box.width(), f.Pt(11)), Qt::AlignCenter,
              QStringLiteral("GPS time of day (hh:mm)"));
