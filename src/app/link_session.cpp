@@ -1,6 +1,9 @@
 #include "app/link_session.h"
 
+#include <QMetaObject>
+
 #include "app/comm_link_adapter.h"
+#include "app/logger_bridge.h"
 #include "app/qt_link_owner.h"
 #include "app/qt_timer_host.h"
 #include "link/comm_link.h"
@@ -12,11 +15,21 @@ CLinkSession::CLinkSession(IPrompts& prompts, IConnectionPeers& peers, const CSe
   link->SerialPort().SetPortMap(portMap);
   adapter = std::make_unique<CCommLinkAdapter>(*link);
   timers = std::make_unique<CQtTimerHost>([this](int id) { control->OnTimer(id); });
-  control = std::make_unique<CConnectionControl>(*adapter, *timers, prompts, peers);
+  // Posted calls ride on the timer host: it lives on this thread and dies with the session, so a
+  // call still queued at the end is dropped with it.
+  CQtTimerHost* context = timers.get();
+  bridge = std::make_unique<CLoggerBridge>(
+      peers, CSteadyClock::Instance(), prompts, [context](std::function<void()> call) {
+        QMetaObject::invokeMethod(context, std::move(call), Qt::QueuedConnection);
+      });
+  control = std::make_unique<CConnectionControl>(*adapter, *timers, prompts, *bridge);
+  bridge->Attach(*control);
 }
 
 CLinkSession::~CLinkSession() {
   // The link's reader thread goes first: it may still post to the owner and call the prompts.
   link.reset();
   control.reset();
+  // The logger (if still there) closes its file before the timers and the owner go.
+  bridge.reset();
 }

@@ -7,12 +7,15 @@
 
 class CCommLink;
 class CCommLinkAdapter;
+class CLoggerBridge;
 class CQtLinkOwner;
 class CQtTimerHost;
 
 // The program's link object wired to a connection control on the current (UI) thread: the
-// link's notifications arrive as queued calls, the view's timers are QTimers. The window and
-// the headless runner each own one; the peers and prompts they pass must outlive it.
+// link's notifications arrive as queued calls, the view's timers are QTimers, and the diagnostic
+// logger runs behind the control (created when logging starts, on the steady program clock).
+// The window and the headless runner each own one; the peers and prompts they pass must outlive
+// it. The peers see every hook but the logger's, which the session handles itself.
 class CLinkSession {
  public:
   CLinkSession(IPrompts& prompts, IConnectionPeers& peers, const CSerialPortMap& portMap);
@@ -22,11 +25,13 @@ class CLinkSession {
 
   CConnectionControl& Control() { return *control; }
   CCommLink& Link() { return *link; }
+  CLoggerBridge& Logging() { return *bridge; }
 
  private:
   std::unique_ptr<CQtLinkOwner> owner;
   std::unique_ptr<CCommLink> link;
   std::unique_ptr<CCommLinkAdapter> adapter;
   std::unique_ptr<CQtTimerHost> timers;
+  std::unique_ptr<CLoggerBridge> bridge;
   std::unique_ptr<CConnectionControl> control;
 };

@@ -1,0 +1,114 @@
+#include "app/logger_bridge.h"
+
+#include "app/connection_control.h"
+
+class CLoggerBridge::CInLogger {
+ public:
+  explicit CInLogger(CLoggerBridge& b) : bridge(b) { ++bridge.depth; }
+  ~CInLogger() {
+    if (--bridge.depth == 0 && bridge.destroyPending) bridge.DestroyNowOrLater();
+  }
+  CInLogger(const CInLogger&) = delete;
+  CInLogger& operator=(const CInLogger&) = delete;
+
+ private:
+  CLoggerBridge& bridge;
+};
+
+CLoggerBridge::CLoggerBridge(IConnectionPeers& outerPeers, const IClock& programClock, IPrompts& promptsRef,
+                             PostFunction postFn, ArchiveFunction archiveFn)
+    : outer(outerPeers),
+      clock(programClock),
+      prompts(promptsRef),
+      post(std::move(postFn)),
+      archive(std::move(archiveFn)),
+      alive(std::make_shared<bool>(true)) {}
+
+CLoggerBridge::~CLoggerBridge() {
+  if (logger) logger->RemoveListener(this);
+}
+
+void CLoggerBridge::Attach(CConnectionControl& connectionControl) {
+  control = &connectionControl;
+}
+
+void CLoggerBridge::StartLogging(std::uint32_t logOptions) {
+  if (!logger) {
+    destroyPending = false;
+    logger = std::make_unique<CLogrowan>(static_cast<ILoggerHost&>(*this), clock, prompts, archive);
+  }
+  CInLogger busy(*this);
+  logger->StartLogging(logOptions);
+  logger->AddListener(this);
+}
+
+void CLoggerBridge::StopLogging() {
+  if (!logger) return;
+  CInLogger busy(*this);
+  logger->StopLogging();
+  logger->RemoveListener(this);
+}
+
+void CLoggerBridge::DestroyLogger() {
+  destroyPending = true;
+  if (depth == 0) DestroyNowOrLater();
+}
+
+void CLoggerBridge::DestroyNowOrLater() {
+  destroyPending = false;
+  logger.reset();
+}
+
+void CLoggerBridge::ProcessLogger() {
+  // Not re-entered: a timer tick that comes during a message box of the logger waits its turn.
+  if (!logger || depth > 0) return;
+  CInLogger busy(*this);
+  logger->ProcessLogger();
+}
+
+void CLoggerBridge::QueueLogPacket(const KavoPacket& packet) {
+  if (logger) logger->QueuePacket(packet);
+}
+
+void CLoggerBridge::WriteLogLine(const std::string& line) {
+  if (!logger) return;
+  if (depth > 0) {
+    // The logger is in the middle of a line of its own: this one follows it.
+    std::weak_ptr<bool> watch = alive;
+    post([this, watch, line] {
+      if (!watch.expired()) WriteLogLine(line);
+    });
+    return;
+  }
+  CInLogger busy(*this);
+  logger->WriteLine(line.c_str());
+}
+
+bool CLoggerBridge::SendToReceiver(const KavoPacket& packet, int withChecksum) {
+  return control != nullptr && control->SendToReceiver(packet, withChecksum);
+}
+
+void CLoggerBridge::Disconnect() {
+  // Asked from inside the logger's own state machine: closing the connection destroys the
+  // logger, so the disconnect runs after the logger's call has returned.
+  if (control == nullptr || disconnectPosted) return;
+  disconnectPosted = true;
+  std::weak_ptr<bool> watch = alive;
+  post([this, watch] {
+    if (watch.expired()) return;
+    disconnectPosted = false;
+    if (control->State() != kDisconnected) control->Disconnect();
+  });
+}
+
+std::string CLoggerBridge::LoggingFolder() const {
+  return control != nullptr ? control->Settings().loggingFolder : std::string();
+}
+
+std::string CLoggerBridge::LoggingPrefix() const {
+  return control != nullptr ? control->Settings().loggingPrefix : std::string();
+}
+
+void CLoggerBridge::OnLogLine(const std::string& line) {
+  if (control != nullptr) control->OnLogLine(line);
+}

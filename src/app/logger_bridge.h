@@ -1,0 +1,94 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/connection_peers.h"
+#include "link/protocol/clock.h"
+#include "link/protocol/prompts.h"
+#include "logger/logrowan.h"
+
+class CConnectionControl;
+
+// The logger side of the main loop, shared by the window and headless mode: it sits between the
+// connection control and the outer peers (the view or the headless runner). The logger hooks are
+// handled here: StartLogging creates the CLogrowan, whose commands go out through the control's
+// SendToReceiver, whose disconnect request reaches the control's Disconnect as a posted call, and
+// whose lines come back to the control's OnLogLine (log viewer, logging indication). Every other
+// hook is passed on to the outer peers unchanged.
+//
+// All calls on the user-interface thread. The outer peers, clock and prompts must outlive the
+// bridge; Attach must be called before the control makes its first call.
+class CLoggerBridge final : public IConnectionPeers, private ILoggerHost, private CLogrowanListener {
+ public:
+  // Runs a call later on the same thread, after the current one has returned (a queued call in
+  // the program, a list the test runs by hand).
+  using PostFunction = std::function<void(std::function<void()>)>;
+
+  CLoggerBridge(IConnectionPeers& outer, const IClock& clock, IPrompts& prompts, PostFunction post,
+                ArchiveFunction archive = ArchivePreviousFile);
+  ~CLoggerBridge() override;
+  CLoggerBridge(const CLoggerBridge&) = delete;
+  CLoggerBridge& operator=(const CLoggerBridge&) = delete;
+
+  void Attach(CConnectionControl& control);
+
+  // The logger of the running connection; nullptr before StartLogging and after DestroyLogger.
+  CLogrowan* Logger() { return logger.get(); }
+
+  // The logger hooks.
+  void StartLogging(std::uint32_t logOptions) override;
+  void StopLogging() override;
+  void DestroyLogger() override;
+  void ProcessLogger() override;
+  void QueueLogPacket(const KavoPacket& packet) override;
+  void WriteLogLine(const std::string& line) override;
+
+  // Passed on to the outer peers.
+  void Redraw(int hint) override { outer.Redraw(hint); }
+  void SetMainTitle(const std::string& title) override { outer.SetMainTitle(title); }
+  void SetLogViewerCaption(const std::string& caption) override { outer.SetLogViewerCaption(caption); }
+  void StateChanged(int state) override { outer.StateChanged(state); }
+  bool ShowConnectionDialog() override { return outer.ShowConnectionDialog(); }
+  void MailFatalError(const std::string& prefix, const std::string& text) override {
+    outer.MailFatalError(prefix, text);
+  }
+  void AddLogViewerLine(const std::string& line) override { outer.AddLogViewerLine(line); }
+  std::optional<std::string> TakeLogViewerEvent(int slot) override { return outer.TakeLogViewerEvent(slot); }
+  bool IsRemoteFileRequest(const KavoPacket& packet) override { return outer.IsRemoteFileRequest(packet); }
+  void QueueRemoteFileRequest(const KavoPacket& packet) override { outer.QueueRemoteFileRequest(packet); }
+  void ProcessRemoteFileRequests() override { outer.ProcessRemoteFileRequests(); }
+  void DestroyRemoteFileServer() override { outer.DestroyRemoteFileServer(); }
+  void FileTransferPacket(const KavoPacket& packet) override { outer.FileTransferPacket(packet); }
+  void ProcessorUsageReport(const KavoPacket& packet) override { outer.ProcessorUsageReport(packet); }
+  bool ProcessorUsageVisibleAndAvailable() override { return outer.ProcessorUsageVisibleAndAvailable(); }
+  void RefreshProcessorUsage() override { outer.RefreshProcessorUsage(); }
+
+ private:
+  // ILoggerHost
+  bool SendToReceiver(const KavoPacket& packet, int withChecksum) override;
+  void Disconnect() override;
+  std::string LoggingFolder() const override;
+  std::string LoggingPrefix() const override;
+  // CLogrowanListener
+  void OnLogLine(const std::string& line) override;
+
+  // Counts the calls into the logger that are under way: a message box the logger shows runs a
+  // nested event loop, in which a posted disconnect may ask for the logger to be destroyed.
+  class CInLogger;
+  void DestroyNowOrLater();
+
+  IConnectionPeers& outer;
+  const IClock& clock;
+  IPrompts& prompts;
+  PostFunction post;
+  ArchiveFunction archive;
+  CConnectionControl* control = nullptr;
+  std::unique_ptr<CLogrowan> logger;
+  int depth = 0;                  // calls into the logger under way
+  bool destroyPending = false;    // DestroyLogger came while the logger was busy
+  bool disconnectPosted = false;  // one posted disconnect at a time
+  std::shared_ptr<bool> alive;    // expires with the bridge, so a posted call sees it is gone
+};

@@ -1,0 +1,292 @@
+#include "app/logger_bridge.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+#include "app/connection_control.h"
+#include "app/fake_receiver_link.h"
+#include "support/fake_clock.h"
+#include "support/prompt_recorder.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class COuterPeers final : public IConnectionPeers {
+ public:
+  void Redraw(int hint) override { redraws.push_back(hint); }
+  void StateChanged(int state) override { states.push_back(state); }
+  void AddLogViewerLine(const std::string& line) override { viewerLines.push_back(line); }
+  std::optional<std::string> TakeLogViewerEvent(int slot) override {
+    if (slot != 1 || pendingEvent.empty()) return std::nullopt;
+    std::string text = pendingEvent;
+    pendingEvent.clear();
+    return text;
+  }
+  void FileTransferPacket(const KavoPacket&) override { ++fileTransferPackets; }
+  std::vector<int> redraws, states;
+  std::vector<std::string> viewerLines;
+  std::string pendingEvent;
+  int fileTransferPackets = 0;
+};
+
+void PutF32(std::uint8_t* out, float v) {
+  std::uint32_t bits;
+  std::memcpy(&bits, &v, 4);
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(bits >> (24 - 8 * i));
+}
+
+void PutF64(std::uint8_t* out, double v) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &v, 8);
+  for (int i = 0; i < 8; ++i) out[i] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
+}
+
+// GPS week 2400, Wednesday 7 January 2026, 14:30:00 UTC (18 s ahead in GPS time).
+KavoPacket TimePacket(double utcSecondsOfWeek = 3 * 86400.0 + 14 * 3600.0 + 30 * 60.0) {
+  KavoPacket p;
+  p.id = 0x41;
+  p.length = 10;
+  PutF32(p.data, static_cast<float>(utcSecondsOfWeek + 18.0));
+  p.data[4] = 2400 >> 8;
+  p.data[5] = 2400 & 0xFF;
+  PutF32(p.data + 6, 18.0f);
+  return p;
+}
+
+KavoPacket LlaFix() {
+  KavoPacket p;
+  p.id = 0x84;
+  p.length = 40;
+  PutF64(p.data, 0.9);
+  PutF64(p.data + 8, 0.2);
+  PutF64(p.data + 16, 101.5);
+  PutF64(p.data + 24, 3.25);
+  PutF64(p.data + 32, 311418.0);
+  return p;
+}
+
+class LoggerBridgeTest : public ::testing::Test {
+ protected:
+  LoggerBridgeTest()
+      : bridge(
+            outer, clock, prompts, [this](std::function<void()> call) { posted.push_back(std::move(call)); },
+            nullptr),
+        control(link, timers, prompts, bridge) {
+    bridge.Attach(control);
+    control.SetDisconnectPauseMs(0);
+    control.InitialUpdate(1);
+  }
+
+  void Connect(std::uint32_t options = 0, const std::string& folder = "") {
+    ConnectionSettings s;
+    s.logData = true;
+    s.logOptions = options;
+    s.loggingFolder = folder.empty() ? dir.Path().string() : folder;
+    s.loggingPrefix = "LW";
+    control.Connect(s);
+    control.LinkStatus(0);
+    Receive(KavoPacket{});  // any packet: Waiting -> Connected
+    link.sent.clear();
+  }
+
+  void Receive(const KavoPacket& p) {
+    link.incoming.push_back(p);
+    control.LinkPacketReady();
+  }
+
+  // One tick of the 50 ms logger timer.
+  void Tick(int ms = 50) {
+    clock.Advance(ms);
+    if (timers.Running(kTimerLogger)) control.OnTimer(kTimerLogger);
+  }
+
+  void RunPosted() {
+    auto calls = std::move(posted);
+    posted.clear();
+    for (auto& c : calls) c();
+  }
+
+  bool Sent(const Bytes& bytes) const {
+    return std::any_of(link.sent.begin(), link.sent.end(), [&](const auto& s) { return s.bytes == bytes; });
+  }
+
+  // Through the time request and the 10 s configuration wait into Logging.
+  void RunUpToLogging() {
+    Tick();  // RequestTime
+    Receive(TimePacket());
+    Tick();  // AwaitTime takes the time
+    Tick();  // OpenFile
+    Tick();  // RequestConfig
+    clock.Advance(10001);
+    Tick();  // AwaitConfig times out
+    Tick();  // ConfigureReceiver
+  }
+
+  CTempDir dir;
+  COuterPeers outer;
+  CFakeClock clock;
+  CPromptRecorder prompts;
+  CFakeReceiverLink link;
+  CFakeTimers timers;
+  std::vector<std::function<void()>> posted;
+  CLoggerBridge bridge;
+  CConnectionControl control;
+};
+
+TEST_F(LoggerBridgeTest, LinkUpWithLogging_LoggerCreatedTimeRequestedFileNamedByHourCode) {
+  ASSERT_EQ(bridge.Logger(), nullptr);
+  Connect();
+  ASSERT_NE(bridge.Logger(), nullptr);
+  EXPECT_TRUE(timers.Running(kTimerLogger));
+  Tick();
+  EXPECT_TRUE(Sent({0x21}));
+  RunUpToLogging();
+  EXPECT_EQ(bridge.Logger()->State(), LogState::Logging);
+  const std::string path = dir / "LW6010714.log";
+  EXPECT_EQ(bridge.Logger()->CurrentLogPath(), path);
+  // The set-up went out through the link: I/O options first, port masks, the identity request.
+  EXPECT_TRUE(Sent({0x35, 0x1A, 0x02, 0x18, 0x08}));
+  EXPECT_TRUE(Sent({0x8E, 0x88, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00}));
+  EXPECT_TRUE(Sent({0x8E, 0x7B}));
+
+  Receive(LlaFix());
+  Tick();
+  const std::string text = ReadWholeFile(path);
+  EXPECT_NE(text.find("* Station: LW                   *\n* UTC 01/07/2026 14             *\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("* Receiver now configured for logrowan logging.\n"), std::string::npos);
+  EXPECT_NE(text.find("\nP 311418.0 51.566201562 11.459155903 101.500 XXXXX 3.250  \n"), std::string::npos)
+      << text;
+  // The same lines reached the log viewer through the control, one per row without "\n".
+  EXPECT_NE(std::find(outer.viewerLines.begin(), outer.viewerLines.end(),
+                      "P 311418.0 51.566201562 11.459155903 101.500 XXXXX 3.250  "),
+            outer.viewerLines.end());
+}
+
+TEST_F(LoggerBridgeTest, LogLines_LightTheLoggingIndicationUntilTimer104) {
+  Connect();
+  RunUpToLogging();
+  outer.redraws.clear();
+  EXPECT_TRUE(control.ShowLoggingIndication());
+  EXPECT_TRUE(timers.Running(kTimerLogActivity));
+  control.OnTimer(kTimerLogActivity);
+  EXPECT_FALSE(control.ShowLoggingIndication());
+  EXPECT_EQ(outer.redraws, std::vector<int>{CConnectionControl::kRedrawAll});
+  Receive(LlaFix());
+  Tick();
+  EXPECT_TRUE(control.ShowLoggingIndication());
+}
+
+TEST_F(LoggerBridgeTest, ViewerEvent_BecomesMLineInTheFile) {
+  Connect();
+  RunUpToLogging();
+  outer.pendingEvent = "Antenna moved";
+  Receive(LlaFix());
+  const std::string text = ReadWholeFile(dir / "LW6010714.log");
+  EXPECT_NE(text.find("\nM Antenna moved\n"), std::string::npos) << text;
+}
+
+TEST_F(LoggerBridgeTest, PacketsBeforeConnectedAndWithoutLogging_NeverReachTheLogger) {
+  ConnectionSettings s;
+  s.logData = true;
+  s.loggingFolder = dir.Path().string();
+  control.Connect(s);
+  control.LinkStatus(0);
+  ASSERT_NE(bridge.Logger(), nullptr);
+  // Still Waiting: the first packet is routed before it makes the connection Connected.
+  Receive(TimePacket());
+  EXPECT_EQ(bridge.Logger()->QueuedPackets(), 0u);
+  Receive(TimePacket());
+  EXPECT_EQ(bridge.Logger()->QueuedPackets(), 1u);
+  // Every other hook still reaches the outer peers.
+  EXPECT_EQ(outer.fileTransferPackets, 2);
+}
+
+TEST_F(LoggerBridgeTest, PassiveSession_SendsNoLoggerCommand) {
+  Connect(kLogPassive);
+  RunUpToLogging();
+  for (int i = 0; i < 40; ++i) Tick();
+  for (const auto& s : link.sent) EXPECT_EQ(s.bytes[0], 0x8E) << int(s.bytes[0]);
+  for (const auto& s : link.sent) EXPECT_TRUE(s.bytes[1] == 0x8C || s.bytes[1] == 0x93) << int(s.bytes[1]);
+  EXPECT_EQ(bridge.Logger()->State(), LogState::Logging);
+}
+
+TEST_F(LoggerBridgeTest, Disconnect_StopsAndDestroysTheLoggerAndClosesTheFile) {
+  Connect();
+  RunUpToLogging();
+  control.Disconnect();
+  EXPECT_EQ(bridge.Logger(), nullptr);
+  EXPECT_FALSE(timers.Running(kTimerLogger));
+  // Shutdown commands went out before the link closed: outputs off.
+  EXPECT_TRUE(Sent({0x3F, 0x02, 0x00}));
+  // The file is free again: a second writer can take its lock.
+  CLogFile again;
+  EXPECT_TRUE(again.Open(dir / "LW6010714.log"));
+  // A reconnection starts a fresh logger.
+  Connect();
+  EXPECT_NE(bridge.Logger(), nullptr);
+}
+
+TEST_F(LoggerBridgeTest, FileCannotBeOpened_MessageThenDisconnectAfterTheLoggerReturned) {
+  Connect(0, dir / "no-such-folder");
+  Tick();
+  Receive(TimePacket());
+  for (int i = 0; i < 8 && posted.empty(); ++i) Tick();
+  ASSERT_EQ(posted.size(), 1u);
+  EXPECT_EQ(prompts.Texts(),
+            std::vector<std::string>{"Unable to open logging file.\n Is someone else using the same file?"});
+  // The logger is still there while its own call was under way; the posted call closes the link.
+  EXPECT_NE(bridge.Logger(), nullptr);
+  EXPECT_EQ(control.State(), kConnected);
+  RunPosted();
+  EXPECT_EQ(control.State(), kDisconnected);
+  EXPECT_EQ(bridge.Logger(), nullptr);
+  EXPECT_EQ(link.closes, 1);
+}
+
+// A logger that asks for the disconnect while a message box runs a nested event loop, in which
+// the posted disconnect destroys the logger: the destruction waits until the logger returned.
+TEST_F(LoggerBridgeTest, DisconnectRunInsideTheLoggersMessageBox_DestroysTheLoggerAfterItReturns) {
+  class CNestedLoopPrompts final : public IPrompts {
+   public:
+    PromptAnswer MessageBox(const std::string&, const std::string&, PromptIcon, PromptButtons) override {
+      if (nested) nested();
+      return PromptAnswer::Ok;
+    }
+    std::function<void()> nested;
+  } nestedPrompts;
+  CLoggerBridge nestedBridge(
+      outer, clock, nestedPrompts, [this](std::function<void()> call) { posted.push_back(std::move(call)); },
+      nullptr);
+  CConnectionControl nestedControl(link, timers, nestedPrompts, nestedBridge);
+  nestedBridge.Attach(nestedControl);
+  nestedControl.SetDisconnectPauseMs(0);
+  bool destroyedInside = false;
+  nestedPrompts.nested = [&] {
+    RunPosted();
+    destroyedInside = nestedBridge.Logger() == nullptr;
+    nestedControl.OnTimer(kTimerLogger);  // a tick in the nested loop is not let in
+  };
+  ConnectionSettings s;
+  s.logData = true;
+  s.loggingFolder = dir / "no-such-folder";
+  nestedControl.Connect(s);
+  nestedControl.LinkStatus(0);
+  link.incoming.push_back(KavoPacket{});
+  nestedControl.LinkPacketReady();
+  nestedControl.OnTimer(kTimerLogger);
+  link.incoming.push_back(TimePacket());
+  nestedControl.LinkPacketReady();
+  for (int i = 0; i < 8 && nestedControl.State() != kDisconnected; ++i) nestedControl.OnTimer(kTimerLogger);
+  EXPECT_EQ(nestedControl.State(), kDisconnected);
+  EXPECT_FALSE(destroyedInside);
+  EXPECT_EQ(nestedBridge.Logger(), nullptr);
+}
+
+}  // namespace
