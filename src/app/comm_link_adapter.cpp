@@ -42,8 +42,8 @@ bool CCommLinkAdapter::SendPacket(int linkType, const KavoPacket& packet, int wi
   return link.SendPacket(linkType, &packet, withChecksum == 1 ? 1 : 0);
 }
 
-void CCommLinkAdapter::RelayPacket(const KavoPacket& /*packet*/) {
-  // The relay server comes with the network branch of the link.
+void CCommLinkAdapter::RelayPacket(const KavoPacket& packet) {
+  link.RelayPacket(packet);
 }
 
 bool CCommLinkAdapter::TryPopPacket(KavoPacket& packet) {

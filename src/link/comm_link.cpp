@@ -10,6 +10,13 @@
 #include <cstdlib>
 #include <ctime>
 
+#include <QMetaObject>
+#include <QTcpServer>
+#include <QThread>
+
+#include "link/plowview_socket.h"
+#include "link/server_socket.h"
+
 namespace {
 
 constexpr int kSettlePasses = 60;
@@ -56,6 +63,15 @@ CCommLink::CCommLink(ILinkOwner* ownerView, IPrompts& prompter)
   parser = new CKavoParser([this](CKavoParser*) {
     if (owner != nullptr) owner->PostLinkPacket();
   });
+  client = new CPlowviewSocket({
+      [this](const std::uint8_t* frame, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) parser->FeedByte(frame[i]);
+      },
+      [this](bool up) { OnNetworkConnect(up); },
+      [this] { OnNetworkClosed(); },
+  });
+  relay = new CServerSocket(
+      [this](const std::uint8_t* frame, std::size_t count) { OnRelayClientFrame(frame, count); });
 }
 
 CCommLink::~CCommLink() {
@@ -64,9 +80,13 @@ CCommLink::~CCommLink() {
   // parser it feeds goes; its port closes without a restore packet, as the link type is already
   // "none".
   StopSerialReader(true);
+  delete client;
+  client = nullptr;
+  delete relay;  // closes the clients with it
+  relay = nullptr;
   delete parser;
   parser = nullptr;
-  // The CAN interface and the sockets are created by their branches; nothing to delete yet.
+  // The CAN interface is created by its branch; nothing to delete yet.
   if (stopEvent >= 0) ::close(stopEvent);
 }
 
@@ -119,16 +139,18 @@ void CCommLink::Open(int type, bool autoConfigure) {
   // start: end it before anything reuses the port or the thread object. An earlier close also
   // left the stop request set, which would silence this open's status.
   StopSerialReader(true);
+  client->Close();  // a connection attempt still pending from an earlier open
   stopRequested = 0;
 
   bool started = false;
   if (type >= 0 && type < kLinkNone) {
     linkType = type;
     if (IsSerial(type)) started = OpenSerial(type, autoConfigure);
-    // CAN channels and the network client have no transport in this build yet: they fail cleanly.
+    if (type == kLinkNetwork) started = OpenNetwork();
+    // CAN channels have no transport in this build yet: they fail cleanly.
   }
   if (started) {
-    // The relay server starts with the network branch.
+    if (relayEnabled) StartRelay();
     return;
   }
   MarkClosed();
@@ -141,10 +163,12 @@ bool CCommLink::Close(int type) {
     // A serial link still opening (or one marked closed by Open) would otherwise come up, or
     // keep reading, after the owner closed it.
     StopSerialReader(true);
+    client->Close();  // likewise a connection attempt still pending
     return false;
   }
   bool result = true;
   if (IsSerial(type)) result = CloseSerial();
+  if (type == kLinkNetwork) client->Close();
   connected = 0;
   linkType = kLinkNone;
   if (relayEnabled) CloseRelay();
@@ -160,11 +184,15 @@ bool CCommLink::SendPacket(int type, const KavoPacket* packet, std::uint8_t with
     connected = 0;
     return false;
   }
-  if (packet == nullptr || !IsSerial(type)) return false;
+  if (packet == nullptr || (!IsSerial(type) && type != kLinkNetwork)) return false;
   std::uint8_t frame[kKavoMaxFrame];
   std::uint16_t frameLength = 0;
   if (!BuildFrame(*packet, frame, frameLength, withChecksum)) return false;
-  SerialSend(frame, frameLength, 2);
+  if (type == kLinkNetwork) {
+    client->SendFrame(frame, frameLength);
+  } else {
+    SerialSend(frame, frameLength, 2);
+  }
   return true;
 }
 
@@ -173,9 +201,56 @@ bool CCommLink::SendRaw(int type, const std::uint8_t* bytes, int count) {
     connected = 0;
     return false;
   }
-  if (bytes == nullptr || count <= 0 || !IsSerial(type)) return false;
+  if (bytes == nullptr || count <= 0) return false;
+  if (type == kLinkNetwork) {
+    // A relay client's frame goes upstream the only way the server there takes it.
+    client->SendFrame(bytes, static_cast<std::size_t>(count));
+    return true;
+  }
+  if (!IsSerial(type)) return false;
   SerialSend(bytes, count, 0);
   return true;
+}
+
+void CCommLink::RelayPacket(const KavoPacket& packet) {
+  if (!relayEnabled || !relay->IsListening()) return;
+  std::uint8_t frame[kKavoMaxFrame];
+  std::uint16_t frameLength = 0;
+  if (!BuildFrame(packet, frame, frameLength, 0)) return;
+  relay->Send(frame, frameLength);
+}
+
+bool CCommLink::OpenNetwork() {
+  if (serverSet == 0) return false;
+  return client->Connect(serverAddress, serverPort);
+}
+
+void CCommLink::StartRelay() {
+  ++relayGeneration;
+  // A port that cannot be had leaves the link without a relay; the link itself is not affected.
+  relay->Listen(relayPort);
+}
+
+void CCommLink::OnNetworkConnect(bool up) {
+  if (!up) {
+    MarkClosed();
+    PostStatus(kLinkStatusDown);
+    return;
+  }
+  connected = 1;
+  PostStatus(kLinkStatusUp);
+}
+
+// The server went away: the link is down, not silently idle, so the owner can show it.
+void CCommLink::OnNetworkClosed() {
+  if (linkType.load() != kLinkNetwork) return;
+  MarkClosed();
+  PostStatus(kLinkStatusDown);
+}
+
+void CCommLink::OnRelayClientFrame(const std::uint8_t* bytes, std::size_t count) {
+  if (count > 0xFFFF) return;
+  SendRaw(linkType.load(), bytes, static_cast<int>(count));
 }
 
 // Write errors are written to the debug capture by the port layer; the send is not repeated.
@@ -300,9 +375,21 @@ void CCommLink::MarkClosed() {
   CloseRelay();
 }
 
-// Also called on the serial reader thread when an open fails there.
+// Also called on the serial reader thread when an open fails there: the sockets belong to the
+// link's own thread, so the close is queued there, and skipped if a new relay started meanwhile.
 void CCommLink::CloseRelay() {
-  // The relay server socket comes with the network branch; until then there is none to close.
+  QTcpServer* context = relay->Listener();
+  if (QThread::currentThread() == context->thread()) {
+    relay->Close();
+    return;
+  }
+  const std::uint64_t generation = relayGeneration.load();
+  QMetaObject::invokeMethod(
+      context,
+      [this, generation] {
+        if (relayGeneration.load() == generation) relay->Close();
+      },
+      Qt::QueuedConnection);
 }
 
 void CCommLink::PostStatus(int wParam) {

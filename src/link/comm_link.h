@@ -50,7 +50,8 @@ struct CommLinkTiming {
 
 // The one link object of the program: a single class that dispatches every operation on the link
 // type number (see the constants above). It owns the packet parser, the serial port and, in their
-// branches, the CAN interface and the network sockets; the serial branch is complete here.
+// branches, the CAN interface and the network sockets (the client link of type 11 and the relay
+// server, which listens beside any open link while it is enabled).
 //
 // Threading: the public members are called from one (the UI) thread. An open serial link runs a
 // reader thread that reads the port, feeds the parser (which calls owner.PostLinkPacket) and
@@ -58,7 +59,9 @@ struct CommLinkTiming {
 // set-up and shows that set-up's failure messages through `prompts` from the reader thread,
 // before the failure status. Close, Open and destruction wait for the reader to end, so the owner
 // must not call them from inside such a message (a nested event loop); the reader shows nothing
-// once a stop is requested, and no status is posted then either.
+// once a stop is requested, and no status is posted then either. The network sockets work on the
+// thread that created the link, which must run a Qt event loop: they feed the parser and post
+// the link status from there. A link that was up and loses its server is reported down (1).
 class CCommLink {
  public:
   // `owner` may be null (nothing is posted); `owner` and `prompts` must outlive the link.
@@ -73,7 +76,9 @@ class CCommLink {
   // Store the settings of the CAN and network branches.
   bool SetCanParams(std::uint32_t destinationAddress, std::uint32_t instanceNumber,
                     std::uint32_t busSpeedIndex);
+  // The network client's target; the port is checked when the link opens.
   bool SetServer(const std::string& address, std::uint32_t port);
+  // The relay server's switch and listening port; it listens while a link is open.
   void SetRelayServer(std::uint8_t enabled, std::uint32_t port);
 
   // Opens a link of `linkType`; the outcome arrives as a link status. On a link that is up it
@@ -88,8 +93,12 @@ class CCommLink {
   // frames are followed by two NUL bytes and the call returns once the transmit buffer drained.
   // True once handed to the transport, whatever the transport said; false for a closed link type.
   bool SendPacket(int linkType, const KavoPacket* packet, std::uint8_t withChecksum);
-  // Sends bytes that are framed already; serial: no trailing NULs.
+  // Sends bytes that are framed already; serial: no trailing NULs; network: as one type-1
+  // message, the only thing the far end takes.
   bool SendRaw(int linkType, const std::uint8_t* bytes, int count);
+  // Hands a packet taken from the parser to every relay client, framed again without checksum
+  // (a checksum that came with it is still in the payload). Nothing without a listening relay.
+  void RelayPacket(const KavoPacket& packet);
 
   // Receiver port set-up; all but RestoreReceiverPort run on the reader thread of an open
   // serial link (tests call them on a port opened through SerialPort()).
@@ -108,6 +117,8 @@ class CCommLink {
   const ReceiverPortReport& PortReport() const { return portReport; }
   CKavoParser& Parser() { return *parser; }
   SerialPortAccess& SerialPort() { return serialPort; }
+  // The relay server, for diagnostics and tests (its port, its clients, clients dropped).
+  const CServerSocket& Relay() const { return *relay; }
   // Only while no serial link is open.
   void SetTiming(const CommLinkTiming& newTiming) { timing = newTiming; }
 
@@ -127,6 +138,11 @@ class CCommLink {
   void CloseRelay();
   void PostStatus(int wParam);
   bool SerialSend(const std::uint8_t* bytes, int count, int trailingNuls);
+  bool OpenNetwork();
+  void StartRelay();
+  void OnNetworkConnect(bool up);
+  void OnNetworkClosed();
+  void OnRelayClientFrame(const std::uint8_t* bytes, std::size_t count);
 
   bool StopRequested() const { return stopRequested.load() != 0; }
   void RequestStop();
@@ -167,13 +183,16 @@ class CCommLink {
   std::uint32_t canBusSpeed = 0;
   std::uint8_t canValid = 0;
 
-  CPlowviewSocket* client = nullptr;  // the network branch comes with its transport
+  CPlowviewSocket* client = nullptr;
   std::string serverAddress;
   std::uint32_t serverPort = 30000;
   std::uint8_t serverSet = 0;
   std::uint8_t relayEnabled = 0;
   std::uint32_t relayPort = 30000;
   CServerSocket* relay = nullptr;
+  // Counts relay starts, so that a close queued by the reader thread for an earlier link leaves
+  // a relay started since alone.
+  std::atomic<std::uint64_t> relayGeneration{0};
 
   CommLinkTiming timing;
 };

@@ -1,0 +1,40 @@
+#include "link/client_socket.h"
+
+#include <QTcpSocket>
+#include <utility>
+
+#include "link/stream_reader.h"
+
+CClientSocket::CClientSocket(QTcpSocket* accepted, const FrameHandler& frameHandler,
+                             std::function<void(CClientSocket*)> goneHandler)
+    : socket(accepted), onFrame(frameHandler), onGone(std::move(goneHandler)) {
+  socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+  QObject::connect(socket, &QTcpSocket::readyRead, socket, [this] { OnReceive(); });
+  QObject::connect(socket, &QTcpSocket::disconnected, socket, [this] { onGone(this); });
+  QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [this](QAbstractSocket::SocketError) {
+    if (socket->state() != QAbstractSocket::ConnectedState) onGone(this);
+  });
+}
+
+CClientSocket::~CClientSocket() {
+  // Disconnected first: abort() would report the disconnection back into a client being deleted.
+  QObject::disconnect(socket, nullptr, nullptr, nullptr);
+  socket->abort();
+  socket->deleteLater();
+}
+
+bool CClientSocket::Send(const std::uint8_t* bytes, std::size_t count, std::size_t queueLimit) {
+  if (Queued() + count > queueLimit) return false;
+  socket->write(reinterpret_cast<const char*>(bytes), static_cast<qint64>(count));
+  return true;
+}
+
+std::size_t CClientSocket::Queued() const {
+  return static_cast<std::size_t>(socket->bytesToWrite());
+}
+
+void CClientSocket::OnReceive() {
+  ReadStreamMessages(*socket, ring, message, [this](const StreamMessage& m) {
+    if (m.type == kStreamTypeData && !m.body.empty() && onFrame) onFrame(m.body.data(), m.body.size());
+  });
+}

@@ -1,0 +1,167 @@
+// The link object as a network client (type 11) of a loopback server, and its relay server
+// beside a network link: status reports, packets both ways, what relay clients send upstream.
+
+#include <gtest/gtest.h>
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <memory>
+
+#include "link/comm_link.h"
+#include "link/server_socket.h"
+#include "link_owner_recorder.h"
+#include "network_test_support.h"
+#include "support/prompt_recorder.h"
+
+namespace {
+
+using namespace nettest;
+
+struct NetworkLinkFixture : ::testing::Test {
+  CLinkOwnerRecorder owner;
+  CPromptRecorder prompts;
+  CCommLink link{&owner, prompts};
+  QTcpServer upstream;
+  QTcpSocket* peer = nullptr;  // the server's end of the link's connection
+  std::unique_ptr<Collector> fromLink;
+
+  void SetUp() override {
+    ASSERT_TRUE(upstream.listen(QHostAddress::LocalHost, 0));
+    QObject::connect(&upstream, &QTcpServer::newConnection, &upstream, [this] {
+      peer = upstream.nextPendingConnection();
+      fromLink = std::make_unique<Collector>(*peer);
+    });
+  }
+
+  void OpenUp() {
+    ASSERT_TRUE(link.SetServer("127.0.0.1", upstream.serverPort()));
+    link.Open(kLinkNetwork, false);
+    ASSERT_TRUE(WaitUntil([&] { return owner.Statuses().size() == 1 && peer != nullptr; }));
+    ASSERT_EQ(owner.Statuses(), std::vector<int>{kLinkStatusUp});
+    ASSERT_TRUE(link.IsConnected());
+  }
+};
+
+TEST_F(NetworkLinkFixture, NoServerSet_OpenFailsAtOnce) {
+  link.Open(kLinkNetwork, false);
+  EXPECT_EQ(owner.Statuses(), std::vector<int>{kLinkStatusDown});
+  EXPECT_EQ(link.LinkType(), kLinkNone);
+}
+
+TEST_F(NetworkLinkFixture, RefusedOrBadPort_ReportedDown) {
+  const quint16 port = upstream.serverPort();
+  upstream.close();
+  link.SetServer("127.0.0.1", port);
+  link.Open(kLinkNetwork, false);
+  ASSERT_TRUE(WaitUntil([&] { return !owner.Statuses().empty(); }));
+  EXPECT_EQ(owner.Statuses(), std::vector<int>{kLinkStatusDown});
+  EXPECT_FALSE(link.IsConnected());
+  EXPECT_EQ(link.LinkType(), kLinkNone);
+
+  link.SetServer("127.0.0.1", 70000);
+  link.Open(kLinkNetwork, false);
+  EXPECT_EQ(owner.Statuses(), (std::vector<int>{kLinkStatusDown, kLinkStatusDown}));
+}
+
+TEST_F(NetworkLinkFixture, ServerMessages_FeedParser_GarbageAndOtherTypesSkipped) {
+  OpenUp();
+  const KavoPacket report = Packet(0x8F, {0x8C, 0x04, 0x00, 'T', 0x10, 0x00});
+  const Bytes frame = Frame(report, 1);
+  const Bytes stream = Concat({{0x00, 0x11}, Message(3, {0, 0, 0, 1}), Message(1, frame), Message(1, frame)});
+  Write(*peer, Bytes(stream.begin(), stream.begin() + 30));
+  Spin(30);
+  Write(*peer, Bytes(stream.begin() + 30, stream.end()));
+  // With the checksum trailer the sender added (0x8C+0x04+'T'+0x10 = 0x0F4).
+  const Bytes payload{0x8C, 0x04, 0x00, 'T', 0x10, 0x00, 0x00, 0xF4};
+  KavoPacket got;
+  int popped = 0;
+  ASSERT_TRUE(WaitUntil([&] {
+    while (link.Parser().TryPopPacket(got)) {
+      ++popped;
+      EXPECT_EQ(got.id, 0x8F);
+      EXPECT_EQ(Bytes(got.data, got.data + got.length), payload);
+      EXPECT_EQ(got.checksumOk, 1);
+    }
+    return popped == 2;
+  }));
+}
+
+TEST_F(NetworkLinkFixture, SendPacket_OneType1MessagePerFrame_LongFramesToo) {
+  OpenUp();
+  const KavoPacket small = Packet(0x8E, {0x8C, 0x04});
+  const KavoPacket large = Packet(0x8E, Bytes(650, 0x10));  // 1,300 payload bytes on the wire
+  EXPECT_TRUE(link.SendPacket(kLinkNetwork, &small, 1));
+  EXPECT_TRUE(link.SendPacket(kLinkNetwork, &large, 0));
+  const Bytes expected = Concat({Message(1, Frame(small, 1)), Message(1, Frame(large, 0))});
+  ASSERT_TRUE(WaitUntil([&] { return fromLink->bytes.size() >= expected.size(); }));
+  EXPECT_EQ(fromLink->bytes, expected);
+}
+
+TEST_F(NetworkLinkFixture, ServerClosesConnection_LinkReportedDown) {
+  OpenUp();
+  peer->disconnectFromHost();
+  ASSERT_TRUE(WaitUntil([&] { return owner.Statuses().size() == 2; }));
+  EXPECT_EQ(owner.Statuses()[1], kLinkStatusDown);
+  EXPECT_FALSE(link.IsConnected());
+  EXPECT_EQ(link.LinkType(), kLinkNone);
+  EXPECT_FALSE(link.Close(kLinkNetwork));
+  EXPECT_EQ(owner.Statuses().size(), 2u);
+}
+
+TEST_F(NetworkLinkFixture, CloseOrCloseWhileConnecting_NoFurtherStatus) {
+  OpenUp();
+  EXPECT_TRUE(link.Close(kLinkNetwork));
+  EXPECT_TRUE(WaitUntil([&] { return peer->state() == QAbstractSocket::UnconnectedState; }));
+  // An attempt abandoned before it completed never reports.
+  link.Open(kLinkNetwork, false);
+  EXPECT_FALSE(link.Close(kLinkNetwork));
+  Spin(200);
+  EXPECT_EQ(owner.Statuses(), std::vector<int>{kLinkStatusUp});
+}
+
+TEST_F(NetworkLinkFixture, RelayOnNetworkLink_ClientFramesGoUpstreamAsMessages_Type2Dropped) {
+  link.SetRelayServer(1, 0);
+  OpenUp();
+  ASSERT_TRUE(link.Relay().IsListening());
+  QTcpSocket relayClient;
+  ASSERT_TRUE(ConnectTo(relayClient, link.Relay().ListeningPort()));
+  ASSERT_TRUE(WaitUntil([&] { return link.Relay().ClientCount() == 1; }));
+  const Bytes key = Frame(Packet(0x8E, {0x8C, 0x00, 0x03, 0, 0, 0, 0}), 1);
+  Write(relayClient, Concat({Message(2, {0, 0, 0, 1, 0, 0, 0, 2, 3, 4, 5, 6}), Message(1, key)}));
+  ASSERT_TRUE(WaitUntil([&] { return fromLink->bytes.size() >= key.size() + kStreamHeaderSize; }));
+  Spin(50);
+  EXPECT_EQ(fromLink->bytes, Message(1, key));
+}
+
+TEST_F(NetworkLinkFixture, RelayPacket_ClientsGetFrameWithoutAddedChecksum_ClosedWithLink) {
+  link.SetRelayServer(1, 0);
+  OpenUp();
+  QTcpSocket a, b;
+  ASSERT_TRUE(ConnectTo(a, link.Relay().ListeningPort()));
+  ASSERT_TRUE(ConnectTo(b, link.Relay().ListeningPort()));
+  ASSERT_TRUE(WaitUntil([&] { return link.Relay().ClientCount() == 2; }));
+  Collector ca(a), cb(b);
+  // As received: the checksum that came with it is part of the payload.
+  const Bytes wire = Frame(Packet(0x8F, {0x8C, 0x03, 0x02, 0, 0, 0, 0}), 1);
+  Write(*peer, Message(1, wire));
+  KavoPacket got;
+  ASSERT_TRUE(WaitUntil([&] { return link.Parser().TryPopPacket(got); }));
+  link.RelayPacket(got);
+  ASSERT_TRUE(
+      WaitUntil([&] { return ca.bytes.size() >= wire.size() + 16 && cb.bytes.size() >= wire.size() + 16; }));
+  EXPECT_EQ(ca.bytes, Message(1, wire));
+  EXPECT_EQ(cb.bytes, Message(1, wire));
+
+  peer->disconnectFromHost();
+  ASSERT_TRUE(WaitUntil([&] { return owner.Statuses().size() == 2; }));
+  EXPECT_FALSE(link.Relay().IsListening());
+  EXPECT_TRUE(WaitUntil([&] { return a.state() == QAbstractSocket::UnconnectedState; }));
+}
+
+TEST_F(NetworkLinkFixture, RelayDisabled_RelayPacketSendsNothingAndNothingListens) {
+  OpenUp();
+  EXPECT_FALSE(link.Relay().IsListening());
+  link.RelayPacket(Packet(0x41, {1}));
+}
+
+}  // namespace
