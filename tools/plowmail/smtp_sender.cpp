@@ -33,11 +33,6 @@ struct ListDeleter {
 bool SendSmtpMessage(const std::string& url, const std::string& sender,
                      const std::vector<std::string>& recipients, const std::string& message,
                      long timeoutSeconds, std::string& error) {
-  std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
-  if (!curl) {
-    error = "cannot start libcurl";
-    return false;
-  }
   std::unique_ptr<curl_slist, ListDeleter> rcpt;
   for (const auto& recipient : recipients) {
     curl_slist* grown = curl_slist_append(rcpt.get(), ("<" + recipient + ">").c_str());
@@ -50,6 +45,12 @@ bool SendSmtpMessage(const std::string& url, const std::string& sender,
   }
   Upload upload{&message, 0};
   char detail[CURL_ERROR_SIZE] = {};
+  // Declared after everything it is given, so the handle is cleaned up while they still exist.
+  std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+  if (!curl) {
+    error = "cannot start libcurl";
+    return false;
+  }
   CURL* h = curl.get();
   const std::string from = "<" + sender + ">";
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());
