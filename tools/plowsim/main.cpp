@@ -13,6 +13,7 @@
 #include "link/protocol/clock.h"
 #include "sim_options.h"
 #include "simulator.h"
+#include "tcp_transport.h"
 
 namespace {
 
@@ -55,6 +56,16 @@ int main(int argc, char** argv) {
   ::sigaction(SIGTERM, &action, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 
+  if (options.tcpPort >= 0) {
+    CTcpTransport tcp(options, CSteadyClock::Instance());
+    if (!tcp.Start(static_cast<std::uint16_t>(options.tcpPort), error)) {
+      std::fprintf(stderr, "plowsim: %s\n", error.c_str());
+      return 1;
+    }
+    std::printf("%u\n", static_cast<unsigned>(tcp.Port()));
+    std::fflush(stdout);
+    return tcp.Run(stopPipe[0]);
+  }
   CSimulator simulator(options, CSteadyClock::Instance());
   if (!simulator.Start(error)) {
     std::fprintf(stderr, "plowsim: %s\n", error.c_str());

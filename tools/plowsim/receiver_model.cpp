@@ -1,6 +1,7 @@
 #include "receiver_model.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -18,6 +19,8 @@ constexpr std::uint8_t kPanelTitle = 0x04;
 constexpr std::uint8_t kTimeRequestId = 0x21;
 constexpr std::uint8_t kTimeId = 0x41;
 constexpr std::uint8_t kPortConfigId = 0xBC;
+constexpr std::uint8_t kNmeaControlId = 0x7A;
+constexpr std::uint8_t kPortOutputs = 0x88;  // 8E 88: port output mask
 constexpr std::size_t kPortConfigLength = 10;
 constexpr std::uint8_t kSystemGroup = 0x93;
 constexpr std::uint8_t kFatalError = 0x12;
@@ -57,6 +60,9 @@ CReceiverModel::CReceiverModel(const ReceiverOptions& opts, const IClock& clk, I
       startMs(clk.NowMs()),
       nextRefreshMs(startMs + 1000) {
   if (options.fatalText.size() > kMaxFatalText) options.fatalText.resize(kMaxFatalText);
+  if (options.streamRateHz > 0)
+    streamPeriodMs = std::max<std::int64_t>(1, std::llround(1000.0 / options.streamRateHz));
+  navSink = [this](const KavoPacket& packet, int withChecksum) { SendNav(packet, withChecksum); };
   rxText.reserve(kMaxTextLine);
 }
 
@@ -123,8 +129,11 @@ void CReceiverModel::OnBreak() {
   const PortSettings before = partner.Line();
   if (!partner.OnBreak(clock.NowMs())) return;
   host.Trace("BREAK");
-  // A break starts a new session: nothing is pushed until the display is asked for again.
+  // A break starts a new session: nothing is pushed until the display is asked for again, and
+  // the navigation output waits for the program's set-up, so that the port report and the
+  // high-speed answer cross the line alone.
   displayActive = false;
+  SetOutputs(false);
   TracePortChange(before);
 }
 
@@ -142,6 +151,10 @@ void CReceiverModel::Tick() {
   if (auto report = partner.TakeDueReport(now)) {
     if (!silent) host.SendText(*report);
   }
+  if (outputsOn && !silent && now >= nextStreamMs) {
+    nextStreamMs += streamPeriodMs * ((now - nextStreamMs) / streamPeriodMs + 1);
+    nav.Epoch(simTime.UtcMs(), nmeaOn, navSink);
+  }
   if (now >= nextRefreshMs) {
     // Catch up without a burst when the loop was held up.
     nextRefreshMs += 1000 * ((now - nextRefreshMs) / 1000 + 1);
@@ -155,6 +168,7 @@ std::int64_t CReceiverModel::NextDueMs() const {
   if (!silent && options.silentAfterMs >= 0) due = std::min(due, startMs + options.silentAfterMs);
   if (!fatalSent && options.fatalAfterMs >= 0) due = std::min(due, startMs + options.fatalAfterMs);
   if (partner.ReportDueMs() >= 0) due = std::min(due, partner.ReportDueMs());
+  if (outputsOn && !silent) due = std::min(due, nextStreamMs);
   return due;
 }
 
@@ -163,7 +177,10 @@ void CReceiverModel::ReceivePacket(const KavoPacket& packet) {
   if (silent) return;
   switch (packet.id) {
     case kRequestId:
-      HandlePanelPacket(packet);
+      if (packet.length >= 1 && packet.data[0] == kPanelGroup)
+        HandlePanelPacket(packet);
+      else
+        HandleRequest(packet);
       break;
     case kTimeRequestId:
       SendTime();
@@ -171,9 +188,44 @@ void CReceiverModel::ReceivePacket(const KavoPacket& packet) {
     case kPortConfigId:
       HandlePortConfig(packet);
       break;
+    case kNmeaControlId:
+      // 07 FF 01 switches the NMEA sentences on, 07 FF 00 off.
+      if (packet.length >= 3 && packet.data[0] == 0x07) nmeaOn = packet.data[2] == 0x01;
+      break;
     default:
+      // The status requests the logger sends (0x62, 0x3C, 0x69) are answered; its set-up
+      // commands (0x35, 0x3B, 0x3F, 0x6A, 0x6E, 0x65, 0x33) are taken without an answer.
+      nav.Answer(packet, simTime.UtcMs(), navSink);
       break;
   }
+}
+
+// Requests of groups other than the panel's: the port output mask switches the navigation
+// output; the status requests are answered with the report they name; the rest is taken silently.
+void CReceiverModel::HandleRequest(const KavoPacket& packet) {
+  if (packet.length < 3) return;
+  if (!packet.checksumOk) {
+    host.Trace("DROPPED 8E bad checksum");
+    return;
+  }
+  if (packet.data[0] == kPortOutputs) {
+    // 88 port mask 00 00 00 00: this receiver talks on port 0.
+    if (packet.length >= 5 && packet.data[1] == 0) SetOutputs(packet.data[2] != 0);
+    return;
+  }
+  nav.Answer(packet, simTime.UtcMs(), navSink);
+}
+
+void CReceiverModel::SetOutputs(bool on) {
+  if (on == outputsOn) return;
+  outputsOn = on;
+  host.Trace(on ? "OUTPUTS ON" : "OUTPUTS OFF");
+  // The first epoch goes out at the next tick.
+  if (on) nextStreamMs = clock.NowMs();
+}
+
+void CReceiverModel::SendNav(const KavoPacket& packet, int withChecksum) {
+  if (!silent) host.SendPacket(packet, withChecksum);
 }
 
 void CReceiverModel::HandlePanelPacket(const KavoPacket& packet) {

@@ -8,6 +8,7 @@
 #include "front_panel.h"
 #include "link/protocol/clock.h"
 #include "link/protocol/kavo_parser.h"
+#include "nav_stream.h"
 #include "port_config_partner.h"
 #include "receiver_host.h"
 #include "sim_time.h"
@@ -21,16 +22,21 @@ struct ReceiverOptions {
   std::int64_t silentAfterMs = -1;  // stop answering this long after start; -1 never
   std::int64_t fatalAfterMs = -1;   // send the fatal error report this long after start; -1 never
   std::string fatalText;            // its text (cut to kMaxFatalText bytes)
+  double streamRateHz = 1.0;        // navigation output epochs per real second, while switched on
 };
 
 // The simulated receiver without its transport: bytes it heard in, packets and texts out through
 // IReceiverHost, time from an IClock. It answers the display, title and panel flags requests,
 // takes keys, pushes a display report whenever a row changes (once the program asked for the
 // display, until it clears the panel flag), answers the time request and plays its part in the
-// port auto-configuration. Single-threaded: every call comes from the one loop that owns it.
+// port auto-configuration. Its navigation output (CNavStream) runs while the program has switched
+// the port's outputs on (0x8E 88 with a non-zero mask for port 0, as the logger's set-up does)
+// and stops when they are switched off or a break takes the port over; the logger's requests for
+// status reports are answered from the same stream. Single-threaded: every call comes from the
+// one loop that owns it.
 //
 // Trace lines it writes (the transport adds its own): RX, RX-TEXT, BREAK, BREAK IGNORED, PORT,
-// PORT-CONFIG, SCREEN, DROPPED, SILENT.
+// PORT-CONFIG, SCREEN, DROPPED, SILENT, OUTPUTS.
 class CReceiverModel {
  public:
   static constexpr std::size_t kMaxFatalText = 200;
@@ -59,10 +65,15 @@ class CReceiverModel {
   bool RemoteDisplayActive() const { return displayActive; }
   std::uint8_t PanelFlags() const { return panelFlags; }
   const CFrontPanel& Panel() const { return panel; }
+  bool OutputsOn() const { return outputsOn; }
+  bool NmeaOn() const { return nmeaOn; }
 
  private:
   void HandlePanelPacket(const KavoPacket& packet);
   void HandlePortConfig(const KavoPacket& packet);
+  void HandleRequest(const KavoPacket& packet);
+  void SetOutputs(bool on);
+  void SendNav(const KavoPacket& packet, int withChecksum);
   void TextByte(std::uint8_t b);
   void FlushText();
   void TracePortChange(const PortSettings& before);
@@ -98,4 +109,11 @@ class CReceiverModel {
   std::int64_t nextRefreshMs;
   bool silent = false;
   bool fatalSent = false;
+
+  CNavStream nav;
+  CNavStream::Sink navSink;
+  bool outputsOn = false;
+  bool nmeaOn = false;
+  std::int64_t streamPeriodMs = 1000;
+  std::int64_t nextStreamMs = 0;
 };

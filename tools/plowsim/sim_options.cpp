@@ -26,12 +26,15 @@ bool ParseInt(const std::string& text, long low, long high, long& value) {
 
 const char* SimUsage() {
   return "Usage: plowsim --pty PATH [options]\n"
+         "       plowsim --tcp PORT [options]\n"
          "A simulated receiver that speaks KAVO on a pseudo-terminal, for tests and demos.\n"
          "It creates a pseudo-terminal pair, makes PATH a symbolic link to its slave side (an old\n"
          "link there is replaced), prints PATH on stdout once it is ready and serves one receiver\n"
          "until SIGINT or SIGTERM, then removes the link.\n"
          "\n"
-         "  --pty PATH               where to put the link to the serial device (required)\n"
+         "  --pty PATH               where to put the link to the serial device\n"
+         "  --tcp PORT               instead of a pty, serve the receiver on TCP PORT as a relay\n"
+         "                           server does (stream messages; 0: a free port); prints the port\n"
          "  --trace FILE             write one line per packet and event to FILE (see README.md)\n"
          "  --baud N                 the receiver's port speed: 2400, 4800, 9600 (default), 19200,\n"
          "                           38400, 57600 or 115200\n"
@@ -39,6 +42,8 @@ const char* SimUsage() {
          "  --no-auto-config         ignore the program's break (no port report is sent)\n"
          "  --start-time ISO8601     simulated UTC at start, e.g. 2026-12-09T14:30:00Z (default: now)\n"
          "  --time-scale X           simulated seconds per real second (default 1)\n"
+         "  --rate HZ                navigation output epochs per second while the program has\n"
+         "                           switched the outputs on (default 1, at most 50)\n"
          "  --silent-after SECONDS   stop answering after SECONDS\n"
          "  --fatal-after SECONDS TEXT\n"
          "                           send a fatal error report with TEXT after SECONDS\n"
@@ -75,6 +80,14 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
       options.help = true;
     } else if (arg == "--pty") {
       if (!value(options.ptyPath)) return false;
+    } else if (arg == "--tcp") {
+      long tcp = 0;
+      if (!value(v)) return false;
+      if (!ParseInt(v, 0, 65535, tcp)) {
+        error = "--tcp needs a port from 0 to 65535: " + v;
+        return false;
+      }
+      options.tcpPort = static_cast<int>(tcp);
     } else if (arg == "--trace") {
       if (!value(options.tracePath)) return false;
     } else if (arg == "--baud") {
@@ -110,6 +123,15 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
         return false;
       }
       options.receiver.timeScale = scale;
+    } else if (arg == "--rate") {
+      if (!value(v)) return false;
+      char* end = nullptr;
+      const double rate = std::strtod(v.c_str(), &end);
+      if (v.empty() || *end != '\0' || !(rate > 0) || rate > 50) {
+        error = "rate must be a number of epochs per second, above 0 and at most 50: " + v;
+        return false;
+      }
+      options.receiver.streamRateHz = rate;
     } else if (arg == "--silent-after") {
       if (!value(v)) return false;
       if (!ParseSeconds(v, options.receiver.silentAfterMs)) {
@@ -140,8 +162,8 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
       return false;
     }
   }
-  if (!options.help && options.ptyPath.empty()) {
-    error = "--pty PATH is required";
+  if (!options.help && options.ptyPath.empty() == (options.tcpPort < 0)) {
+    error = "either --pty PATH or --tcp PORT is required";
     return false;
   }
   return true;
