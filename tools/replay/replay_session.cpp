@@ -1,0 +1,144 @@
+#include "replay_session.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+#include "link/protocol/kavo_parser.h"
+
+namespace {
+
+constexpr std::size_t kReadChunk = 1 << 20;
+constexpr int kMaxStepsPerPacket = 64;  // state changes between two packets are few; a bound all the same
+constexpr auto kArchiveWait = std::chrono::minutes(10);
+
+// GPS milliseconds of a valid time packet (length 10, time of week not negative); -1 otherwise.
+std::int64_t GpsMilliseconds(const KavoPacket& p) {
+  if (p.id != 0x41 || p.length != 10) return -1;
+  const std::uint32_t bits = ReadBe32(p.data);
+  float timeOfWeek;
+  std::memcpy(&timeOfWeek, &bits, sizeof timeOfWeek);
+  if (!(timeOfWeek >= 0.0f) || timeOfWeek > 604800.0f) return -1;
+  const std::int64_t week = ReadBe16(p.data + 4);
+  return week * 604800000LL + std::llround(static_cast<double>(timeOfWeek) * 1000.0);
+}
+
+}  // namespace
+
+CReplaySession::CReplaySession(const ReplayOptions& options, std::FILE* errorStream)
+    : logDir(options.logDir), prefix(options.prefix), errors(errorStream) {
+  ArchiveFunction archive;
+  if (options.archive) {
+    tracker = std::make_shared<ArchiveTracker>();
+    archive = [t = tracker](const ClosedLogFile& closed) {
+      const int result = ArchivePreviousFile(closed);
+      std::lock_guard<std::mutex> hold(t->lock);
+      ++t->finished;
+      t->done.notify_all();
+      return result;
+    };
+  }
+  logger = std::make_unique<CLogrowan>(static_cast<ILoggerHost&>(*this), static_cast<const IClock&>(*this),
+                                       static_cast<IPrompts&>(*this), archive);
+  logger->StartLogging(options.options | kLogPassive);
+  // The first step asks for the time (sent nowhere) and waits for it.
+  logger->ProcessLogger();
+}
+
+CReplaySession::~CReplaySession() {
+  Finish();
+}
+
+PromptAnswer CReplaySession::MessageBox(const std::string& text, const std::string&, PromptIcon,
+                                        PromptButtons) {
+  std::fprintf(errors, "plowview-replay: %s\n", text.c_str());
+  return PromptAnswer::Ok;
+}
+
+bool CReplaySession::ReplayFile(const std::string& path, std::string& error) {
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  if (in == nullptr) {
+    error = "cannot read " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  // A parser of its own per file: the bytes of a frame cut off at the end of one file must not
+  // join the next file's first frame.
+  CKavoParser parser(nullptr);
+  std::vector<std::uint8_t> buffer(kReadChunk);
+  bool ok = true;
+  for (;;) {
+    const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), in);
+    for (std::size_t i = 0; i < n && !failed; ++i) {
+      if (!parser.FeedByte(buffer[i])) continue;
+      while (parser.TryPopPacket(packet)) HandlePacket(packet);
+    }
+    if (n < buffer.size()) {
+      if (std::ferror(in)) {
+        error = "cannot read " + path + ": " + std::strerror(errno);
+        ok = false;
+      }
+      break;
+    }
+    if (failed) break;
+  }
+  std::fclose(in);
+  return ok;
+}
+
+void CReplaySession::HandlePacket(const KavoPacket& p) {
+  ++packets;
+  const std::int64_t gpsMs = GpsMilliseconds(p);
+  // The clock follows the stream and never runs backwards.
+  if (gpsMs >= 0) clockMs = std::max(clockMs, gpsMs);
+  if (timeSeen) {
+    Feed(p);
+    return;
+  }
+  if (gpsMs < 0) {
+    if (held.size() >= kMaxHeld) {
+      held.pop_front();
+      ++droppedBeforeTime;
+    }
+    held.push_back(p);
+    return;
+  }
+  timeSeen = true;
+  Feed(p);
+  while (!held.empty() && !failed) {
+    Feed(held.front());
+    held.pop_front();
+  }
+  held.clear();
+}
+
+void CReplaySession::Feed(const KavoPacket& p) {
+  if (failed) return;
+  logger->QueuePacket(p);
+  for (int step = 0; step < kMaxStepsPerPacket && logger->QueuedPackets() > 0 && !failed; ++step) {
+    logger->ProcessLogger();
+    NoteCurrentFile();
+  }
+}
+
+void CReplaySession::NoteCurrentFile() {
+  const std::string& path = logger->CurrentLogPath();
+  if (path.empty() || path == currentPath) return;
+  if (!currentPath.empty()) ++closedFiles;
+  currentPath = path;
+  if (std::find(written.begin(), written.end(), path) == written.end()) written.push_back(path);
+}
+
+void CReplaySession::Finish() {
+  if (finished) return;
+  finished = true;
+  // Packets held for a time that never came cannot be placed in any hour.
+  droppedBeforeTime += held.size();
+  held.clear();
+  logger->StopLogging();
+  if (tracker) {
+    std::unique_lock<std::mutex> hold(tracker->lock);
+    tracker->done.wait_for(hold, kArchiveWait, [this] { return tracker->finished >= closedFiles; });
+  }
+}
