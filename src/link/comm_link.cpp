@@ -248,8 +248,10 @@ void CCommLink::OnNetworkClosed() {
   PostStatus(kLinkStatusDown);
 }
 
+// Until the link is up there is no receiver to talk to, and a serial link may still be settling
+// or taking over the receiver's port: a client's frame then would only disturb that.
 void CCommLink::OnRelayClientFrame(const std::uint8_t* bytes, std::size_t count) {
-  if (count > 0xFFFF) return;
+  if (connected.load() == 0 || count > 0xFFFF) return;
   SendRaw(linkType.load(), bytes, static_cast<int>(count));
 }
 
