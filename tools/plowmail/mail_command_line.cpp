@@ -147,7 +147,7 @@ const char* MailUsage() {
          "  -f ADDRESS   sender\n"
          "  -h           write the header block (always done; accepted for the archiving chain)\n"
          "  -a SUBJECT   subject line\n"
-         "  -b BODY      message text; line breaks in it are kept\n"
+         "  -b BODY      message text; line breaks in it are kept; \"-\" reads it from standard input\n"
          "  --timeout S  give up after S seconds, connecting included (default 60)\n"
          "Values wrapped in one pair of double quotes lose the quotes.\n";
 }

@@ -11,6 +11,10 @@
 #include "mail_message.h"
 #include "smtp_sender.h"
 
+namespace {
+constexpr std::size_t kMaxStdinBody = 1 << 20;
+}  // namespace
+
 int main(int argc, char** argv) {
   MailCommandLine mail;
   std::string error;
@@ -21,6 +25,15 @@ int main(int argc, char** argv) {
   if (mail.help) {
     std::fputs(MailUsage(), stdout);
     return 0;
+  }
+  // "-b -": the body comes on standard input, so text such as a password stays out of the process list.
+  if (mail.body == "-") {
+    mail.body.clear();
+    char chunk[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, stdin)) > 0 && mail.body.size() < kMaxStdinBody)
+      mail.body.append(chunk, n);
+    if (mail.body.size() > kMaxStdinBody) mail.body.resize(kMaxStdinBody);
   }
   const std::string url = RelayUrl(mail.relay, error);
   if (url.empty()) {

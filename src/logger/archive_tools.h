@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+
+#include "logger/archive_profile.h"
+
+// The external programs of the archiving chain and the mail deployment, section "ArchiveTools".
+// A program name without a '/' is looked for beside the running program first, then on PATH.
+struct ArchiveTools {
+  static constexpr const char* kSection = "ArchiveTools";
+
+  std::string zip = "zip";                      // "Zip"
+  std::string upload = "wput";                  // "Upload"
+  std::string plot = "plowplot";                // "Plot"
+  std::string mail = "plowmail";                // "Mail"
+  std::string mailRelay = "localhost";          // "MailRelay": host or host:port of the SMTP relay
+  std::string mailFrom = "plowview@localhost";  // "MailFrom": the sender address
+};
+
+// Reads the section; an absent or empty key keeps its default.
+ArchiveTools LoadArchiveTools(const IArchiveProfile& profile);
