@@ -1,0 +1,184 @@
+// Diagnostic logging end to end: plowview headless on the built-in simulator with logging on
+// writes the hourly text log the receiver's reports make, changes files with the receiver's hour,
+// and plowview-replay of the raw packet log of such a session names its files the same way.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QThread>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+QString Program(const char* name) {
+  const char* bin = std::getenv("PLOWVIEW_BIN");
+  return QString::fromStdString(std::string(bin && *bin ? bin : PLOWVIEW_BINARY_DIR "/bin") + "/" + name);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The text logs in `folder`, by name.
+std::vector<std::string> LogFiles(const fs::path& folder, const char* extension = ".log") {
+  std::set<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec))
+    if (entry.path().extension() == extension) names.insert(entry.path().filename().string());
+  return {names.begin(), names.end()};
+}
+
+bool HasLineStarting(const std::string& text, const std::string& start) {
+  for (const auto& line : Lines(text))
+    if (line.rfind(start, 0) == 0) return true;
+  return false;
+}
+
+// plowview --headless --simulate --print-log with logging on into `dir`/logs.
+class CLoggingRun {
+ public:
+  CLoggingRun(const CTempDir& dir, const std::string& simulatorArguments, std::uint32_t logOptions = 529)
+      : dir(dir) {
+    fs::create_directories(dir.Path() / "logs");
+    std::ofstream ini(dir / "Plowview.ini");
+    ini << "[Connect]\nHighSpeedKavo=1\nm_LogData=1\nm_LoggingFolder=" << (dir / "logs")
+        << "\nm_LoggingPrefix=A_\nm_logOptions=" << logOptions << "\n";
+    ini.close();
+    process.setWorkingDirectory(QString::fromStdString(dir.Path().string()));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PLOWVIEW_SIMULATOR_ARGS",
+               QString::fromStdString("--trace " + (dir / "trace.txt") + " " + simulatorArguments));
+    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(dir.Path().string()));
+    process.setProcessEnvironment(env);
+    process.start(Program("plowview"), {"--headless", "--simulate", "--print-log", "--config",
+                                        QString::fromStdString(dir / "Plowview.ini")});
+  }
+  ~CLoggingRun() {
+    if (process.state() != QProcess::NotRunning) {
+      process.kill();
+      process.waitForFinished(5000);
+    }
+  }
+
+  // Waits (bounded) until `done` holds for the log folder, reading the program's output meanwhile.
+  template <typename Predicate>
+  bool WaitFor(int ms, Predicate done) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) {
+      if (done()) return true;
+      if (process.state() == QProcess::NotRunning) break;
+      process.waitForReadyRead(250);
+      out += process.readAllStandardOutput().toStdString();
+    }
+    return done();
+  }
+
+  // SIGTERM and a clean exit.
+  int Stop() {
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    if (!process.waitForFinished(15000)) return -1;
+    out += process.readAllStandardOutput().toStdString();
+    err = process.readAllStandardError().toStdString();
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+  }
+
+  const CTempDir& dir;
+  QProcess process;
+  std::string out, err;
+};
+
+TEST(PlowviewLogging, SimulatedReceiver_LogHasHeaderSetUpAndNavigationLines) {
+  CTempDir dir;
+  // The set-up waits out the logger's 10 s configuration time-out, after the link's settle phase.
+  CLoggingRun run(dir, "--start-time 2026-01-07T14:10:00Z --rate 2");
+  ASSERT_TRUE(run.process.waitForStarted(5000));
+  const fs::path logs = dir.Path() / "logs";
+  std::string text;
+  const bool complete = run.WaitFor(60000, [&] {
+    const auto files = LogFiles(logs);
+    if (files.empty()) return false;
+    text = ReadWholeFile(logs / files.front());
+    for (const char* code : {"P ", "V ", "X ", "G ", "T "})
+      if (!HasLineStarting(text, code)) return false;
+    return true;
+  });
+  ASSERT_TRUE(complete) << "log so far:\n" << text << "\noutput:\n" << run.out;
+  EXPECT_EQ(run.Stop(), 0) << run.err;
+
+  // One file, named by the receiver's hour (2026-01-07 14 h gives 6010714).
+  EXPECT_EQ(LogFiles(logs), std::vector<std::string>{"A_6010714.log"});
+  text = ReadWholeFile(logs / "A_6010714.log");
+  EXPECT_EQ(text.rfind("*********************************\n"
+                       "* LogRowan Version 3.20 A       *\n"
+                       "* File opened                   *\n"
+                       "* Station: A_                   *\n"
+                       "* UTC 01/07/2026 14             *\n"
+                       "*********************************\n",
+                       0),
+            0u)
+      << text;
+  EXPECT_NE(text.find("\n* Receiver now configured for logrowan logging.\n"), std::string::npos);
+  // The receiver answered the set-up: its identity, the guidance configuration sent back.
+  EXPECT_TRUE(HasLineStarting(text, "I 4.02 11/28/2026 Brisk Mote 4415A01234")) << text;
+  EXPECT_TRUE(HasLineStarting(text, "SENDING GUIDANCE CONFIG"));
+  // Satellites of both systems made it into the summary.
+  EXPECT_TRUE(HasLineStarting(text, "G 02  1 01")) << text;
+  EXPECT_TRUE(HasLineStarting(text, "G 120 1 00"));
+  // --print-log showed the same lines as they were written.
+  EXPECT_NE(run.out.find("\n* Receiver now configured for logrowan logging.\n"), std::string::npos)
+      << run.out;
+
+  // The receiver was switched to stream by the set-up and back off by the clean stop.
+  const std::string trace = ReadWholeFile(dir / "trace.txt");
+  const auto on = trace.find("OUTPUTS ON");
+  ASSERT_NE(on, std::string::npos);
+  EXPECT_NE(trace.find("OUTPUTS OFF", on), std::string::npos);
+}
+
+TEST(PlowviewLogging, ReceiverTimeAcrossAnHour_TwoFilesNamedByHourCode) {
+  CTempDir dir;
+  // Ten minutes of receiver time a second: the logger's time request every second moves the hour.
+  CLoggingRun run(dir, "--start-time 2026-01-07T14:40:00Z --time-scale 600");
+  ASSERT_TRUE(run.process.waitForStarted(5000));
+  const fs::path logs = dir.Path() / "logs";
+  const bool two = run.WaitFor(60000, [&] { return LogFiles(logs).size() >= 2; });
+  ASSERT_TRUE(two) << run.out;
+  EXPECT_EQ(run.Stop(), 0) << run.err;
+
+  const std::vector<std::string> files = LogFiles(logs);
+  ASSERT_GE(files.size(), 2u);
+  const std::regex name(R"(A_6(01)(07|08)(\d\d)\.log)");
+  int previousHour = -1;
+  for (const std::string& file : files) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(file, m, name)) << file;
+    const int hour = std::stoi(m[2]) * 24 + std::stoi(m[3]);
+    EXPECT_GT(hour, previousHour) << file;
+    EXPECT_GE(hour, 7 * 24 + 14) << file;  // not before the simulated start
+    previousHour = hour;
+    // Each file's header names its own hour.
+    char header[64];
+    std::snprintf(header, sizeof header, "* UTC 01/%s/2026 %s ", m[2].str().c_str(), m[3].str().c_str());
+    EXPECT_NE(ReadWholeFile(logs / file).find(header), std::string::npos) << file;
+  }
+}
+
+}  // namespace
