@@ -182,6 +182,29 @@ TEST(PlowviewRelay,
   EXPECT_TRUE(Serve({&one}, 3000, [&] { return !one.Open(); }));
 }
 
+TEST(PlowviewRelay, NetworkClientOfSimulatorOnTcp_ShowsPanel_SimulatorGoneEndsRun) {
+  CTempDir dir;
+  QProcess sim;
+  sim.start(Program("plowsim"), {"--tcp", "0", "--trace", QString::fromStdString(dir / "trace.txt")});
+  ASSERT_TRUE(sim.waitForStarted(5000));
+  ASSERT_TRUE(sim.waitForReadyRead(5000));
+  const int port = sim.readLine().trimmed().toInt();
+  ASSERT_GT(port, 0);
+  {
+    std::ofstream ini(dir / "Plowview.ini");
+    ini << "[Connect]\nSerialPortOrCanBus=2\nm_ServerAddress=localhost\nm_ServerPort=" << port << "\n";
+  }
+  Instance b;
+  b.Start(dir, {});
+  ASSERT_TRUE(Serve({}, 15000, [&] { return b.Printed("lcd 0: |Brisk Mote   RTK|"); }))
+      << b.out.toStdString();
+  EXPECT_TRUE(b.Printed("title: Plowview [1] - Brisk Mote 4415A01234"));
+  ::kill(static_cast<pid_t>(sim.processId()), SIGTERM);
+  ASSERT_TRUE(sim.waitForFinished(5000));
+  ASSERT_TRUE(b.process.waitForFinished(10000));
+  EXPECT_EQ(b.process.exitCode(), 1);
+}
+
 TEST(PlowviewRelay, NoServerListening_NetworkClientExitsNonZero) {
   CTempDir dir;
   {

@@ -1,0 +1,114 @@
+// plowsim --tcp: the simulated receiver served the way a relay server serves one, to plain
+// clients on loopback.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "link/protocol/kavo_parser.h"
+#include "relay_test_client.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+QString Program(const char* name) {
+  const char* bin = std::getenv("PLOWVIEW_BIN");
+  return QString::fromStdString(std::string(bin && *bin ? bin : PLOWVIEW_BINARY_DIR "/bin") + "/" + name);
+}
+
+int CountLines(const std::string& file, const std::string& prefix) {
+  std::istringstream in(ReadWholeFile(file));
+  int n = 0;
+  for (std::string line; std::getline(in, line);) n += line.rfind(prefix, 0) == 0 ? 1 : 0;
+  return n;
+}
+
+// Identifier and first payload bytes of every frame a client got.
+std::vector<KavoPacket> Packets(const CRelayTestClient& client) {
+  std::vector<KavoPacket> packets;
+  CKavoParser parser([](CKavoParser*) {});
+  for (const Bytes& body : client.bodies) {
+    for (std::uint8_t b : body) parser.FeedByte(b);
+    KavoPacket p;
+    while (parser.TryPopPacket(p)) packets.push_back(p);
+  }
+  return packets;
+}
+
+void PumpFor(std::vector<CRelayTestClient*> clients, int ms) {
+  QElapsedTimer timer;
+  timer.start();
+  while (timer.elapsed() < ms)
+    for (CRelayTestClient* c : clients) c->Pump(5);
+}
+
+TEST(PlowsimTcp, ClientsGetAnswersAndStreamAsMessages_ClientMessagesHeard) {
+  CTempDir dir;
+  const std::string trace = dir / "trace.txt";
+  QProcess sim;
+  sim.start(Program("plowsim"), {"--tcp", "0", "--trace", QString::fromStdString(trace), "--rate", "50"});
+  ASSERT_TRUE(sim.waitForStarted(5000));
+  ASSERT_TRUE(sim.waitForReadyRead(5000));
+  const int port = sim.readLine().trimmed().toInt();
+  ASSERT_GT(port, 0);
+
+  CRelayTestClient one, two;
+  ASSERT_TRUE(one.Connect(static_cast<std::uint16_t>(port), 5000));
+  ASSERT_TRUE(two.Connect(static_cast<std::uint16_t>(port), 5000));
+
+  // A type-2 message is not heard; the display request after it is, and answered to both.
+  ASSERT_TRUE(one.SendMessage({0, 0, 0, 1, 0, 0, 0, 2, 3, 4, 5, 6}, 2));
+  ASSERT_TRUE(one.SendMessage({0x10, 0x8E, 0x8C, 0x01, 0x00, 0x8D, 0x10, 0x03}));
+  PumpFor({&one, &two}, 500);
+  EXPECT_EQ(CountLines(trace, "RX "), 1);
+  EXPECT_EQ(CountLines(trace, "RX 8E 8C 01 00 8D"), 1);
+  EXPECT_EQ(CountLines(trace, "CONNECT "), 2);
+  for (CRelayTestClient* c : {&one, &two}) {
+    const auto packets = Packets(*c);
+    const long rows = std::count_if(packets.begin(), packets.end(), [](const KavoPacket& p) {
+      return p.id == 0x8F && p.length > 2 && p.data[0] == 0x8C && p.data[1] == 0x01 && p.checksumOk == 1;
+    });
+    EXPECT_GE(rows, 2);  // and one more when the clock row turned meanwhile
+  }
+
+  // The navigation output on port 0 at 50 epochs a second: a position report every epoch.
+  ASSERT_TRUE(
+      two.SendMessage({0x10, 0x8E, 0x88, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x89, 0x10, 0x03}));
+  PumpFor({&one, &two}, 2000);
+  const auto first = Packets(one);
+  const long positions =
+      std::count_if(first.begin(), first.end(), [](const KavoPacket& p) { return p.id == 0x84; });
+  EXPECT_GE(positions, 60);
+  EXPECT_LE(positions, 110);
+  EXPECT_EQ(one.bodies.size(), two.bodies.size());
+  EXPECT_EQ(one.bodies, two.bodies);
+
+  one.Close();
+  PumpFor({&two}, 200);
+  EXPECT_EQ(CountLines(trace, "DISCONNECT "), 1);
+  ::kill(static_cast<pid_t>(sim.processId()), SIGTERM);
+  ASSERT_TRUE(sim.waitForFinished(5000));
+  EXPECT_EQ(sim.exitCode(), 0);
+  EXPECT_EQ(CountLines(trace, "STOP"), 1);
+}
+
+TEST(PlowsimTcp, BadOrMissingTransport_CommandLineRefused) {
+  for (const QStringList& args : {QStringList{"--tcp", "70000"}, QStringList{"--tcp", "1", "--pty", "/tmp/x"},
+                                  QStringList{"--trace", "/dev/null"}}) {
+    QProcess sim;
+    sim.start(Program("plowsim"), args);
+    ASSERT_TRUE(sim.waitForFinished(5000));
+    EXPECT_EQ(sim.exitCode(), 2) << args.join(' ').toStdString();
+  }
+}
+
+}  // namespace
