@@ -1,42 +1,403 @@
 #include "app/ui/button_test_view.h"
 
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 
+#include "app/connection_control.h"
 #include "app/instance_lock.h"
+#include "app/link_session.h"
 #include "app/settings_profile.h"
+#include "app/settings_snapshot.h"
+#include "app/ui/button_test_doc.h"
+#include "app/ui/main_frame.h"
+#include "app/ui/panel_key_button.h"
+#include "link/comm_link.h"
 
 namespace {
 
-const QColor kPanelColour(40, 42, 46);
+// The keys of the PC keyboard that press a receiver key, with the button that shows it (0: none).
+struct KeyBinding {
+  int qtKey;
+  int code;
+  int buttonId;
+};
+
+constexpr KeyBinding kKeyBindings[] = {
+    {Qt::Key_Up, 1, CButtonTestView::kIdUp},
+    {Qt::Key_Down, 2, CButtonTestView::kIdDown},
+    {Qt::Key_Right, 3, CButtonTestView::kIdRight},
+    {Qt::Key_Escape, 4, CButtonTestView::kIdEsc},
+    {Qt::Key_Left, 8, CButtonTestView::kIdLeft},
+    {Qt::Key_F1, 9, 0},
+    {Qt::Key_F2, 10, 0},
+    {Qt::Key_F3, 11, 0},
+    {Qt::Key_F4, 12, 0},
+    {Qt::Key_F5, 13, 0},
+    {Qt::Key_F6, 14, 0},
+    {Qt::Key_Tab, 15, 0},
+};
+
+const KeyBinding* FindBinding(int qtKey) {
+  for (const KeyBinding& b : kKeyBindings)
+    if (b.qtKey == qtKey) return &b;
+  return nullptr;
+}
+
+// The key buttons: control id, key code sent by a click, face, caption, position (Left is placed
+// from the right edge in resizeEvent).
+struct KeyButtonSpec {
+  int id;
+  int code;
+  CPanelArt::KeyFace face;
+  const char* caption;
+  QPoint pos;
+};
+
+constexpr KeyButtonSpec kKeyButtons[] = {
+    {CButtonTestView::kIdUp, 1, CPanelArt::KeyFace::Up, "Up", {141, 137}},
+    {CButtonTestView::kIdDown, 2, CPanelArt::KeyFace::Down, "Down", {220, 137}},
+    {CButtonTestView::kIdRight, 3, CPanelArt::KeyFace::Right, "Right", {299, 137}},
+    {CButtonTestView::kIdEnter, 0, CPanelArt::KeyFace::Enter, "Enter", {61, 137}},
+    {CButtonTestView::kIdEsc, 4, CPanelArt::KeyFace::Esc, "Esc", {15, 72}},
+    {CButtonTestView::kIdLeft, 8, CPanelArt::KeyFace::Left, "Left", {345, 72}},
+};
+
+constexpr int kLeftKeyRightMargin = 15;
+
+bool IsReturn(int qtKey) {
+  return qtKey == Qt::Key_Return || qtKey == Qt::Key_Enter;
+}
 
 }  // namespace
 
-CButtonTestView::CButtonTestView(CButtonTestDoc* document, const ViewServices& services, QWidget* parent)
-    : QWidget(parent), document(document), services(services), settings(*services.profile) {
+CButtonTestView::CButtonTestView(CButtonTestDoc* doc, const ViewServices& viewServices, QWidget* parent)
+    : QWidget(parent), document(doc), services(viewServices), settings(*viewServices.profile) {
   setFixedSize(kPanelWidth, kPanelHeight);
+  setFocusPolicy(Qt::StrongFocus);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+
+  if (services.link && services.timers) {
+    injectedControl =
+        std::make_unique<CConnectionControl>(*services.link, *services.timers, *services.prompts, *this);
+    control = injectedControl.get();
+  } else {
+    session = std::make_unique<CLinkSession>(*services.prompts, *this, PortMap());
+    control = &session->Control();
+  }
+  if (document) {
+    document->SetLcdModel(&control->Lcd());
+    connect(document, &CButtonTestDoc::Updated, this, &CButtonTestView::OnUpdate);
+  }
+  CreateKeyButtons();
+  CreateWindowsMenu();
 }
 
-CButtonTestView::~CButtonTestView() = default;
+CButtonTestView::~CButtonTestView() {
+  // The main window may be half gone already: nothing it listens to may fire from here.
+  const QSignalBlocker quiet(this);
+  OnDestroy();
+  if (document) document->SetLcdModel(nullptr);
+}
+
+void CButtonTestView::CreateKeyButtons() {
+  std::size_t i = 0;
+  for (const KeyButtonSpec& spec : kKeyButtons) {
+    auto* button = new CPanelKeyButton(art, spec.face, QString::fromLatin1(spec.caption), spec.id, this);
+    button->move(spec.pos);
+    keys[i++] = button;
+    if (spec.id == kIdEnter) {
+      // The view itself takes the mouse over Enter: press, hold and drag off are key events of
+      // their own, which a click cannot express.
+      button->setAttribute(Qt::WA_TransparentForMouseEvents);
+      enterButton = button;
+      continue;
+    }
+    const int id = spec.id;
+    connect(button, &QAbstractButton::clicked, this, [this, id] { OnKeyButtonClicked(id); });
+  }
+}
+
+void CButtonTestView::CreateWindowsMenu() {
+  windowsMenu = new QMenu(QStringLiteral("Plowview Windows"), this);
+  spaAction = windowsMenu->addAction(QStringLiteral("View SPA Window"));
+  logDataAction = windowsMenu->addAction(QStringLiteral("View LogRowan Data"));
+  commandAction = windowsMenu->addAction(QStringLiteral("View Command Window"));
+  fileTransferAction = windowsMenu->addAction(QStringLiteral("View File Transfer Window"));
+  const std::pair<QAction*, int> commands[] = {{spaAction, kIdViewSpaWindow},
+                                               {logDataAction, kIdViewLogRowanData},
+                                               {commandAction, kIdViewCommandWindow},
+                                               {fileTransferAction, kIdViewFileTransferWindow}};
+  for (const auto& [action, id] : commands) {
+    action->setData(id);
+    const int commandId = id;
+    connect(action, &QAction::triggered, this, [this, commandId] {
+      if (IsCommandEnabled(commandId)) emit ShowWindowCommand(commandId);
+    });
+  }
+}
+
+CPanelKeyButton* CButtonTestView::KeyButton(int controlId) const {
+  for (CPanelKeyButton* button : keys)
+    if (button && button->ControlId() == controlId) return button;
+  return nullptr;
+}
+
+CSerialPortMap CButtonTestView::PortMap() const {
+  CSerialPortMap map = LoadSerialPortMap(*services.profile);
+  if (!services.simulatorDevice.empty()) map.SetPath(0, services.simulatorDevice);
+  return map;
+}
+
+ConnectionSettings CButtonTestView::Snapshot(bool startUp) const {
+  ConnectionSettings snapshot = SnapshotConnectionSettings(settings);
+  if (startUp && services.relayServer && services.relayPort > 0)
+    snapshot.outputServerPort = static_cast<std::uint32_t>(services.relayPort);
+  return snapshot;
+}
 
 void CButtonTestView::OnInitialUpdate() {
   instanceLock = std::make_unique<CInstanceLock>(services.lockFolder);
   instanceNumber = instanceLock->Number();
-  window()->setWindowTitle(QStringLiteral("%1 [%2]").arg(QLatin1String(kProgramName)).arg(instanceNumber));
   settings.LoadSettings();
+  if (services.relayServer) settings.enableAsServer = 1;
+  control->InitialUpdate(instanceNumber);
+  ConnectAtStartUp();
+  setFocus();
 }
 
-bool CButtonTestView::IsCommandEnabled(int /*commandId*/) const {
-  return true;
+void CButtonTestView::ConnectAtStartUp() {
+  if (!services.simulatorDevice.empty()) {
+    ConnectionSettings snapshot = Snapshot(true);
+    snapshot.linkKind = CPortSettings::kLinkSerial;
+    snapshot.port = 0;
+    control->OpenConnection(snapshot);
+    return;
+  }
+  if (settings.autoConnect && !settings.logData) control->OpenConnection(Snapshot(true));
 }
 
-void CButtonTestView::OnFileConnect() {}
+void CButtonTestView::OnDestroy() {
+  if (destroyed) return;
+  destroyed = true;
+  if (control && control->State() != kDisconnected) control->Disconnect();
+}
 
-void CButtonTestView::OnFileDisconnect() {}
+bool CButtonTestView::IsCommandEnabled(int commandId) const {
+  const int state = control->State();
+  switch (commandId) {
+    case kIdFileConnect:
+      return state == kDisconnected;
+    case kIdFileDisconnect:
+    case kIdClearBbRam:
+    case kIdViewCommandWindow:
+    case kIdViewFileTransferWindow:
+    case kIdViewCommandWindowTwin:
+    case kIdViewFileTransferTwin:
+      return state == kConnected;
+    case kIdViewSpaWindow:
+      return SpaAvailable();
+    case kIdViewLogRowanData:
+      return true;
+    default:
+      return true;
+  }
+}
 
-void CButtonTestView::OnClearBbRam() {}
+bool CButtonTestView::ShowConnectionDialog() {
+  if (services.connectionDialog) return services.connectionDialog(settings);
+  PortSettingDlg dialog(settings, *services.prompts, PortMap(), this);
+  dialog.SetFolderPicker(services.folderPicker);
+  return dialog.exec() == QDialog::Accepted;
+}
 
-void CButtonTestView::paintEvent(QPaintEvent* event) {
+void CButtonTestView::OnFileConnect() {
+  if (destroyed || control->State() != kDisconnected) return;
+  if (!ShowConnectionDialog()) return;
+  // The port slots may have been remapped in the file since the last connection.
+  if (session) session->Link().SerialPort().SetPortMap(PortMap());
+  control->OpenConnection(Snapshot(false));
+  setFocus();
+}
+
+void CButtonTestView::OnFileDisconnect() {
+  if (control->State() == kConnected) control->Disconnect();
+}
+
+void CButtonTestView::OnClearBbRam() {
+  if (control->State() == kConnected) control->ClearBatteryBackedMemory();
+}
+
+void CButtonTestView::Redraw(int hint) {
+  if (document)
+    document->UpdateAllViews(hint);
+  else
+    OnUpdate(hint);
+}
+
+void CButtonTestView::OnUpdate(int hint) {
+  if (hint == CConnectionControl::kRedrawAll) {
+    update(QRect(CPanelArt::kLcdOrigin, CPanelArt::kLcdSize));
+  } else if (hint >= CConnectionControl::kRedrawRow) {
+    const int row = (hint & 0xFF) % 100;
+    if (row == 0 || row == 1) update(CPanelArt::RowRect(row));
+  } else {
+    update();
+  }
+  emit PanelChanged();
+}
+
+void CButtonTestView::SetMainTitle(const std::string& title) {
+  // The receiver's part of the title is bytes of its own character set, not UTF-8.
+  window()->setWindowTitle(QString::fromLatin1(title.data(), static_cast<qsizetype>(title.size())));
+}
+
+void CButtonTestView::StateChanged(int /*state*/) {
+  update(QRect(CPanelArt::kLcdOrigin, CPanelArt::kLcdSize));
+  emit CommandStatesChanged();
+  emit PanelChanged();
+}
+
+void CButtonTestView::paintEvent(QPaintEvent* /*event*/) {
   QPainter painter(this);
-  painter.fillRect(event->rect(), kPanelColour);
+  painter.drawPixmap(0, 0, art.Panel());
+  CPanelArt::LcdLook look = CPanelArt::LcdLook::Dark;
+  if (control->LcdLit())
+    look = control->ShowLoggingIndication() ? CPanelArt::LcdLook::Logging : CPanelArt::LcdLook::Lit;
+  painter.drawPixmap(CPanelArt::kLcdOrigin, art.Lcd(look));
+  const QColor colour = control->State() == kDisconnected ? CPanelArt::kTextDark : CPanelArt::kTextLit;
+  for (int row = 0; row < CLcdModel::kRows; ++row)
+    CPanelArt::DrawRow(painter, row, control->RowText(row), colour);
+}
+
+void CButtonTestView::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (CPanelKeyButton* left = KeyButton(kIdLeft))
+    left->move(width() - kLeftKeyRightMargin - left->width(), left->y());
+}
+
+void CButtonTestView::keyPressEvent(QKeyEvent* event) {
+  const int key = event->key();
+  if (IsReturn(key)) {
+    // Auto-repeat of a held Return is not a new press: the receiver counts the hold itself.
+    if (!event->isAutoRepeat() && !returnDown) {
+      returnDown = true;
+      enterButton->setDown(true);
+      control->EnterPressed();
+    }
+    return;
+  }
+  const KeyBinding* binding = FindBinding(key);
+  if (!binding) {
+    QWidget::keyPressEvent(event);
+    return;
+  }
+  if (binding->buttonId) KeyButton(binding->buttonId)->setDown(true);
+  control->SendKey(binding->code);
+}
+
+void CButtonTestView::keyReleaseEvent(QKeyEvent* event) {
+  const int key = event->key();
+  if (event->isAutoRepeat()) return;
+  if (IsReturn(key)) {
+    if (returnDown) {
+      returnDown = false;
+      control->EnterReleased();
+      enterButton->setDown(false);
+    }
+    return;
+  }
+  const KeyBinding* binding = FindBinding(key);
+  if (!binding) {
+    QWidget::keyReleaseEvent(event);
+    return;
+  }
+  if (binding->buttonId) KeyButton(binding->buttonId)->setDown(false);
+}
+
+bool CButtonTestView::focusNextPrevChild(bool /*next*/) {
+  return false;
+}
+
+void CButtonTestView::OnKeyButtonClicked(int controlId) {
+  for (const KeyButtonSpec& spec : kKeyButtons)
+    if (spec.id == controlId) control->SendKey(spec.code);
+  setFocus();
+}
+
+bool CButtonTestView::EnterButtonContains(const QPoint& pos) const {
+  return enterButton->geometry().contains(pos);
+}
+
+void CButtonTestView::PressEnterButton() {
+  enterShownPushed = true;
+  enterButton->setDown(true);
+  control->EnterPressed();
+}
+
+void CButtonTestView::ReleaseEnterButton() {
+  enterShownPushed = false;
+  enterButton->setDown(false);
+  control->EnterReleased();
+}
+
+void CButtonTestView::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && EnterButtonContains(event->position().toPoint())) {
+    PressEnterButton();
+    return;
+  }
+  QWidget::mousePressEvent(event);
+}
+
+void CButtonTestView::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && enterShownPushed &&
+      EnterButtonContains(event->position().toPoint())) {
+    ReleaseEnterButton();
+    return;
+  }
+  QWidget::mouseReleaseEvent(event);
+}
+
+void CButtonTestView::mouseMoveEvent(QMouseEvent* event) {
+  if (enterShownPushed && !EnterButtonContains(event->position().toPoint())) {
+    ReleaseEnterButton();
+    return;
+  }
+  QWidget::mouseMoveEvent(event);
+}
+
+void CButtonTestView::mouseDoubleClickEvent(QMouseEvent* event) {
+  const QPoint pos = event->position().toPoint();
+  if (event->button() == Qt::LeftButton) {
+    // The second press of a double click on Enter is still a press of the key.
+    if (EnterButtonContains(pos)) {
+      PressEnterButton();
+      return;
+    }
+    if (kLogDataHotSpot.contains(pos)) {
+      if (LoggingEnabled()) emit ToggleLogDataWindow();
+      return;
+    }
+    if (kSpaHotSpot.contains(pos)) {
+      if (SpaAvailable()) emit ToggleSpaWindow();
+      return;
+    }
+  }
+  QWidget::mouseDoubleClickEvent(event);
+}
+
+void CButtonTestView::contextMenuEvent(QContextMenuEvent* event) {
+  event->accept();
+  if (!LoggingEnabled()) return;
+  const bool connected = control->State() == kConnected;
+  spaAction->setVisible(SpaAvailable());
+  spaAction->setEnabled(SpaAvailable());
+  logDataAction->setEnabled(true);
+  commandAction->setEnabled(connected);
+  fileTransferAction->setEnabled(connected);
+  windowsMenu->popup(event->globalPos());
 }

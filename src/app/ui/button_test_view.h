@@ -2,68 +2,190 @@
 
 #include <QSize>
 #include <QWidget>
+#include <array>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <string>
 
+#include "app/connection_peers.h"
 #include "app/port_settings.h"
+#include "app/ui/panel_art.h"
+#include "app/ui/port_setting_dlg.h"
+#include "link/serial_port_map.h"
 
 class CButtonTestDoc;
+class CConnectionControl;
+struct ConnectionSettings;
 class CInstanceLock;
+class CLinkSession;
+class CPanelKeyButton;
 class CSettingsProfile;
 class IPrompts;
+class IReceiverLink;
+class ITimerHost;
+class QMenu;
+class QAction;
 
-// What the application hands the view: borrowed objects that outlive it, and where the instance
-// lock files go. Grows as the view takes on more of the program.
+// Command ids of the view's windows menu (the popup "Plowview Windows") and their twins that no
+// menu item carries.
+inline constexpr int kIdViewSpaWindow = 32779;
+inline constexpr int kIdViewLogRowanData = 32780;
+inline constexpr int kIdViewCommandWindowTwin = 32782;
+inline constexpr int kIdViewFileTransferTwin = 32783;
+inline constexpr int kIdViewCommandWindow = 32784;
+inline constexpr int kIdViewFileTransferWindow = 32785;
+
+// What the application hands the view: borrowed objects that outlive it, where the instance lock
+// files go, and what the command line changes for this run.
 struct ViewServices {
   CSettingsProfile* profile = nullptr;
   IPrompts* prompts = nullptr;
   std::filesystem::path lockFolder;  // empty: CInstanceLock::DefaultFolder()
+
+  // Tests: with both set, the view drives this link and these timers (ticked by hand) instead of
+  // the program's link object and its Qt timers. Both must outlive the view.
+  IReceiverLink* link = nullptr;
+  ITimerHost* timers = nullptr;
+  // Shows the connection dialog for `settings`; true when confirmed. Empty: PortSettingDlg, modal.
+  std::function<bool(CPortSettings& settings)> connectionDialog;
+  // The connection dialog's folder picker; empty: the platform's.
+  PortSettingDlg::FolderPicker folderPicker;
+
+  // --simulate: port slot 0 is this device, and the view connects to it at once over the serial
+  // link, without the dialog and without writing the settings file.
+  std::string simulatorDevice;
+  // --relay-server [PORT]: "Enable as Server" on for this run; the port (when > 0) applies to the
+  // connection made at start-up.
+  bool relayServer = false;
+  int relayPort = -1;
 };
 
-// The main view: the receiver's front panel, filling the main window's client area at the panel's
-// fixed size. It owns the settings for the whole run and is the only one that sets the window
-// title. Lives on the UI thread.
-class CButtonTestView : public QWidget {
+// The main view: the receiver's front panel with its LCD and six keys, filling the main window's
+// client area at the panel's fixed size. It owns the settings and the connection for the whole
+// run (through CLinkSession, or the injected link and timers) and is the only one that sets the
+// window title. Keys of the PC keyboard, clicks on the keys and mouse presses on Enter become key
+// packets. Lives on the UI thread.
+class CButtonTestView : public QWidget, public IConnectionPeers {
   Q_OBJECT
  public:
   static constexpr int kPanelWidth = 422;
   static constexpr int kPanelHeight = 187;
   static constexpr const char* kProgramName = "Plowview";
 
-  // `services.profile` must be set. The settings start at their defaults; the file is read at
-  // the initial update.
+  // Key button control ids.
+  static constexpr int kIdUp = 1;
+  static constexpr int kIdDown = 2;
+  static constexpr int kIdRight = 3;
+  static constexpr int kIdEnter = 4;
+  static constexpr int kIdEsc = 5;
+  static constexpr int kIdLeft = 8;
+
+  // Hot spots for double clicks (view pixels): the log data window and the processor usage window.
+  static constexpr QRect kLogDataHotSpot{320, 61, 12, 12};
+  static constexpr QRect kSpaHotSpot{62, 11, 21, 22};
+
+  // `services.profile` and `services.prompts` must be set. The settings start at their defaults;
+  // the file is read at the initial update.
   CButtonTestView(CButtonTestDoc* document, const ViewServices& services, QWidget* parent = nullptr);
   ~CButtonTestView() override;
 
   // Runs once, after the main window exists and holds this view: numbers the instance, titles the
-  // main window "Plowview [N]" and reads the settings file.
+  // main window "Plowview [N]", reads the settings file, and connects when "Connect at start up"
+  // is set with logging off (or at once to the simulator).
   void OnInitialUpdate();
+  // Ends the connection cleanly (panel flag cleared) while the window still exists; the main
+  // window calls it when it closes. Safe to call more than once.
+  void OnDestroy();
 
-  // Whether the main window's command of this id may be chosen now.
+  // Whether the command of this id may be chosen now.
   bool IsCommandEnabled(int commandId) const;
 
   int InstanceNumber() const { return instanceNumber; }
   CPortSettings& Settings() { return settings; }
   CButtonTestDoc* GetDocument() const { return document; }
+  CConnectionControl& Control() { return *control; }
+  const CConnectionControl& Control() const { return *control; }
+  CPanelKeyButton* KeyButton(int controlId) const;
+  QMenu* WindowsMenu() const { return windowsMenu; }
+
+  // Hook for the processor usage window: whether it reports itself available. None: never.
+  void SetSpaAvailable(std::function<bool()> available) { spaAvailable = std::move(available); }
 
   QSize sizeHint() const override { return {kPanelWidth, kPanelHeight}; }
+
+  // IConnectionPeers: the drawn panel and the title.
+  void Redraw(int hint) override;
+  void SetMainTitle(const std::string& title) override;
+  void StateChanged(int state) override;
+  bool ShowConnectionDialog() override;
 
  public slots:
   void OnFileConnect();
   void OnFileDisconnect();
   void OnClearBbRam();
+  // The document's update: 99 the LCD area and both rows, 100 + row one row, else everything.
+  void OnUpdate(int hint);
 
  signals:
   // The enabling of the commands may have changed; the main window refreshes its menu.
   void CommandStatesChanged();
+  // Something on the panel changed (state, a row, the LCD look).
+  void PanelChanged();
+  // Hooks for the engineering windows, which are not part of the view: the double-click hot spots
+  // toggle the log data and processor usage windows; the windows menu asks to show a window by its
+  // command id (32779, 32780, 32784, 32785). Nothing is connected to them yet.
+  void ToggleLogDataWindow();
+  void ToggleSpaWindow();
+  void ShowWindowCommand(int commandId);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  // Tab is a receiver key here, not focus navigation.
+  bool focusNextPrevChild(bool next) override;
 
  private:
+  void CreateKeyButtons();
+  void CreateWindowsMenu();
+  void OnKeyButtonClicked(int controlId);
+  void PressEnterButton();
+  void ReleaseEnterButton();
+  bool EnterButtonContains(const QPoint& pos) const;
+  bool SpaAvailable() const { return spaAvailable && spaAvailable(); }
+  bool LoggingEnabled() const { return settings.logData != 0; }
+  CSerialPortMap PortMap() const;
+  ConnectionSettings Snapshot(bool startUp) const;
+  void ConnectAtStartUp();
+
   CButtonTestDoc* document;
   ViewServices services;
   CPortSettings settings;
+  CPanelArt art;
   std::unique_ptr<CInstanceLock> instanceLock;
   int instanceNumber = 1;
+
+  // Exactly one of the two drives the connection; `control` points into it.
+  std::unique_ptr<CLinkSession> session;
+  std::unique_ptr<CConnectionControl> injectedControl;
+  CConnectionControl* control = nullptr;
+
+  std::array<CPanelKeyButton*, 6> keys{};
+  CPanelKeyButton* enterButton = nullptr;
+  bool enterShownPushed = false;  // the Enter button shows pushed for the mouse
+  bool returnDown = false;        // Return is held on the keyboard
+  QMenu* windowsMenu = nullptr;
+  QAction* spaAction = nullptr;
+  QAction* logDataAction = nullptr;
+  QAction* commandAction = nullptr;
+  QAction* fileTransferAction = nullptr;
+  std::function<bool()> spaAvailable;
+  bool destroyed = false;
 };

@@ -1,6 +1,7 @@
 #include "app/ui/main_frame.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
@@ -58,4 +59,9 @@ void CMainFrame::UpdateCommandUi() {
   if (!view) return;
   for (const auto& [id, action] : commands)
     if (id != kIdAppExit) action->setEnabled(view->IsCommandEnabled(id));
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  if (view) view->OnDestroy();
+  QMainWindow::closeEvent(event);
 }

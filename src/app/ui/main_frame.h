@@ -34,6 +34,10 @@ class CMainFrame : public QMainWindow {
   // its state changed, so a disabled command's accelerator is off too.
   void UpdateCommandUi();
 
+ protected:
+  // Closing the window ends the connection cleanly while the view and its link still exist.
+  void closeEvent(QCloseEvent* event) override;
+
  private:
   QAction* AddCommand(int commandId, const QString& text);
 

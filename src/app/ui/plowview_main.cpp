@@ -70,13 +70,24 @@ std::string HelpText(const QCommandLineParser& parser) {
   return text.toStdString();
 }
 
+// Extra plowsim arguments for --simulate (a trace file, a start time, faults), from the
+// environment so that tests and demos can shape the simulated receiver.
+QStringList SimulatorArgumentsFromEnvironment();
+
 int RunWindow(int argc, char** argv, const PlowviewOptions& options) {
   QApplication qtApp(argc, argv);
   AppPaths paths;
   paths.settingsFile = options.configPath;
-  CButtonTestApp app(paths);
+  AppRunOptions run;
+  run.simulate = options.simulate;
+  if (run.simulate) run.simulatorArguments = SimulatorArgumentsFromEnvironment();
+  run.relayServer = options.relayServer;
+  run.relayPort = options.relayPort;
+  run.screenshot = options.screenshot;
+  CButtonTestApp app(paths, run);
   if (!app.InitInstance()) return 1;
-  return QApplication::exec();
+  const int code = QApplication::exec();
+  return app.ScreenshotFailed() ? 1 : code;
 }
 
 // Extra plowsim arguments for --simulate (a trace file, a start time, faults), from the

@@ -4,11 +4,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <fstream>
 #include <memory>
@@ -23,7 +25,8 @@ namespace {
 class MainFrameTest : public ::testing::Test {
  protected:
   std::unique_ptr<CButtonTestApp> Start() {
-    auto app = std::make_unique<CButtonTestApp>(AppPaths{dir.Path() / "config" / "Plowview.ini", locks.Path()});
+    auto app =
+        std::make_unique<CButtonTestApp>(AppPaths{dir.Path() / "config" / "Plowview.ini", locks.Path()});
     EXPECT_TRUE(app->InitInstance());
     return app;
   }
@@ -82,17 +85,34 @@ TEST_F(MainFrameTest, FileMenu_HasCommandsTextsTipsAndShortcuts) {
   EXPECT_EQ(frame->CommandAction(12345), nullptr);
 }
 
-TEST_F(MainFrameTest, Accelerators_TriggerConnectAndDisconnect) {
+TEST_F(MainFrameTest, Accelerators_ConnectOpensTheDialogWhileDisconnectIsOff) {
   auto app = Start();
   CMainFrame* frame = app->MainFrame();
   frame->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
   QSignalSpy connect(frame->CommandAction(kIdFileConnect), &QAction::triggered);
   QSignalSpy disconnect(frame->CommandAction(kIdFileDisconnect), &QAction::triggered);
+  EXPECT_TRUE(frame->CommandAction(kIdFileConnect)->isEnabled());
+  EXPECT_FALSE(frame->CommandAction(kIdFileDisconnect)->isEnabled());
+
+  // Alt+C opens the connection dialog modally; cancel it from inside its event loop.
+  QString dialogClass;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+      dialogClass = QString::fromLatin1(dialog->metaObject()->className());
+      dialog->reject();
+    }
+  });
+  closer.start(10);
   QTest::keyClick(frame, Qt::Key_C, Qt::AltModifier);
+  closer.stop();
   QTest::keyClick(frame, Qt::Key_D, Qt::AltModifier);
   EXPECT_EQ(connect.count(), 1);
-  EXPECT_EQ(disconnect.count(), 1);
+  EXPECT_EQ(dialogClass, "PortSettingDlg");
+  EXPECT_EQ(disconnect.count(), 0);
+  // A cancelled dialog writes no settings file.
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "config" / "Plowview.ini"));
 }
 
 TEST_F(MainFrameTest, Exit_ClosesTheWindow) {
