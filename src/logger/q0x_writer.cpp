@@ -1,0 +1,104 @@
+#include "logger/q0x_writer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "logger/packet_dispatch.h"
+
+namespace {
+
+constexpr std::uint8_t kStreamGroup = 0x93;
+constexpr std::uint8_t kStreamSub = 0x14;
+constexpr std::uint8_t kRecordData = 0;
+constexpr std::uint8_t kRecordName = 2;
+constexpr std::size_t kRecordHeader = 4;  // 93 14 kind count
+constexpr std::size_t kChecksumBytes = 2;
+constexpr std::size_t kMaxName = 255;
+
+bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t count) {
+  while (count > 0) {
+    const ssize_t n = ::write(fd, bytes, count);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes += n;
+    count -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+CQ0xWriter::CQ0xWriter(SendFunction sendFn) : send(std::move(sendFn)) {}
+
+CQ0xWriter::~CQ0xWriter() {
+  Close();
+}
+
+void CQ0xWriter::SendStreamCommand(std::uint8_t on) {
+  KavoPacket packet;
+  packet.id = 0x8E;
+  packet.length = 4;
+  packet.data[0] = kStreamGroup;
+  packet.data[1] = kStreamSub;
+  packet.data[2] = 0x01;
+  packet.data[3] = on;
+  if (send) send(packet, 0);
+}
+
+void CQ0xWriter::StopStream() {
+  streaming = false;
+  SendStreamCommand(0x00);
+}
+
+void CQ0xWriter::Close() {
+  streaming = false;
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+void CQ0xWriter::TakePacket(const KavoPacket& packet) {
+  if (!streaming && ++packetCount > kPacketsBeforeStream) {
+    streaming = true;
+    SendStreamCommand(0x01);
+  }
+  if (!packet.checksumOk || packet.id != 0x8F || packet.length < kRecordHeader ||
+      packet.data[0] != kStreamGroup || packet.data[1] != kStreamSub || !SuperPacketChecksumOk(packet))
+    return;
+  // The record's own bytes end before the checksum trailer.
+  const std::size_t end = packet.length - kChecksumBytes;
+  switch (packet.data[2]) {
+    case kRecordData: {
+      const std::size_t count = packet.data[3];
+      if (fd < 0 || kRecordHeader + count > end) return;
+      if (!WriteAll(fd, packet.data + kRecordHeader, count)) Close();
+      return;
+    }
+    case kRecordName:
+      if (end > kRecordHeader) OpenName(packet.data + kRecordHeader, end - kRecordHeader);
+      return;
+    default:
+      return;
+  }
+}
+
+// The name starts after the record header and ends at its zero byte (or the record's end).
+void CQ0xWriter::OpenName(const std::uint8_t* name, std::size_t available) {
+  const void* zero = std::memchr(name, 0, available);
+  const std::size_t length =
+      zero ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - name) : available;
+  if (length == 0 || length > kMaxName) return;
+  const std::string received(reinterpret_cast<const char*>(name), length);
+  // The receiver names a file, never a place: a name that would climb out of the logging folder
+  // or into another one is not followed.
+  if (received == "." || received == ".." || received.find_first_of("/\\") != std::string::npos) return;
+  const std::string path = folder.empty() ? received : folder + "/" + received;
+  if (path == currentName) return;  // the same file goes on
+  currentName = path;
+  if (fd >= 0) ::close(fd);
+  fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+}

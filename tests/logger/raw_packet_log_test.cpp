@@ -1,0 +1,57 @@
+#include "logger/raw_packet_log.h"
+
+#include <gtest/gtest.h>
+
+#include "packet_builder.h"
+#include "support/prompt_recorder.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+KavoPacket Received(std::uint8_t id, const std::vector<std::uint8_t>& data) {
+  KavoPacket p = MakePacket(id, data);
+  BuildFrame(p, p.raw, p.rawLength, 0);
+  return p;
+}
+
+std::string FrameText(const KavoPacket& p) {
+  return std::string(reinterpret_cast<const char*>(p.raw), p.rawLength);
+}
+
+TEST(RawPacketLogTest, FramesBackToBackExactly_AndRestartedHourAppends) {
+  CTempDir dir;
+  CPromptRecorder prompts;
+  const std::string path = dir / "FARM7031614.kavo";
+  // A payload with DLE bytes: the file keeps the stuffed wire image, not the payload.
+  const KavoPacket a = Received(0x41, {0x10, 0x03, 0x10, 1, 2});
+  const KavoPacket b = Received(0x8F, {0x93, 0x14, 0x00});
+  {
+    CRawPacketLog log(prompts);
+    ASSERT_TRUE(log.Open(path));
+    log.Write(a);
+    log.Write(b);
+  }
+  CRawPacketLog log(prompts);
+  ASSERT_TRUE(log.Open(path));
+  log.Write(a);
+  log.Close();
+  log.Write(b);  // closed: nothing
+  EXPECT_EQ(ReadWholeFile(path), FrameText(a) + FrameText(b) + FrameText(a));
+  EXPECT_EQ(FrameText(a).substr(0, 4), std::string("\x10\x41\x10\x10", 4));
+  EXPECT_TRUE(prompts.Texts().empty());
+}
+
+TEST(RawPacketLogTest, OpenFailure_OneMessageAndLoggingGoesOnWithoutFile) {
+  CTempDir dir;
+  CPromptRecorder prompts;
+  CRawPacketLog log(prompts);
+  const std::string path = dir / "missing/FARM7031614.kavo";
+  EXPECT_FALSE(log.Open(path));
+  EXPECT_TRUE(log.Opened());
+  EXPECT_FALSE(log.IsOpen());
+  log.Write(Received(0x41, {1, 2, 3}));
+  ASSERT_EQ(prompts.Texts().size(), 1u);
+  EXPECT_EQ(prompts.Texts()[0], "Failed to open KAVO logging file '" + path + "'\n");
+}
+
+}  // namespace
