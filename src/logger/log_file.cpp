@@ -25,12 +25,35 @@ bool CLogFile::Open(const std::string& newPath) {
 
 void CLogFile::Close() {
   if (fd < 0) return;
+  Flush();
   ::close(fd);  // releases the lock
   fd = -1;
   path.clear();
 }
 
+void CLogFile::SetWriteBuffer(std::size_t bytes) {
+  Flush();
+  bufferLimit = bytes;
+  buffer.reserve(bytes);
+}
+
+bool CLogFile::Flush() {
+  if (buffer.empty()) return true;
+  const bool ok = WriteNow(buffer.data(), buffer.size());
+  buffer.clear();
+  return ok;
+}
+
 bool CLogFile::Write(const char* text, std::size_t length) {
+  if (fd < 0) return false;
+  if (bufferLimit == 0) return WriteNow(text, length);
+  if (buffer.size() + length > bufferLimit && !Flush()) return false;
+  if (length >= bufferLimit) return WriteNow(text, length);
+  buffer.append(text, length);
+  return true;
+}
+
+bool CLogFile::WriteNow(const char* text, std::size_t length) {
   if (fd < 0) return false;
   while (length > 0) {
     const ssize_t n = ::write(fd, text, length);

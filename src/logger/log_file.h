@@ -17,10 +17,19 @@ class CLogFile {
   void Close();
   bool IsOpen() const { return fd >= 0; }
   const std::string& Path() const { return path; }
-  // Writes the text unbuffered, so a reader or a crash sees every finished line.
+  // Writes the text unbuffered, so a reader or a crash sees every finished line; with a write
+  // buffer, once the buffer is full and at Close.
   bool Write(const char* text, std::size_t length);
+  // Collects up to `bytes` before each write (0: unbuffered, the default). For batch work such as
+  // a replay, where a write per line costs more than the lines themselves.
+  void SetWriteBuffer(std::size_t bytes);
 
  private:
+  bool WriteNow(const char* text, std::size_t length);
+  bool Flush();
+
   int fd = -1;
   std::string path;
+  std::size_t bufferLimit = 0;
+  std::string buffer;
 };

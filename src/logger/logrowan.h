@@ -68,6 +68,9 @@ class CLogrowan : public ILogLineContext {
   LogState State() const { return session.state; }
   std::size_t QueuedPackets() const { return queue.size(); }
   const std::string& CurrentLogPath() const { return logFile.Path(); }
+  // Collects the text log's lines into writes of up to `bytes` (0, the default: a write per line,
+  // so a crash loses nothing). For replays.
+  void SetLogFileBuffer(std::size_t bytes) { logFile.SetWriteBuffer(bytes); }
   const std::string& CurrentZipName() const { return currentZipName; }
 
  private:

@@ -131,7 +131,9 @@ void BuildSatellites(CNavStream::Kind kind, const Fix& f, const CNavStream::Sink
             .U8(1)
             .U8(prn >= 120 ? 0 : 1)
             .F32(SignalLevel(prn, f.towSeconds))
-            .F32(std::floor(f.towSeconds))
+            // The measurement time in tenths: a report asked for between two epochs carries a
+            // time of its own, so the logger does not take it for the satellite's second signal.
+            .F32(std::round(f.towSeconds * 10.0) / 10.0)
             .F32(elevation)
             .F32(azimuth)
             .PadTo(24);

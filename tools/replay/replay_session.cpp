@@ -13,6 +13,8 @@ namespace {
 constexpr std::size_t kReadChunk = 1 << 20;
 constexpr int kMaxStepsPerPacket = 64;  // state changes between two packets are few; a bound all the same
 constexpr auto kArchiveWait = std::chrono::minutes(10);
+// A replay is a batch job: lines go to the file in large writes, not one write each.
+constexpr std::size_t kLogFileBuffer = 256 * 1024;
 
 // GPS milliseconds of a valid time packet (length 10, time of week not negative); -1 otherwise.
 std::int64_t GpsMilliseconds(const KavoPacket& p) {
@@ -42,6 +44,7 @@ CReplaySession::CReplaySession(const ReplayOptions& options, std::FILE* errorStr
   }
   logger = std::make_unique<CLogrowan>(static_cast<ILoggerHost&>(*this), static_cast<const IClock&>(*this),
                                        static_cast<IPrompts&>(*this), archive);
+  logger->SetLogFileBuffer(kLogFileBuffer);
   logger->StartLogging(options.options | kLogPassive);
   // The first step asks for the time (sent nowhere) and waits for it.
   logger->ProcessLogger();
