@@ -10,7 +10,9 @@
 #include "app/instance_lock.h"
 #include "app/port_settings.h"
 #include "app/settings_profile.h"
+#include "app/signal_watcher.h"
 #include "app/ui/button_test_app.h"
+#include "app/ui/main_frame.h"
 
 #ifndef PLOWVIEW_VERSION
 #define PLOWVIEW_VERSION "unknown"
@@ -86,6 +88,11 @@ int RunWindow(int argc, char** argv, const PlowviewOptions& options) {
   run.screenshot = options.screenshot;
   CButtonTestApp app(paths, run);
   if (!app.InitInstance()) return 1;
+  // SIGINT and SIGTERM close the window as its close box would: the panel is handed back to the
+  // receiver and the link closed before the program ends.
+  CSignalWatcher stopSignals([&app](int) {
+    if (app.MainFrame()) app.MainFrame()->close();
+  });
   const int code = QApplication::exec();
   return app.ScreenshotFailed() ? 1 : code;
 }
