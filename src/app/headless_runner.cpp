@@ -1,14 +1,21 @@
 #include "app/headless_runner.h"
 
 #include <QCoreApplication>
+#include <chrono>
 
 #include "app/link_session.h"
+#include "app/logger_bridge.h"
 #include "app/settings_snapshot.h"
 #include "app/signal_watcher.h"
 #include "app/simulator_process.h"
 #include "app/stderr_prompts.h"
+#include "logger/archive_profile.h"
+#include "logger/log_archiver.h"
 
 namespace {
+
+// How long a stop waits for the archiving of closed hours (zip, upload, mail) to finish.
+constexpr std::chrono::seconds kArchiveWaitAtExit{60};
 
 // The LCD codes above 0x7F are glyphs of the panel font; a terminal shows them as '?'.
 std::string Printable(const std::string& text) {
@@ -35,6 +42,8 @@ CHeadlessRunner::CHeadlessRunner(CSettingsProfile& profileRef, CPortSettings& se
 CHeadlessRunner::~CHeadlessRunner() {
   control = nullptr;
   session.reset();
+  // After the logger: no new worker can start; the running ones no longer touch the profile.
+  archiver.reset();
 }
 
 int CHeadlessRunner::Run() {
@@ -58,6 +67,9 @@ int CHeadlessRunner::Run() {
 
   session = std::make_unique<CLinkSession>(*prompts, *this, portMap);
   control = &session->Control();
+  archiveProfile = std::make_unique<CArchiveProfileOf<CSettingsProfile>>(profile);
+  archiver = std::make_unique<CLogArchiver>(*archiveProfile, *prompts);
+  session->Logging().SetArchiveFunction(archiver->Function());
   signalWatcher = std::make_unique<CSignalWatcher>([this](int) { Stop(0); });
 
   control->InitialUpdate(instanceNumber);
@@ -71,6 +83,7 @@ void CHeadlessRunner::Stop(int exitCode) {
   stopping = true;
   if (control && control->State() != kDisconnected) control->Disconnect();
   if (simulator) simulator->Stop();
+  if (archiver) archiver->WaitForArchiveWorkers(kArchiveWaitAtExit);
   std::fflush(out);
   QCoreApplication::exit(exitCode);
 }
@@ -105,6 +118,10 @@ void CHeadlessRunner::StateChanged(int state) {
                  everConnected ? "the connection to the receiver was lost" : "no connection to the receiver");
     Stop(1);
   }
+}
+
+void CHeadlessRunner::MailFatalError(const std::string& loggingPrefix, const std::string& receiverText) {
+  if (archiver) archiver->MailFatalError(loggingPrefix, receiverText);
 }
 
 void CHeadlessRunner::AddLogViewerLine(const std::string& line) {

@@ -11,6 +11,8 @@
 #include "app/settings_profile.h"
 
 class CLinkSession;
+class CLogArchiver;
+class IArchiveProfile;
 class CSignalWatcher;
 class CSimulatorProcess;
 class CStderrPrompts;
@@ -42,6 +44,7 @@ class CHeadlessRunner final : public QObject, public IConnectionPeers {
   void Redraw(int hint) override;
   void StateChanged(int state) override;
   void AddLogViewerLine(const std::string& line) override;
+  void MailFatalError(const std::string& loggingPrefix, const std::string& receiverText) override;
 
  private:
   void Stop(int exitCode);
@@ -54,6 +57,8 @@ class CHeadlessRunner final : public QObject, public IConnectionPeers {
   std::FILE* out;
 
   std::unique_ptr<CStderrPrompts> prompts;
+  std::unique_ptr<IArchiveProfile> archiveProfile;
+  std::unique_ptr<CLogArchiver> archiver;
   std::unique_ptr<CLinkSession> session;
   CConnectionControl* control = nullptr;
   std::unique_ptr<CSignalWatcher> signalWatcher;

@@ -35,6 +35,10 @@ class CLoggerBridge final : public IConnectionPeers, private ILoggerHost, privat
 
   void Attach(CConnectionControl& control);
 
+  // What each closed hour's archiving worker runs (the program's CLogArchiver); taken by the next
+  // logger created. Without one the hour's files are left as they are.
+  void SetArchiveFunction(ArchiveFunction function) { archive = std::move(function); }
+
   // The logger of the running connection; nullptr before StartLogging and after DestroyLogger.
   CLogrowan* Logger() { return logger.get(); }
 
