@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "archive_peers.h"
 #include "archive_test_support.h"
 #include "logger/log_archiver.h"
 #include "logger/log_options.h"
@@ -28,102 +29,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ProgramPath(const char* name) {
-  const char* bin = std::getenv("PLOWVIEW_BIN");
-  return std::string(bin && *bin ? bin : PLOWVIEW_BINARY_DIR "/bin") + "/" + name;
-}
-
-// Debian's interpreter carries pyftpdlib and aiosmtpd; a python3 earlier on PATH may not.
-QString Python() {
-  return fs::exists("/usr/bin/python3") ? QStringLiteral("/usr/bin/python3") : QStringLiteral("python3");
-}
-
-// The FTP peer: one user with a password and a root folder; it binds port 0 and prints the port.
-constexpr const char* kFtpPeer = R"py(
-import logging, sys
-from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
-from pyftpdlib.servers import FTPServer
-logging.disable(logging.CRITICAL)
-root, user, password = sys.argv[1], sys.argv[2], sys.argv[3]
-authorizer = DummyAuthorizer()
-authorizer.add_user(user, password, root, perm="elradfmwMT")
-class Handler(FTPHandler):
-    pass
-Handler.authorizer = authorizer
-Handler.auth_failed_timeout = 0.1
-server = FTPServer(("127.0.0.1", 0), Handler)
-print(server.socket.getsockname()[1], flush=True)
-server.serve_forever(timeout=0.5)
-)py";
-
-// The SMTP peer: appends each accepted message to the mailbox file.
-constexpr const char* kSmtpPeer = R"py(
-import asyncio, socket, sys
-from aiosmtpd.smtp import SMTP
-mailbox = sys.argv[1]
-class Handler:
-    async def handle_DATA(self, server, session, envelope):
-        with open(mailbox, 'ab') as f:
-            f.write(envelope.original_content)
-            f.write(b'<<END>>\n')
-        return '250 Message accepted'
-async def main():
-    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    s.bind(('127.0.0.1', 0))
-    loop = asyncio.get_running_loop()
-    await loop.create_server(lambda: SMTP(Handler()), sock=s)
-    print(s.getsockname()[1], flush=True)
-    await asyncio.sleep(120)
-asyncio.run(main())
-)py";
-
-// A python peer that prints its port as its first line; killed at destruction.
-class CPythonPeer {
- public:
-  CPythonPeer(const CTempDir& dir, const char* name, const char* source, const QStringList& args) {
-    const std::string script = dir / name;
-    std::ofstream(script) << source;
-    process.start(Python(), QStringList{QString::fromStdString(script)} + args);
-    if (!process.waitForStarted(10000)) return;
-    QElapsedTimer timer;
-    timer.start();
-    while (!process.canReadLine() && timer.elapsed() < 15000 && process.state() == QProcess::Running)
-      process.waitForReadyRead(500);
-    if (process.canReadLine()) port = process.readLine().trimmed().toInt();
-  }
-  ~CPythonPeer() {
-    process.kill();
-    process.waitForFinished(5000);
-  }
-  std::string Problem() { return process.readAllStandardError().toStdString(); }
-  std::string Address() const { return "127.0.0.1:" + std::to_string(port); }
-  int port = 0;
-
- private:
-  QProcess process;
-};
-
-// The names `unzip -l` lists, in the zip's order.
-std::vector<std::string> ZipListing(const std::string& zip) {
-  QProcess unzip;
-  unzip.start("unzip", {"-l", QString::fromStdString(zip)});
-  if (!unzip.waitForFinished(10000) || unzip.exitCode() != 0) return {};
-  std::istringstream lines(unzip.readAllStandardOutput().toStdString());
-  std::vector<std::string> names;
-  std::string line;
-  int rules = 0;
-  while (std::getline(lines, line)) {
-    if (line.rfind("---------", 0) == 0) {
-      ++rules;
-      continue;
-    }
-    if (rules != 1) continue;
-    const auto last = line.find_last_of(' ');
-    names.push_back(line.substr(last + 1));
-  }
-  return names;
-}
+using namespace archivetest;
 
 std::string ZipMember(const std::string& zip, const std::string& name) {
   QProcess unzip;
