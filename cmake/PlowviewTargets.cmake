@@ -16,6 +16,9 @@ function(plowview_library name)
   endif()
   file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   add_library(${name} STATIC ${sources} ${headers})
+  # With Ninja, AUTOMOC reruns only when a file it knows of changes; a header that a glob has just
+  # found would be missed. Naming the headers as dependencies makes a new one trigger a rerun.
+  set_target_properties(${name} PROPERTIES AUTOGEN_TARGET_DEPENDS "${headers}")
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_LIBS} PRIVATE ${ARG_PRIVATE_LIBS})
 endfunction()
