@@ -136,7 +136,7 @@ QLineEdit* CLoggingConfigOptionsDlg::AddEdit(int id, const QRect& rect) {
 void CLoggingConfigOptionsDlg::BuildControls() {
   // Frames first, so that the controls lie above them.
   AddGroup(QStringLiteral("LogRowan Logging Control"), {6, 2, 393, 130});
-  AddGroup(QStringLiteral("Archive Files"), {6, 142, 393, 100});
+  AddGroup(QStringLiteral("Archive Files"), {6, 142, 393, 104});
   QGroupBox* ftpGroup = AddGroup(QStringLiteral("FTP Options"), {6, 280, 393, 128});
   QGroupBox* mailGroup =
       AddGroup(QStringLiteral("Daily Status (email at GPS Hour Zero )"), {6, 414, 393, 70});
@@ -150,23 +150,27 @@ void CLoggingConfigOptionsDlg::BuildControls() {
     ++index;
   }
 
-  const int rowY[] = {158, 178, 198, 218};
-  AddLabel(QStringLiteral("DAT"), {14, rowY[0], 70, 19});
-  AddCheck(kZipDat, QStringLiteral("Zip"), {140, rowY[0], 45, 19});
-  AddCheck(kRemoveDat, QStringLiteral("Remove Original .dat After Zipping"), {188, rowY[0], 205, 19});
-  AddLabel(QStringLiteral("LOG"), {14, rowY[1], 70, 19});
-  AddCheck(kZipLog, QStringLiteral("Zip"), {140, rowY[1], 45, 19});
-  AddCheck(kRemoveLog, QStringLiteral("Remove Original .log After Zipping"), {188, rowY[1], 205, 19});
-  AddLabel(QStringLiteral("KAVO"), {14, rowY[2], 70, 19});
-  AddCheck(kZipKavo, QStringLiteral("Zip"), {140, rowY[2], 45, 19});
-  AddCheck(kRemoveKavo, QStringLiteral("Remove Original .kavo After Zipping"), {188, rowY[2], 205, 19});
-  AddLabel(QStringLiteral("GlancePlot"), {14, rowY[3], 70, 19});
-  AddCheck(kCreateStripChart, QStringLiteral("Create GlancePlot"), {14, rowY[3], 124, 19})->raise();
-  AddCheck(kZipPdf, QStringLiteral("Zip"), {140, rowY[3], 45, 19});
-  AddCheck(kRemovePdf, QStringLiteral("Remove Original .pdf After Zipping"), {188, rowY[3], 205, 19});
+  const int rowY[] = {156, 174, 192, 210};
+  const struct {
+    const char* name;
+    int zip;
+    int remove;
+    const char* removeText;
+  } rows[] = {
+      {"DAT", kZipDat, kRemoveDat, "Remove Original .dat After Zipping"},
+      {"LOG", kZipLog, kRemoveLog, "Remove Original .log After Zipping"},
+      {"KAVO", kZipKavo, kRemoveKavo, "Remove Original .kavo After Zipping"},
+      {"GlancePlot", kZipPdf, kRemovePdf, "Remove Original .pdf After Zipping"},
+  };
+  for (int i = 0; i < 4; ++i) {
+    AddLabel(QString::fromLatin1(rows[i].name), {14, rowY[i], 84, 18});
+    AddCheck(rows[i].zip, QStringLiteral("Zip"), {100, rowY[i], 50, 18});
+    AddCheck(rows[i].remove, QString::fromLatin1(rows[i].removeText), {152, rowY[i], 242, 18});
+  }
+  AddCheck(kCreateStripChart, QStringLiteral("Create GlancePlot"), {14, 228, 144, 18});
+  AddLabel(QStringLiteral("Scale (empty for auto)"), {160, 228, 150, 18});
+  AddEdit(kPlotScale, {312, 226, 80, 20});
 
-  AddLabel(QStringLiteral("Scale (empty for auto)"), {12, 252, 126, 20});
-  AddEdit(kPlotScale, {140, 250, 60, 22});
   auto* ok = new QPushButton(QStringLiteral("OK"), this);
   ok->setObjectName(QStringLiteral("c%1").arg(kOk));
   ok->setGeometry(240, 250, 75, 24);
@@ -181,17 +185,17 @@ void CLoggingConfigOptionsDlg::BuildControls() {
 
   ftpPart = {ftpGroup,
              mailGroup,
-             AddCheck(kFtpZippedFiles, QStringLiteral("FTP Zip files"), {14, 298, 122, 18}),
-             AddCheck(kRemoveZipPostFtp, QStringLiteral("Remove Zip after FTP"), {140, 298, 140, 18}),
-             AddCheck(kLimitUploadRate, QStringLiteral("Limit Upload Rate"), {282, 298, 112, 18}),
-             AddLabel(QStringLiteral("Host"), {14, 324, 34, 20}),
-             AddEdit(kFtpHost, {50, 322, 150, 22}),
-             AddLabel(QStringLiteral("User"), {210, 324, 34, 20}),
-             AddEdit(kFtpUser, {246, 322, 145, 22}),
-             AddLabel(QStringLiteral("pswd"), {14, 352, 34, 20}),
-             AddEdit(kFtpPassword, {50, 350, 150, 22}),
-             AddLabel(QStringLiteral("Path"), {210, 352, 34, 20}),
-             AddEdit(kFtpRemotePath, {246, 350, 145, 22}),
+             AddCheck(kFtpZippedFiles, QStringLiteral("FTP Zip files"), {14, 296, 180, 18}),
+             AddCheck(kLimitUploadRate, QStringLiteral("Limit Upload Rate"), {200, 296, 190, 18}),
+             AddCheck(kRemoveZipPostFtp, QStringLiteral("Remove Zip after FTP"), {14, 314, 180, 18}),
+             AddLabel(QStringLiteral("Host"), {14, 342, 34, 20}),
+             AddEdit(kFtpHost, {50, 340, 150, 22}),
+             AddLabel(QStringLiteral("User"), {210, 342, 34, 20}),
+             AddEdit(kFtpUser, {246, 340, 145, 22}),
+             AddLabel(QStringLiteral("pswd"), {14, 370, 34, 20}),
+             AddEdit(kFtpPassword, {50, 368, 150, 22}),
+             AddLabel(QStringLiteral("Path"), {210, 370, 34, 20}),
+             AddEdit(kFtpRemotePath, {246, 368, 145, 22}),
              AddCheck(kEmailStatus, QStringLiteral("Mail Daily Status"), {14, 432, 150, 18}),
              AddLabel(QStringLiteral("Addr"), {14, 458, 34, 20}),
              AddEdit(kEmailAddress, {50, 456, 341, 22})};
@@ -200,7 +204,7 @@ void CLoggingConfigOptionsDlg::BuildControls() {
   // Kept from the resource, hidden and without a function.
   auto* test = new QPushButton(QStringLiteral("Test Zip/FTP"), this);
   test->setObjectName(QStringLiteral("c%1").arg(kTestZipFtp));
-  test->setGeometry(14, 378, 100, 22);
+  test->setGeometry(290, 312, 100, 22);
   test->hide();
   controls[kTestZipFtp] = test;
 }
