@@ -1,6 +1,7 @@
 #include "app/logger_bridge.h"
 
 #include "app/connection_control.h"
+#include "logger/logger_parts.h"
 
 class CLoggerBridge::CInLogger {
  public:
@@ -36,6 +37,7 @@ void CLoggerBridge::StartLogging(std::uint32_t logOptions) {
   if (!logger) {
     destroyPending = false;
     logger = std::make_unique<CLogrowan>(static_cast<ILoggerHost&>(*this), clock, prompts, archive);
+    InstallLoggerParts(*logger, prompts);
   }
   CInLogger busy(*this);
   logger->StartLogging(logOptions);
