@@ -40,8 +40,9 @@ TEST(ArchiveProcess, StandardInputCarriesTheTextAndIsEmptyOtherwise) {
 TEST(ArchiveProcess, ChildRunsInItsOwnProcessGroup) {
   CTempDir dir;
   const std::string out = dir / "pgid.txt";
+  // Field 5 of /proc/PID/stat is the process group.
   ASSERT_EQ(0, RunArchiveProgram(
-                   {"sh", "-c", "ps -o pgid= -p $$ | tr -d ' ' > '" + out + "'; echo $$ >> '" + out + "'"}));
+                   {"sh", "-c", "cut -d' ' -f5 /proc/$$/stat > '" + out + "'; echo $$ >> '" + out + "'"}));
   const std::string text = ReadWholeFile(out);
   const auto split = text.find('\n');
   ASSERT_NE(std::string::npos, split);
