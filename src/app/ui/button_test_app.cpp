@@ -60,6 +60,8 @@ bool CButtonTestApp::InitInstance() {
   mainFrame->SetView(view);
   view->OnInitialUpdate();
   mainFrame->show();
+  // The PC keyboard drives the receiver from the start.
+  view->setFocus();
   if (!options.screenshot.empty()) WatchForScreenshot();
   return true;
 }
