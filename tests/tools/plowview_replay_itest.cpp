@@ -159,7 +159,7 @@ TEST(PlowviewReplay, SecondReplayOfAnHour_AppendsAfterANewHeader) {
                 .exitCode,
             0);
   const ReplayRun again = Replay({"--log-dir", QString::fromStdString(dir.Path().string()), "--prefix", "RS",
-                            "--archive", QString::fromStdString(dir / "one.kavo")});
+                                  "--archive", QString::fromStdString(dir / "one.kavo")});
   ASSERT_EQ(again.exitCode, 0) << again.err;
   const std::string once = Header("RS", "01/07/2026 09") + PLine("1.5");
   EXPECT_EQ(ReadWholeFile(dir / "RS6010709.log"), once + once);
