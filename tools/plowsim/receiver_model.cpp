@@ -64,6 +64,8 @@ CReceiverModel::CReceiverModel(const ReceiverOptions& opts, const IClock& clk, I
     streamPeriodMs = std::max<std::int64_t>(1, std::llround(1000.0 / options.streamRateHz));
   navSink = [this](const KavoPacket& packet, int withChecksum) { SendNav(packet, withChecksum); };
   rxText.reserve(kMaxTextLine);
+  std::string error;
+  if (!options.q0xPath.empty() && !q0x.Load(options.q0xPath, error)) host.Trace("Q0X ERROR " + error);
 }
 
 void CReceiverModel::FeedBytes(const std::uint8_t* bytes, std::size_t count) {
@@ -155,6 +157,7 @@ void CReceiverModel::Tick() {
     nextStreamMs += streamPeriodMs * ((now - nextStreamMs) / streamPeriodMs + 1);
     nav.Epoch(simTime.UtcMs(), nmeaOn, navSink);
   }
+  if (!silent) q0x.Tick(now, navSink, [this](const std::string& line) { host.Trace(line); });
   if (now >= nextRefreshMs) {
     // Catch up without a burst when the loop was held up.
     nextRefreshMs += 1000 * ((now - nextRefreshMs) / 1000 + 1);
@@ -169,12 +172,17 @@ std::int64_t CReceiverModel::NextDueMs() const {
   if (!fatalSent && options.fatalAfterMs >= 0) due = std::min(due, startMs + options.fatalAfterMs);
   if (partner.ReportDueMs() >= 0) due = std::min(due, partner.ReportDueMs());
   if (outputsOn && !silent) due = std::min(due, nextStreamMs);
+  if (!silent && q0x.NextDueMs() >= 0) due = std::min(due, q0x.NextDueMs());
   return due;
 }
 
 void CReceiverModel::ReceivePacket(const KavoPacket& packet) {
   host.Trace(FormatPacketLine("RX", packet.id, packet.data, packet.length));
   if (silent) return;
+  const auto trace = [this](const std::string& line) { host.Trace(line); };
+  if (q0x.Control(packet, clock.NowMs(), trace)) return;
+  // The logger's configuration requests, before the panel and the navigation stream.
+  if (configReplies.Answer(packet, navSink)) return;
   switch (packet.id) {
     case kRequestId:
       if (packet.length >= 1 && packet.data[0] == kPanelGroup)

@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <string>
 
+#include "config_replies.h"
 #include "front_panel.h"
 #include "link/protocol/clock.h"
 #include "link/protocol/kavo_parser.h"
 #include "nav_stream.h"
 #include "port_config_partner.h"
+#include "q0x_stream.h"
 #include "receiver_host.h"
 #include "sim_time.h"
 
@@ -23,6 +25,7 @@ struct ReceiverOptions {
   std::int64_t fatalAfterMs = -1;   // send the fatal error report this long after start; -1 never
   std::string fatalText;            // its text (cut to kMaxFatalText bytes)
   double streamRateHz = 1.0;        // navigation output epochs per real second, while switched on
+  std::string q0xPath;              // raw measurement file streamed on request; empty for none
 };
 
 // The simulated receiver without its transport: bytes it heard in, packets and texts out through
@@ -36,7 +39,7 @@ struct ReceiverOptions {
 // one loop that owns it.
 //
 // Trace lines it writes (the transport adds its own): RX, RX-TEXT, BREAK, BREAK IGNORED, PORT,
-// PORT-CONFIG, SCREEN, DROPPED, SILENT, OUTPUTS.
+// PORT-CONFIG, SCREEN, DROPPED, SILENT, OUTPUTS, Q0X.
 class CReceiverModel {
  public:
   static constexpr std::size_t kMaxFatalText = 200;
@@ -116,4 +119,7 @@ class CReceiverModel {
   bool nmeaOn = false;
   std::int64_t streamPeriodMs = 1000;
   std::int64_t nextStreamMs = 0;
+
+  CConfigReplies configReplies;
+  CQ0xStream q0x;
 };

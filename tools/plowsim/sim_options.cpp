@@ -48,6 +48,8 @@ const char* SimUsage() {
          "  --fatal-after SECONDS TEXT\n"
          "                           send a fatal error report with TEXT after SECONDS\n"
          "  --garbage-every N        put a burst of noise bytes before every Nth frame sent\n"
+         "  --q0x FILE               the raw measurement file the receiver streams once the\n"
+         "                           program asks for it (0x8E 93 14 01 01), until it stops it\n"
          "  --help                   show this text\n"
          "\n"
          "The program is heard only while its end of the line has the receiver's speed and, odd or\n"
@@ -149,6 +151,9 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
         return false;
       }
       options.receiver.fatalText = args[++i];
+    } else if (arg == "--q0x") {
+      if (!value(v)) return false;
+      options.receiver.q0xPath = v;
     } else if (arg == "--garbage-every") {
       long every = 0;
       if (!value(v)) return false;
