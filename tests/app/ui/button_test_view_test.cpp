@@ -9,6 +9,9 @@
 #include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -396,6 +399,71 @@ TEST_F(ButtonTestViewTest, TitleReport_SetsTheWindowTitle) {
   link.incoming.push_back(title);
   view->Control().LinkPacketReady();
   EXPECT_EQ(frame->windowTitle(), "Plowview [1] - Rover 7");
+}
+
+// Connections made at start-up, without the dialog.
+class ButtonTestViewStartUpTest : public ::testing::Test {
+ protected:
+  void Start(const std::string& ini, std::function<void(ViewServices&)> tweak = {}) {
+    if (!ini.empty()) std::ofstream(dir / "Plowview.ini") << ini;
+    profile = std::make_unique<CSettingsProfile>(dir.Path() / "Plowview.ini");
+    ViewServices services;
+    services.profile = profile.get();
+    services.prompts = &prompts;
+    services.lockFolder = locks.Path();
+    services.link = &link;
+    services.timers = &timers;
+    services.connectionDialog = [this](CPortSettings&) {
+      ++dialogsShown;
+      return true;
+    };
+    if (tweak) tweak(services);
+    frame = std::make_unique<CMainFrame>();
+    view = new CButtonTestView(&doc, services);
+    frame->SetView(view);
+    view->OnInitialUpdate();
+    view->Control().SetDisconnectPauseMs(0);
+  }
+
+  CTempDir dir;
+  CTempDir locks;
+  CFakeReceiverLink link;
+  CFakeTimers timers;
+  CPromptRecorder prompts;
+  std::unique_ptr<CSettingsProfile> profile;
+  CButtonTestDoc doc;
+  int dialogsShown = 0;
+  std::unique_ptr<CMainFrame> frame;
+  CButtonTestView* view = nullptr;
+};
+
+TEST_F(ButtonTestViewStartUpTest, ConnectAtStartUp_OpensWithoutTheDialogOnlyWithLoggingOff) {
+  Start("[Connect]\nAuto=1\nPort=3\nm_LogData=0\n");
+  EXPECT_EQ(view->Control().State(), kWaiting);
+  EXPECT_EQ(link.openedType, 3);
+  EXPECT_EQ(dialogsShown, 0);
+}
+
+TEST_F(ButtonTestViewStartUpTest, ConnectAtStartUpWithLogging_StaysDisconnected) {
+  Start("[Connect]\nAuto=1\nm_LogData=1\n");
+  EXPECT_EQ(view->Control().State(), kDisconnected);
+  EXPECT_EQ(link.openedType, -1);
+}
+
+TEST_F(ButtonTestViewStartUpTest, Simulator_SlotZeroSerialAtOnceWithRelayAndNoFileWritten) {
+  Start("", [](ViewServices& s) {
+    s.simulatorDevice = "/dev/pts/99";
+    s.relayServer = true;
+    s.relayPort = 31234;
+  });
+  EXPECT_EQ(view->Control().State(), kWaiting);
+  EXPECT_EQ(link.openedType, 0);
+  EXPECT_EQ(link.baud, 9600);  // auto port configuration by default
+  EXPECT_TRUE(link.relayEnabled);
+  EXPECT_EQ(link.relayPort, 31234u);
+  EXPECT_EQ(view->Settings().enableAsServer, 1);
+  EXPECT_EQ(dialogsShown, 0);
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "Plowview.ini"));
 }
 
 }  // namespace
