@@ -213,7 +213,7 @@ TEST(PlowviewReplay, BadInputAndCommandLine_ExitTwoAndWriteNothing) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
 }
 
-TEST(PlowviewReplay, LogFolderNotWritable_ExitOneWithTheLoggersMessage) {
+TEST(PlowviewReplay, LogFolderCannotBeMade_ExitOne) {
   CTempDir dir;
   WriteFile(dir / "good.kavo", TwoHours());
   // A file where the folder would go: the folder cannot be made.
