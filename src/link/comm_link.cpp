@@ -116,11 +116,13 @@ bool CCommLink::SetCanParams(std::uint32_t destinationAddress, std::uint32_t ins
   return true;
 }
 
+// A target that can never be connected to is refused here, so that the owner reports it as a
+// configuration error instead of a link that fails to open.
 bool CCommLink::SetServer(const std::string& address, std::uint32_t port) {
   serverAddress = address;
   serverPort = port;
-  serverSet = 1;
-  return true;
+  serverSet = (!address.empty() && port >= 1 && port <= 65535) ? 1 : 0;
+  return serverSet != 0;
 }
 
 void CCommLink::SetRelayServer(std::uint8_t enabled, std::uint32_t port) {

@@ -76,7 +76,8 @@ class CCommLink {
   // Store the settings of the CAN and network branches.
   bool SetCanParams(std::uint32_t destinationAddress, std::uint32_t instanceNumber,
                     std::uint32_t busSpeedIndex);
-  // The network client's target; the port is checked when the link opens.
+  // The network client's target (a name or a numeric address); false for an empty address or a
+  // port outside 1..65535, and a network open then fails.
   bool SetServer(const std::string& address, std::uint32_t port);
   // The relay server's switch and listening port; it listens while a link is open.
   void SetRelayServer(std::uint8_t enabled, std::uint32_t port);

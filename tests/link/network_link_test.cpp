@@ -58,7 +58,9 @@ TEST_F(NetworkLinkFixture, RefusedOrBadPort_ReportedDown) {
   EXPECT_FALSE(link.IsConnected());
   EXPECT_EQ(link.LinkType(), kLinkNone);
 
-  link.SetServer("127.0.0.1", 70000);
+  EXPECT_FALSE(link.SetServer("127.0.0.1", 70000));
+  EXPECT_FALSE(link.SetServer("", 30000));
+  EXPECT_FALSE(link.SetServer("127.0.0.1", 0));
   link.Open(kLinkNetwork, false);
   EXPECT_EQ(owner.Statuses(), (std::vector<int>{kLinkStatusDown, kLinkStatusDown}));
 }

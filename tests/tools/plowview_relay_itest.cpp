@@ -205,6 +205,21 @@ TEST(PlowviewRelay, NetworkClientOfSimulatorOnTcp_ShowsPanel_SimulatorGoneEndsRu
   EXPECT_EQ(b.process.exitCode(), 1);
 }
 
+TEST(PlowviewRelay, ServerPortOutOfRange_ConfigurationErrorAndExitNonZero) {
+  CTempDir dir;
+  {
+    std::ofstream ini(dir / "Plowview.ini");
+    ini << "[Connect]\nSerialPortOrCanBus=2\nm_ServerAddress=127.0.0.1\nm_ServerPort=70000\n";
+  }
+  Instance b;
+  b.Start(dir, {});
+  ASSERT_TRUE(b.process.waitForFinished(15000));
+  EXPECT_EQ(b.process.exitCode(), 1);
+  EXPECT_NE(
+      b.process.readAllStandardError().indexOf("plowview: Error: Could not configure network connection."),
+      -1);
+}
+
 TEST(PlowviewRelay, NoServerListening_NetworkClientExitsNonZero) {
   CTempDir dir;
   {
