@@ -165,6 +165,21 @@ TEST(PlowviewReplay, SecondReplayOfAnHour_AppendsAfterANewHeader) {
   EXPECT_EQ(ReadWholeFile(dir / "RS6010709.log"), once + once);
 }
 
+TEST(PlowviewReplay, Archive_ClosedHourZippedOpenHourLeft) {
+  CTempDir dir;
+  WriteFile(dir / "two.kavo", TwoHours());
+  // No settings file: the archive defaults zip the log and remove it after zipping.
+  const ReplayRun r =
+      Replay({"--log-dir", QString::fromStdString(dir / "logs"), "--archive", "--config",
+              QString::fromStdString(dir / "Plowview.ini"), QString::fromStdString(dir / "two.kavo")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, (dir / "logs/A_6010714.log") + "\n" + (dir / "logs/A_6010715.log") + "\n");
+  EXPECT_FALSE(ReadWholeFile(dir / "logs/A_6010714.zip").empty()) << r.err;
+  EXPECT_TRUE(ReadWholeFile(dir / "logs/A_6010714.log").empty());
+  // The last hour was not closed by another one: it stays, as a disconnect leaves it.
+  EXPECT_EQ(ReadWholeFile(dir / "logs/A_6010715.log"), Header("A_", "01/07/2026 15") + PLine("313219.5"));
+}
+
 TEST(PlowviewReplay, OptionsWord_NmeaKeptOnlyWithItsBit) {
   CTempDir dir;
   const std::string sentence = "$GPGGA,120000.00,5231.1232,N,01324.5678,E,2,08,0.9,74.2,M,40.1,M,,*5A\r\n";
@@ -209,7 +224,7 @@ TEST(PlowviewReplay, BadInputAndCommandLine_ExitTwoAndWriteNothing) {
   }
   const ReplayRun help = Replay({"--help"});
   EXPECT_EQ(help.exitCode, 0);
-  for (const char* option : {"--log-dir", "--prefix", "--options", "--archive"})
+  for (const char* option : {"--log-dir", "--prefix", "--options", "--archive", "--config"})
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
 }
 

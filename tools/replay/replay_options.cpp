@@ -4,7 +4,8 @@
 #include <cstdlib>
 
 const char* ReplayUsage() {
-  return "Usage: plowview-replay --log-dir DIR [--prefix P] [--options WORD] [--archive] FILE.kavo...\n"
+  return "Usage: plowview-replay --log-dir DIR [--prefix P] [--options WORD] [--archive [--config PATH]]\n"
+         "                       FILE.kavo...\n"
          "Regenerates the hourly text logs from raw packet logs (the \".kavo\" files a logging session\n"
          "keeps with \"Log KAVO\"): the frames are read back to back, through the packet parser and the\n"
          "logger, as one passive session over all FILEs in the order given. No command is sent and no\n"
@@ -18,8 +19,10 @@ const char* ReplayUsage() {
          "  --prefix P       logging prefix: file names and the station in the header (default A_)\n"
          "  --options WORD   the logging options word (\"m_logOptions\", decimal or 0x hex); the\n"
          "                   passive bit 0x80 is always added. 0x100 keeps NMEA sentences.\n"
-         "  --archive        run the archiving chain on each hour closed by the next one\n"
-         "                   (the chain is an empty entry point for now: the files stay as they are)\n"
+         "  --archive        run the archiving chain on each hour closed by the next one (zip,\n"
+         "                   upload, plot, mail, as the archive settings of the settings file say);\n"
+         "                   the program waits for it before it ends\n"
+         "  --config PATH    the settings file for --archive (default: $XDG_CONFIG_HOME/Plowview.ini)\n"
          "  --help           show this text\n"
          "\n"
          "Prints the path of each log file written, one a line.\n"
@@ -63,6 +66,8 @@ bool ParseReplayOptions(const std::vector<std::string>& args, ReplayOptions& opt
       options.options = static_cast<LogOptions>(word);
     } else if (arg == "--archive") {
       options.archive = true;
+    } else if (arg == "--config") {
+      if (!value(options.configPath)) return false;
     } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
       error = "unknown option: " + arg;
       return false;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "app/settings_profile.h"
 #include "link/protocol/kavo_parser.h"
 
 namespace {
@@ -33,9 +34,14 @@ CReplaySession::CReplaySession(const ReplayOptions& options, std::FILE* errorStr
     : logDir(options.logDir), prefix(options.prefix), errors(errorStream) {
   ArchiveFunction archive;
   if (options.archive) {
+    settingsProfile = std::make_unique<CSettingsProfile>(options.configPath.empty()
+                                                             ? CSettingsProfile::DefaultPath()
+                                                             : std::filesystem::path(options.configPath));
+    archiveProfile = std::make_unique<CArchiveProfileOf<CSettingsProfile>>(*settingsProfile);
+    archiver = std::make_unique<CLogArchiver>(*archiveProfile, static_cast<IPrompts&>(*this));
     tracker = std::make_shared<ArchiveTracker>();
-    archive = [t = tracker](const ClosedLogFile& closed) {
-      const int result = ArchivePreviousFile(closed);
+    archive = [t = tracker, chain = archiver->Function()](const ClosedLogFile& closed) {
+      const int result = chain(closed);
       std::lock_guard<std::mutex> hold(t->lock);
       ++t->finished;
       t->done.notify_all();
@@ -144,4 +150,6 @@ void CReplaySession::Finish() {
     std::unique_lock<std::mutex> hold(tracker->lock);
     tracker->done.wait_for(hold, kArchiveWait, [this] { return tracker->finished >= closedFiles; });
   }
+  logger.reset();
+  archiver.reset();
 }

@@ -12,6 +12,8 @@
 #include "link/protocol/clock.h"
 #include "link/protocol/kavo_packet.h"
 #include "link/protocol/prompts.h"
+#include "logger/archive_profile.h"
+#include "logger/log_archiver.h"
 #include "logger/logrowan.h"
 #include "replay_options.h"
 
@@ -22,6 +24,8 @@
 // so they land in that first hour instead of being dropped while the logger waits for the time.
 //
 // Single-threaded, apart from the archiving workers the logger starts for closed hours.
+class CSettingsProfile;
+
 class CReplaySession final : private ILoggerHost, private IClock, private IPrompts {
  public:
   // `errors` receives the logger's messages ("plowview-replay: TEXT").
@@ -73,6 +77,11 @@ class CReplaySession final : private ILoggerHost, private IClock, private IPromp
   std::string prefix;
   std::FILE* errors;
   std::shared_ptr<ArchiveTracker> tracker;
+  // --archive: the program's archiver on the settings file (declared before the logger, so the
+  // logger, which starts its workers, goes first).
+  std::unique_ptr<CSettingsProfile> settingsProfile;
+  std::unique_ptr<IArchiveProfile> archiveProfile;
+  std::unique_ptr<CLogArchiver> archiver;
   std::unique_ptr<CLogrowan> logger;
   KavoPacket packet;  // reused for every packet popped from the parser
   std::deque<KavoPacket> held;
