@@ -33,6 +33,7 @@ constexpr KeyRow kKeys[] = {
     {"m_FTPHostAddress", nullptr, &CArchiveSettings::ftpHostAddress},
     {"m_FTPUserName", nullptr, &CArchiveSettings::ftpUserName},
     {"m_FTPPassword", nullptr, &CArchiveSettings::ftpPassword},
+    {"m_WriteDatFile", &CArchiveSettings::writeDatFile, nullptr},
 };
 
 constexpr const char* kVisibleKey = "m_FTPVisable";

@@ -41,6 +41,7 @@ class CArchiveSettings {
   std::string ftpHostAddress;   // "m_FTPHostAddress": host or host:port
   std::string ftpUserName;      // "m_FTPUserName"
   std::string ftpPassword;      // "m_FTPPassword"
+  int writeDatFile = 0;         // "m_WriteDatFile": a file session writes a DAT file beside each text log
 };
 
 // Reads a settings text as a decimal number the way the settings always have: blanks, an optional

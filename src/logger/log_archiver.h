@@ -61,7 +61,14 @@ class CLogArchiver {
 
   int RunningWorkers() const;
 
+  // The "m_WriteDatFile" setting, read afresh from the settings file; false once closing.
+  bool WriteDatFile() const;
+
  private:
   struct State;
   std::shared_ptr<State> state;
 };
+
+// WriteDatFile of the program's archiver (the one made last that still lives): how the logger
+// parts learn the setting without linking to the program. False when there is none.
+bool ProgramWritesDatFile();

@@ -35,3 +35,16 @@ class IQ0xWriter {
   virtual void SetFolder(const std::string& folder) = 0;
   virtual void TakePacket(const KavoPacket& packet) = 0;
 };
+
+// The DAT file beside each text log of a file session ("m_WriteDatFile"). The logger asks Wanted
+// once per session, then starts it on the first file's ".dat" name, reopens it on every later
+// hour's, hands it every packet it takes and stops it with the session.
+class IDatLog {
+ public:
+  virtual ~IDatLog() = default;
+  virtual bool Wanted() = 0;
+  virtual void Start(const std::string& datPath) = 0;
+  virtual void Reopen(const std::string& datPath) = 0;
+  virtual void Post(const KavoPacket& packet) = 0;
+  virtual void Stop() = 0;
+};

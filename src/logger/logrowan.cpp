@@ -46,6 +46,7 @@ CLogrowan::CLogrowan(ILoggerHost& host, const IClock& clock, IPrompts& prompts, 
     : host(host), clock(clock), prompts(prompts), archive(std::move(archive)) {}
 
 CLogrowan::~CLogrowan() {
+  StopDatFile();
   logFile.Close();
   if (rawLogWriter) rawLogWriter->Close();
 }
@@ -58,6 +59,10 @@ void CLogrowan::SetRawPacketLog(std::unique_ptr<IRawPacketLog> log) {
 }
 void CLogrowan::SetQ0xWriter(std::unique_ptr<IQ0xWriter> writer) {
   q0xWriter = std::move(writer);
+}
+void CLogrowan::SetDatLog(std::unique_ptr<IDatLog> log) {
+  StopDatFile();
+  datLog = std::move(log);
 }
 
 void CLogrowan::ResetSession(LogOptions options, const std::string& stationName) {
@@ -78,6 +83,7 @@ void CLogrowan::StartLogging(LogOptions options) {
   prefix = host.LoggingPrefix();
   ResetSession(options, prefix);
   fileLogging = true;
+  datWanted = datLog && datLog->Wanted();
   if ((options & kLogQ0x) && q0xWriter) q0xWriter->ResetPacketCount();
 }
 
@@ -113,6 +119,7 @@ bool CLogrowan::TakePacket(KavoPacket& packet) {
   queue.pop_front();
   if ((session.options & kLogQ0x) && q0xWriter) q0xWriter->TakePacket(packet);
   if ((session.options & kLogKavo) && rawLogWriter) rawLogWriter->Write(packet);
+  if (datRunning) datLog->Post(packet);
   return true;
 }
 
@@ -266,8 +273,26 @@ void CLogrowan::ShutdownSession() {
   // Closed without archiving: only an hour change hands a file to the archive.
   logFile.Close();
   if (rawLogWriter) rawLogWriter->Close();
+  StopDatFile();
   if (!(session.options & kLogPassive)) DisableLoggingOutputs();
   session.state = LogState::Idle;
+}
+
+void CLogrowan::OpenDatFile(const std::string& logPath) {
+  if (!datWanted || !datLog) return;
+  const std::string datPath = WithExtension(logPath, ".dat");
+  if (datRunning) {
+    datLog->Reopen(datPath);
+  } else {
+    datLog->Start(datPath);
+    datRunning = true;
+  }
+}
+
+void CLogrowan::StopDatFile() {
+  if (!datRunning) return;
+  datRunning = false;
+  datLog->Stop();
 }
 
 bool CLogrowan::OpenLogFile(const char* name) {
@@ -294,6 +319,7 @@ bool CLogrowan::OpenLogFile(const char* name) {
   if ((session.options & kLogQ0x) && q0xWriter) q0xWriter->SetFolder(folder);
   if ((session.options & kLogKavo) && rawLogWriter) rawLogWriter->Open(WithExtension(path, ".kavo"));
   if (!logFile.Open(path)) return false;
+  OpenDatFile(path);
 
   currentZipName = WithExtension(fileName, ".zip");
   session.openedHourCode = session.hourCode;

@@ -36,6 +36,7 @@ class CLogrowan : public ILogLineContext {
   void SetConfigurationReport(std::unique_ptr<IConfigurationReport> report);
   void SetRawPacketLog(std::unique_ptr<IRawPacketLog> log);
   void SetQ0xWriter(std::unique_ptr<IQ0xWriter> writer);
+  void SetDatLog(std::unique_ptr<IDatLog> log);
 
   // Starts a file session with the "m_logOptions" word; ignored while one runs. Ends a
   // display-only session first.
@@ -72,6 +73,7 @@ class CLogrowan : public ILogLineContext {
   // so a crash loses nothing). For replays.
   void SetLogFileBuffer(std::size_t bytes) { logFile.SetWriteBuffer(bytes); }
   const std::string& CurrentZipName() const { return currentZipName; }
+  const IClock& Clock() const { return clock; }
 
  private:
   void ResetSession(LogOptions options, const std::string& stationName);
@@ -86,6 +88,8 @@ class CLogrowan : public ILogLineContext {
   void PeriodicRequests();
   bool OpenLogFile(const char* name);
   void EmptyQueue();
+  void OpenDatFile(const std::string& logPath);
+  void StopDatFile();
   bool Send(std::uint8_t id, std::initializer_list<std::uint8_t> data, int withChecksum);
 
   ILoggerHost& host;
@@ -95,6 +99,9 @@ class CLogrowan : public ILogLineContext {
   std::unique_ptr<IConfigurationReport> configurationReport;
   std::unique_ptr<IRawPacketLog> rawLogWriter;
   std::unique_ptr<IQ0xWriter> q0xWriter;
+  std::unique_ptr<IDatLog> datLog;
+  bool datWanted = false;   // this file session writes DAT files
+  bool datRunning = false;  // the DAT log was started and not yet stopped
 
   LoggerSession session;
   std::string prefix;  // the logging prefix read at session start

@@ -66,6 +66,7 @@ TEST(ArchiveSettings, SaveThenLoad_RoundTripsEveryKeyInFileOrder) {
   s.emailAddress = "ops@example.org";
   s.ftpPassword = "50%off %s %d";
   s.ftpUserName = "user";
+  s.writeDatFile = 1;
   CMapProfile profile;
   ASSERT_TRUE(s.Save(profile));
   const std::vector<std::string> expectedOrder{
@@ -73,7 +74,8 @@ TEST(ArchiveSettings, SaveThenLoad_RoundTripsEveryKeyInFileOrder) {
       "m_RemoveDatPostZip", "m_RemoveLogPostZip", "m_RemoveKavoPostZip", "m_FTPZippedFiles",
       "m_RemoveZIPPostFTP", "m_CreateStripChart", "m_GlancePlotScale",   "m_ZipPDFFiles",
       "m_RemovePDFPostZip", "m_LimitUploadRate",  "m_EmailStatus",       "m_EmailAddress",
-      "m_FTPRemotePath",    "m_FTPHostAddress",   "m_FTPUserName",       "m_FTPPassword"};
+      "m_FTPRemotePath",    "m_FTPHostAddress",   "m_FTPUserName",       "m_FTPPassword",
+      "m_WriteDatFile"};
   EXPECT_EQ(expectedOrder, profile.order);
   const auto value = [&](const char* key) { return profile.GetString(kSection, key, "xxx", 256); };
   EXPECT_EQ("1", value("m_FTPVisable"));
@@ -87,6 +89,8 @@ TEST(ArchiveSettings, SaveThenLoad_RoundTripsEveryKeyInFileOrder) {
   EXPECT_EQ(1, back.removePdfPostZip);
   EXPECT_EQ("2.5", back.glancePlotScale);
   EXPECT_EQ("50%off %s %d", back.ftpPassword);
+  EXPECT_EQ(1, back.writeDatFile);
+  EXPECT_EQ(0, CArchiveSettings{}.writeDatFile);
 }
 
 TEST(ArchiveTools, AbsentOrEmptyKeysKeepTheProgramDefaults) {

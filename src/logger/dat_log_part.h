@@ -1,0 +1,41 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "dat/dat_writer.h"
+#include "logger/logger_seams.h"
+
+// The logger's DAT file: a CDATWriter driven through the IDatLog seam. Whether a session wants it
+// is asked of `wanted` at each session start (the "m_WriteDatFile" setting in the program).
+// The writer's requests go through `send` (the logger's own sending, which a passive session
+// refuses) and its CMR notes through `writeLine` (the logger's line writer).
+class CDatLogPart final : public IDatLog {
+ public:
+  using WantedFn = std::function<bool()>;
+
+  CDatLogPart(WantedFn wanted, CDATWriter::SendFn send, CDATWriter::TraceFn trace, const IClock& clock,
+              IPrompts& prompts, CDATWriter::LineFn writeLine);
+
+  bool Wanted() override { return wanted && wanted(); }
+  void Start(const std::string& datPath) override { writer.StartDatLogging(datPath); }
+  void Reopen(const std::string& datPath) override { writer.ReopenDatFile(datPath); }
+  void Post(const KavoPacket& packet) override {
+    writer.PostPacket(packet.id, packet.length, packet.data, packet.checksumOk);
+  }
+  void Stop() override { writer.StopDatLogging(); }
+
+  const CDATWriter& Writer() const { return writer; }
+
+  // The writer's progress texts: always to the program's debug output (here: nowhere unless
+  // verbose), and to stderr once SetVerboseTrace(true) was called (plowview --headless --verbose).
+  static void SetVerboseTrace(bool on) { verboseTrace.store(on); }
+  static void DebugTrace(const char* text);
+
+ private:
+  static std::atomic<bool> verboseTrace;
+  WantedFn wanted;
+  CDATWriter writer;
+};
