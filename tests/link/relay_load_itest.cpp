@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QMetaObject>
-#include <QObject>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -17,6 +15,7 @@
 #include "link/protocol/kavo_parser.h"
 #include "link/server_socket.h"
 #include "network_test_support.h"
+#include "relaying_owner.h"
 #include "support/prompt_recorder.h"
 #include "tools/relay_test_client.h"
 
@@ -24,30 +23,6 @@ namespace {
 
 using namespace nettest;
 using Clock = std::chrono::steady_clock;
-
-// Drains the link and relays every packet, as the main view does, from the event loop.
-class CRelayingOwner final : public ILinkOwner {
- public:
-  void PostLinkPacket() override {
-    if (pending.exchange(true)) return;
-    QMetaObject::invokeMethod(
-        &context,
-        [this] {
-          pending = false;
-          KavoPacket p;
-          while (link->Parser().TryPopPacket(p)) link->RelayPacket(p);
-        },
-        Qt::QueuedConnection);
-  }
-  void PostLinkStatus(int wParam) override { statuses.push_back(wParam); }
-
-  CCommLink* link = nullptr;
-  std::vector<int> statuses;
-
- private:
-  QObject context;
-  std::atomic<bool> pending{false};
-};
 
 int LoadSeconds() {
   const char* text = std::getenv("PLOWVIEW_RELAY_LOAD_SECONDS");
