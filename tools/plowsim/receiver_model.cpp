@@ -58,7 +58,8 @@ CReceiverModel::CReceiverModel(const ReceiverOptions& opts, const IClock& clk, I
       parser(nullptr),
       partner(opts.port),
       startMs(clk.NowMs()),
-      nextRefreshMs(startMs + 1000) {
+      nextRefreshMs(startMs + 1000),
+      processorUsage(clk.NowMs()) {
   if (options.fatalText.size() > kMaxFatalText) options.fatalText.resize(kMaxFatalText);
   if (options.streamRateHz > 0)
     streamPeriodMs = std::max<std::int64_t>(1, std::llround(1000.0 / options.streamRateHz));
@@ -158,6 +159,7 @@ void CReceiverModel::Tick() {
     nav.Epoch(simTime.UtcMs(), nmeaOn, navSink);
   }
   if (!silent) q0x.Tick(now, navSink, [this](const std::string& line) { host.Trace(line); });
+  if (!silent) datReplies.Tick(now, simTime.UtcMs(), navSink);
   if (now >= nextRefreshMs) {
     // Catch up without a burst when the loop was held up.
     nextRefreshMs += 1000 * ((now - nextRefreshMs) / 1000 + 1);
@@ -173,6 +175,7 @@ std::int64_t CReceiverModel::NextDueMs() const {
   if (partner.ReportDueMs() >= 0) due = std::min(due, partner.ReportDueMs());
   if (outputsOn && !silent) due = std::min(due, nextStreamMs);
   if (!silent && q0x.NextDueMs() >= 0) due = std::min(due, q0x.NextDueMs());
+  if (!silent && datReplies.NextDueMs() >= 0) due = std::min(due, datReplies.NextDueMs());
   return due;
 }
 
@@ -183,6 +186,7 @@ void CReceiverModel::ReceivePacket(const KavoPacket& packet) {
   if (q0x.Control(packet, clock.NowMs(), trace)) return;
   // The logger's configuration requests, before the panel and the navigation stream.
   if (configReplies.Answer(packet, navSink)) return;
+  if (datReplies.Answer(packet, clock.NowMs(), simTime.UtcMs(), navSink)) return;
   switch (packet.id) {
     case kRequestId:
       if (packet.length >= 1 && packet.data[0] == kPanelGroup)
@@ -219,6 +223,10 @@ void CReceiverModel::HandleRequest(const KavoPacket& packet) {
   if (packet.data[0] == kPortOutputs) {
     // 88 port mask 00 00 00 00: this receiver talks on port 0.
     if (packet.length >= 5 && packet.data[1] == 0) SetOutputs(packet.data[2] != 0);
+    return;
+  }
+  if (CProcessorUsage::IsRequest(packet)) {
+    processorUsage.Answer(packet, clock.NowMs(), navSink);
     return;
   }
   nav.Answer(packet, simTime.UtcMs(), navSink);

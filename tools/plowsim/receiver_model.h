@@ -6,11 +6,13 @@
 #include <string>
 
 #include "config_replies.h"
+#include "dat_replies.h"
 #include "front_panel.h"
 #include "link/protocol/clock.h"
 #include "link/protocol/kavo_parser.h"
 #include "nav_stream.h"
 #include "port_config_partner.h"
+#include "processor_usage.h"
 #include "q0x_stream.h"
 #include "receiver_host.h"
 #include "sim_time.h"
@@ -35,8 +37,8 @@ struct ReceiverOptions {
 // port auto-configuration. Its navigation output (CNavStream) runs while the program has switched
 // the port's outputs on (0x8E 88 with a non-zero mask for port 0, as the logger's set-up does)
 // and stops when they are switched off or a break takes the port over; the logger's requests for
-// status reports are answered from the same stream. Single-threaded: every call comes from the
-// one loop that owns it.
+// status reports are answered from the same stream. Processor usage requests are answered by
+// CProcessorUsage. Single-threaded: every call comes from the one loop that owns it.
 //
 // Trace lines it writes (the transport adds its own): RX, RX-TEXT, BREAK, BREAK IGNORED, PORT,
 // PORT-CONFIG, SCREEN, DROPPED, SILENT, OUTPUTS, Q0X.
@@ -121,5 +123,7 @@ class CReceiverModel {
   std::int64_t nextStreamMs = 0;
 
   CConfigReplies configReplies;
+  CDatReplies datReplies;
   CQ0xStream q0x;
+  CProcessorUsage processorUsage;
 };
