@@ -4,8 +4,8 @@
 #include <cstdlib>
 
 const char* ReplayUsage() {
-  return "Usage: plowview-replay --log-dir DIR [--prefix P] [--options WORD] [--archive [--config PATH]]\n"
-         "                       FILE.kavo...\n"
+  return "Usage: plowview-replay --log-dir DIR [--prefix P] [--options WORD] [--dat]\n"
+         "                       [--archive [--config PATH]] FILE.kavo...\n"
          "Regenerates the hourly text logs from raw packet logs (the \".kavo\" files a logging session\n"
          "keeps with \"Log KAVO\"): the frames are read back to back, through the packet parser and the\n"
          "logger, as one passive session over all FILEs in the order given. No command is sent and no\n"
@@ -19,6 +19,9 @@ const char* ReplayUsage() {
          "  --prefix P       logging prefix: file names and the station in the header (default A_)\n"
          "  --options WORD   the logging options word (\"m_logOptions\", decimal or 0x hex); the\n"
          "                   passive bit 0x80 is always added. 0x100 keeps NMEA sentences.\n"
+         "  --dat            also write each hour's DAT file (\".dat\" beside the \".log\", with its\n"
+         "                   \"_base.cmr\"), as a live session with \"Write DAT file\" does; the\n"
+         "                   requests it would send go nowhere\n"
          "  --archive        run the archiving chain on each hour closed by the next one (zip,\n"
          "                   upload, plot, mail, as the archive settings of the settings file say);\n"
          "                   the program waits for it before it ends\n"
@@ -64,6 +67,8 @@ bool ParseReplayOptions(const std::vector<std::string>& args, ReplayOptions& opt
         return false;
       }
       options.options = static_cast<LogOptions>(word);
+    } else if (arg == "--dat") {
+      options.dat = true;
     } else if (arg == "--archive") {
       options.archive = true;
     } else if (arg == "--config") {

@@ -8,6 +8,7 @@
 
 #include "app/settings_profile.h"
 #include "link/protocol/kavo_parser.h"
+#include "logger/logger_parts.h"
 
 namespace {
 
@@ -51,6 +52,8 @@ CReplaySession::CReplaySession(const ReplayOptions& options, std::FILE* errorStr
   logger = std::make_unique<CLogrowan>(static_cast<ILoggerHost&>(*this), static_cast<const IClock&>(*this),
                                        static_cast<IPrompts&>(*this), archive);
   logger->SetLogFileBuffer(kLogFileBuffer);
+  if (options.dat)
+    logger->SetDatLog(MakeDatLogPart(*logger, static_cast<IPrompts&>(*this), [] { return true; }));
   logger->StartLogging(options.options | kLogPassive);
   // The first step asks for the time (sent nowhere) and waits for it.
   logger->ProcessLogger();

@@ -55,6 +55,7 @@ constexpr SettingBox kSettingBoxes[] = {
     {CLoggingConfigOptionsDlg::kRemovePdf, &CArchiveSettings::removePdfPostZip},
     {CLoggingConfigOptionsDlg::kLimitUploadRate, &CArchiveSettings::limitUploadRate},
     {CLoggingConfigOptionsDlg::kEmailStatus, &CArchiveSettings::emailStatus},
+    {CLoggingConfigOptionsDlg::kWriteDat, &CArchiveSettings::writeDatFile},
 };
 
 struct SettingEdit {
@@ -170,6 +171,8 @@ void CLoggingConfigOptionsDlg::BuildControls() {
   AddCheck(kCreateStripChart, QStringLiteral("Create GlancePlot"), {14, 228, 144, 18});
   AddLabel(QStringLiteral("Scale (empty for auto)"), {160, 228, 150, 18});
   AddEdit(kPlotScale, {312, 226, 80, 20});
+  AddCheck(kWriteDat, QStringLiteral("Write &DAT file"), {14, 252, 144, 18})
+      ->setToolTip(QString::fromLatin1(kWriteDatTip));
 
   auto* ok = new QPushButton(QStringLiteral("OK"), this);
   ok->setObjectName(QStringLiteral("c%1").arg(kOk));

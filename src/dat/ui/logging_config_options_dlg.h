@@ -63,6 +63,7 @@ class CLoggingConfigOptionsDlg : public QDialog {
   static constexpr int kFtpUser = 1171;
   static constexpr int kFtpPassword = 1172;
   static constexpr int kTestZipFtp = 1197;
+  static constexpr int kWriteDat = 1198;  // "m_WriteDatFile"
   static constexpr int kOk = 1;
   static constexpr int kCancel = 2;
 
@@ -71,6 +72,12 @@ class CLoggingConfigOptionsDlg : public QDialog {
   static constexpr int kHeightWithoutFtp = 280;
   // Ctrl+Shift double click here shows or hides the FTP and mail part.
   static constexpr QRect kFtpHotSpot{18, 135, 83, 7};
+
+  // Which switch writes the .dat files and which ones archive them.
+  static constexpr const char* kWriteDatTip =
+      "Write DAT file: each hour of a file session also writes a .dat file (and its _base.cmr)\n"
+      "beside the .log file. Zipping and removing the .dat files is set in the DAT row,\n"
+      "which takes effect with Log Q0X on.";
 
   static constexpr const char* kMailNote =
       "NOTE: when errors occur, information will be sent\n"
