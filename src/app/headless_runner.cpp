@@ -1,6 +1,7 @@
 #include "app/headless_runner.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 #include <chrono>
 
 #include "app/link_session.h"
@@ -70,6 +71,16 @@ int CHeadlessRunner::Run() {
   archiveProfile = std::make_unique<CArchiveProfileOf<CSettingsProfile>>(profile);
   archiver = std::make_unique<CLogArchiver>(*archiveProfile, *prompts);
   session->Logging().SetArchiveFunction(archiver->Function());
+  session->SetCardFolderSource([this] { return settings.rliFolder; });
+  if (options.files.mode != HeadlessFileCommand::Mode::None) {
+    files = std::make_unique<CHeadlessFiles>(
+        options.files, snapshot.loggingFolder, [this] { return control && control->State() == kConnected; },
+        [this](const KavoPacket& request) {
+          if (control) control->SendToReceiver(request, 1);
+        },
+        // Ends the run after the packet or tick that finished the command has been handled.
+        [this](int code) { QTimer::singleShot(0, this, [this, code] { Stop(code); }); }, out);
+  }
   signalWatcher = std::make_unique<CSignalWatcher>([this](int) { Stop(0); });
 
   control->InitialUpdate(instanceNumber);
@@ -112,7 +123,10 @@ void CHeadlessRunner::PrintRows() {
 }
 
 void CHeadlessRunner::StateChanged(int state) {
-  if (state == kConnected) everConnected = true;
+  if (state == kConnected) {
+    everConnected = true;
+    if (files) files->Start();
+  }
   if (state == kDisconnected && !stopping) {
     std::fprintf(stderr, "plowview: %s\n",
                  everConnected ? "the connection to the receiver was lost" : "no connection to the receiver");
@@ -128,4 +142,8 @@ void CHeadlessRunner::AddLogViewerLine(const std::string& line) {
   if (!options.printLog) return;
   std::fprintf(out, "%s\n", line.c_str());
   std::fflush(out);
+}
+
+void CHeadlessRunner::FileTransferPacket(const KavoPacket& packet) {
+  if (files) files->OnPacket(packet);
 }

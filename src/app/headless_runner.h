@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/connection_control.h"
+#include "app/headless_files.h"
 #include "app/port_settings.h"
 #include "app/settings_profile.h"
 
@@ -23,12 +24,16 @@ struct HeadlessOptions {
   QStringList simulatorArguments;
   bool relayServer = false;  // switch "Enable as Server" on for this run
   int relayPort = -1;        // -1: the stored port
+  // --list-files / --get-files: work on the receiver's data folder once connected, then stop.
+  HeadlessFileCommand files;
 };
 
 // plowview without a window: connects at once with the stored settings, runs until SIGINT or
 // SIGTERM, then disconnects cleanly (panel flag cleared, logger stopped, receiver port restored).
 // Message boxes go to stderr; questions are answered No. The exit code is 0 after a clean stop,
-// 1 when the connection could not be made or was lost.
+// 1 when the connection could not be made or was lost. With a file command the run instead ends
+// when the command is done, with its exit code. The receiver's remote file requests are served
+// from the "RLI_Folder" setting while "RLI_Ena" is on.
 class CHeadlessRunner final : public QObject, public IConnectionPeers {
   Q_OBJECT
  public:
@@ -45,6 +50,7 @@ class CHeadlessRunner final : public QObject, public IConnectionPeers {
   void StateChanged(int state) override;
   void AddLogViewerLine(const std::string& line) override;
   void MailFatalError(const std::string& loggingPrefix, const std::string& receiverText) override;
+  void FileTransferPacket(const KavoPacket& packet) override;
 
  private:
   void Stop(int exitCode);
@@ -63,6 +69,7 @@ class CHeadlessRunner final : public QObject, public IConnectionPeers {
   CConnectionControl* control = nullptr;
   std::unique_ptr<CSignalWatcher> signalWatcher;
   std::unique_ptr<CSimulatorProcess> simulator;
+  std::unique_ptr<CHeadlessFiles> files;
 
   bool stopping = false;
   bool everConnected = false;

@@ -26,6 +26,10 @@ CLinkSession::CLinkSession(IPrompts& prompts, IConnectionPeers& peers, const CSe
   bridge->Attach(*control);
 }
 
+void CLinkSession::SetCardFolderSource(std::function<std::string()> source) {
+  bridge->SetCardFolderSource(std::move(source));
+}
+
 CLinkSession::~CLinkSession() {
   // The link's reader thread goes first: it may still post to the owner and call the prompts.
   link.reset();

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "app/connection_control.h"
 #include "link/serial_port_map.h"
@@ -26,6 +28,9 @@ class CLinkSession {
   CConnectionControl& Control() { return *control; }
   CCommLink& Link() { return *link; }
   CLoggerBridge& Logging() { return *bridge; }
+  // Serves the receiver's remote file requests from the folder `source` names (read at the
+  // connection's first request) while "RLI_Ena" is on.
+  void SetCardFolderSource(std::function<std::string()> source);
 
  private:
   std::unique_ptr<CQtLinkOwner> owner;

@@ -1,6 +1,7 @@
 #include "app/logger_bridge.h"
 
 #include "app/connection_control.h"
+#include "files/remote_file_server.h"
 #include "logger/logger_parts.h"
 
 class CLoggerBridge::CInLogger {
@@ -113,4 +114,39 @@ std::string CLoggerBridge::LoggingPrefix() const {
 
 void CLoggerBridge::OnLogLine(const std::string& line) {
   if (control != nullptr) control->OnLogLine(line);
+}
+
+bool CLoggerBridge::IsRemoteFileRequest(const KavoPacket& packet) {
+  if (!cardFolder) return outer.IsRemoteFileRequest(packet);
+  return ::IsRemoteFileRequest(packet);
+}
+
+void CLoggerBridge::QueueRemoteFileRequest(const KavoPacket& packet) {
+  if (!cardFolder) {
+    outer.QueueRemoteFileRequest(packet);
+    return;
+  }
+  if (!remoteFiles) {
+    // The folder is read when the connection's first request comes, so a changed setting takes
+    // effect from the next connection on.
+    remoteFiles = std::make_unique<CRemoteFileServer>(
+        cardFolder(), [this](const KavoPacket& answer) { SendToReceiver(answer, 1); });
+  }
+  remoteFiles->QueueRequest(packet);
+}
+
+void CLoggerBridge::ProcessRemoteFileRequests() {
+  if (!cardFolder) {
+    outer.ProcessRemoteFileRequests();
+    return;
+  }
+  if (remoteFiles) remoteFiles->ProcessRequests();
+}
+
+void CLoggerBridge::DestroyRemoteFileServer() {
+  if (!cardFolder) {
+    outer.DestroyRemoteFileServer();
+    return;
+  }
+  remoteFiles.reset();
 }

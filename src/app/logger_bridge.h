@@ -11,13 +11,16 @@
 #include "logger/logrowan.h"
 
 class CConnectionControl;
+class CRemoteFileServer;
 
 // The logger side of the main loop, shared by the window and headless mode: it sits between the
 // connection control and the outer peers (the view or the headless runner). The logger hooks are
 // handled here: StartLogging creates the CLogrowan, whose commands go out through the control's
 // SendToReceiver, whose disconnect request reaches the control's Disconnect as a posted call, and
-// whose lines come back to the control's OnLogLine (log viewer, logging indication). Every other
-// hook is passed on to the outer peers unchanged.
+// whose lines come back to the control's OnLogLine (log viewer, logging indication). Once a card
+// folder source is set, the remote file hooks are served here too: one CRemoteFileServer per
+// connection on the folder the source names when the first request comes, answering through the
+// control's SendToReceiver. Every other hook is passed on to the outer peers unchanged.
 //
 // All calls on the user-interface thread. The outer peers, clock and prompts must outlive the
 // bridge; Attach must be called before the control makes its first call.
@@ -38,6 +41,14 @@ class CLoggerBridge final : public IConnectionPeers, private ILoggerHost, privat
   // What each closed hour's archiving worker runs (the program's CLogArchiver); taken by the next
   // logger created. Without one the hour's files are left as they are.
   void SetArchiveFunction(ArchiveFunction function) { archive = std::move(function); }
+
+  // Where the receiver's virtual card lives (the "RLI_Folder" setting), asked again for every
+  // connection. Without a source the remote file hooks go to the outer peers.
+  using CardFolderSource = std::function<std::string()>;
+  void SetCardFolderSource(CardFolderSource source) { cardFolder = std::move(source); }
+  // The remote file server of the running connection; nullptr before the first request and after
+  // a disconnect.
+  CRemoteFileServer* RemoteFiles() { return remoteFiles.get(); }
 
   // The logger of the running connection; nullptr before StartLogging and after DestroyLogger.
   CLogrowan* Logger() { return logger.get(); }
@@ -61,10 +72,13 @@ class CLoggerBridge final : public IConnectionPeers, private ILoggerHost, privat
   }
   void AddLogViewerLine(const std::string& line) override { outer.AddLogViewerLine(line); }
   std::optional<std::string> TakeLogViewerEvent(int slot) override { return outer.TakeLogViewerEvent(slot); }
-  bool IsRemoteFileRequest(const KavoPacket& packet) override { return outer.IsRemoteFileRequest(packet); }
-  void QueueRemoteFileRequest(const KavoPacket& packet) override { outer.QueueRemoteFileRequest(packet); }
-  void ProcessRemoteFileRequests() override { outer.ProcessRemoteFileRequests(); }
-  void DestroyRemoteFileServer() override { outer.DestroyRemoteFileServer(); }
+  // The remote file hooks.
+  bool IsRemoteFileRequest(const KavoPacket& packet) override;
+  void QueueRemoteFileRequest(const KavoPacket& packet) override;
+  void ProcessRemoteFileRequests() override;
+  void DestroyRemoteFileServer() override;
+
+  // Passed on to the outer peers.
   void FileTransferPacket(const KavoPacket& packet) override { outer.FileTransferPacket(packet); }
   void ProcessorUsageReport(const KavoPacket& packet) override { outer.ProcessorUsageReport(packet); }
   bool ProcessorUsageVisibleAndAvailable() override { return outer.ProcessorUsageVisibleAndAvailable(); }
@@ -91,6 +105,8 @@ class CLoggerBridge final : public IConnectionPeers, private ILoggerHost, privat
   ArchiveFunction archive;
   CConnectionControl* control = nullptr;
   std::unique_ptr<CLogrowan> logger;
+  CardFolderSource cardFolder;
+  std::unique_ptr<CRemoteFileServer> remoteFiles;
   int depth = 0;                  // calls into the logger under way
   bool destroyPending = false;    // DestroyLogger came while the logger was busy
   bool disconnectPosted = false;  // one posted disconnect at a time

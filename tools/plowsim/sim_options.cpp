@@ -50,6 +50,14 @@ const char* SimUsage() {
          "  --garbage-every N        put a burst of noise bytes before every Nth frame sent\n"
          "  --q0x FILE               the raw measurement file the receiver streams once the\n"
          "                           program asks for it (0x8E 93 14 01 01), until it stops it\n"
+         "  --files DIR              serve the data folder \"A:\\gpsData\\\" from DIR to the program's\n"
+         "                           file transfer (list, open, read, close, delete)\n"
+         "  --drop-every N           with --files: lose every Nth open, read or close answer\n"
+         "  --card-script FILE       once the program shows the panel, play FILE's remote file\n"
+         "                           requests against it (its card folder) and check the answers;\n"
+         "                           PASS/FAIL lines go to stderr and plowsim exits when it is done\n"
+         "                           (0 all passed, 3 a step failed); see card_script.txt\n"
+         "  --pace BAUD              send no faster than a serial line of BAUD (10 bits a byte)\n"
          "  --help                   show this text\n"
          "\n"
          "The program is heard only while its end of the line has the receiver's speed and, odd or\n"
@@ -62,8 +70,8 @@ const char* SimUsage() {
          "edits the antenna height (Up/Down change a digit, Left/Right move, Enter stores, Escape\n"
          "cancels), Enter held opens the service screen.\n"
          "\n"
-         "Exit status: 0 after a signal, 1 when the pseudo-terminal or the trace cannot be made,\n"
-         "2 for a bad command line.\n";
+         "Exit status: 0 after a signal or a passed card script, 1 when the pseudo-terminal or the\n"
+         "trace cannot be made, 2 for a bad command line, 3 after a failed card script.\n";
 }
 
 bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, std::string& error) {
@@ -162,6 +170,18 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
         return false;
       }
       options.garbageEvery = static_cast<int>(every);
+    } else if (arg == "--files") {
+      if (!value(options.filesDir)) return false;
+    } else if (arg == "--card-script") {
+      if (!value(options.cardScript)) return false;
+    } else if (arg == "--drop-every" || arg == "--pace") {
+      long n = 0;
+      if (!value(v)) return false;
+      if (!ParseInt(v, 1, 4000000, n)) {
+        error = arg + " needs a number of at least 1: " + v;
+        return false;
+      }
+      (arg == "--pace" ? options.paceBaud : options.dropEvery) = static_cast<int>(n);
     } else {
       error = "unknown argument: " + arg;
       return false;

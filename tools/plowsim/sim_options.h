@@ -14,6 +14,10 @@ struct SimOptions {
   ReceiverOptions receiver;
   bool startTimeGiven = false;  // --start-time; otherwise the caller fills receiver.startUtcMs
   int garbageEvery = 0;         // --garbage-every: noise before every Nth frame; 0 never
+  std::string filesDir;         // --files: the data folder's files; empty for no file transfer
+  int dropEvery = 0;            // --drop-every: lose every Nth file transfer reply; 0 never
+  std::string cardScript;       // --card-script: remote file requests played against the program
+  int paceBaud = 0;             // --pace: send no faster than a line of this speed; 0 at once
   bool help = false;
 };
 

@@ -26,6 +26,16 @@ bool CSimulator::Start(std::string& error) {
   }
   if (!pty.Open(options.ptyPath, options.receiver.port, error)) return false;
   model = std::make_unique<CReceiverModel>(options.receiver, clock, static_cast<IReceiverHost&>(*this));
+  auto sendChecked = [this](const KavoPacket& packet) { SendPacket(packet, 1); };
+  auto trace = [this](std::string_view line) { Trace(line); };
+  if (!options.filesDir.empty())
+    files = std::make_unique<CSimFileSystem>(options.filesDir, options.dropEvery, sendChecked, trace);
+  if (!options.cardScript.empty()) {
+    card = std::make_unique<CCardClient>(sendChecked, stderr);
+    if (!card->Load(options.cardScript, error)) return false;
+  }
+  if (files || card) fileParser = std::make_unique<CKavoParser>(nullptr);
+  if (options.paceBaud > 0) pacer = std::make_unique<CLinePacer>(options.paceBaud);
   Trace("START " + pty.SlavePath() + " " + FormatPortSettings(model->Port()));
   lastLine = pty.LineSettings();
   lineKnown = true;
@@ -36,7 +46,23 @@ int CSimulator::Run(int stopFd) {
   int result = 0;
   for (;;) {
     model->Tick();
-    const std::int64_t wait = std::clamp<std::int64_t>(model->NextDueMs() - clock.NowMs(), 0, 1000);
+    std::int64_t due = model->NextDueMs();
+    if (card) {
+      // The script begins once the program has taken the panel over, and ends the run.
+      if (cardStartMs < 0 && model->RemoteDisplayActive()) cardStartMs = clock.NowMs() + kCardStartDelayMs;
+      if (cardStartMs >= 0 && clock.NowMs() >= cardStartMs) card->Start(clock.NowMs());
+      card->Tick(clock.NowMs());
+      if (card->Finished()) {
+        result = card->Failures() == 0 ? 0 : 3;
+        break;
+      }
+      due = std::min(due, cardStartMs >= 0 && !card->Started() ? cardStartMs : card->NextDueMs());
+    }
+    if (pacer) {
+      pacer->Release(clock.NowMs(), [this](const std::uint8_t* b, std::size_t n) { Put(b, n); });
+      due = std::min(due, pacer->NextDueMs(clock.NowMs()));
+    }
+    const std::int64_t wait = std::clamp<std::int64_t>(due - clock.NowMs(), 0, 1000);
     pollfd fds[2] = {{stopFd, POLLIN, 0},
                      {pty.Fd(), static_cast<short>(POLLIN | (pty.WantsWrite() ? POLLOUT : 0)), 0}};
     const int ready = ::poll(fds, 2, static_cast<int>(wait));
@@ -62,7 +88,7 @@ int CSimulator::Run(int stopFd) {
       break;
     }
   }
-  Trace(result == 0 ? "STOP" : "STOP pty failed");
+  Trace(result == 0 ? "STOP" : result == 3 ? "STOP card script failed" : "STOP pty failed");
   return result;
 }
 
@@ -72,6 +98,15 @@ void CSimulator::OnData(const std::uint8_t* bytes, std::size_t count) {
     return;
   }
   model->FeedBytes(bytes, count);
+  if (fileParser) FeedFileParts(bytes, count);
+}
+
+void CSimulator::FeedFileParts(const std::uint8_t* bytes, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) fileParser->FeedByte(bytes[i]);
+  while (fileParser->TryPopPacket(filePacket)) {
+    if (files && files->Handle(filePacket)) continue;
+    if (card) card->OnPacket(filePacket, clock.NowMs());
+  }
 }
 
 void CSimulator::OnStatus(std::uint8_t status) {
@@ -100,7 +135,13 @@ void CSimulator::SendPacket(const KavoPacket& packet, int withChecksum) {
   }
   if (options.garbageEvery > 0 && ++framesSent % static_cast<std::uint64_t>(options.garbageEvery) == 0)
     PutNoise();
-  Put(frame, frameLength);
+  if (pacer) {
+    const std::size_t dropped = pacer->Push(frame, frameLength, clock.NowMs());
+    if (dropped > 0) Trace("OVERFLOW " + std::to_string(dropped));
+    pacer->Release(clock.NowMs(), [this](const std::uint8_t* b, std::size_t n) { Put(b, n); });
+  } else {
+    Put(frame, frameLength);
+  }
   // The traced payload is what crossed the line: the checksum trailer included.
   std::uint8_t payload[kKavoMaxData + 2];
   std::memcpy(payload, packet.data, packet.length);

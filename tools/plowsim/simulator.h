@@ -6,7 +6,11 @@
 #include <string>
 
 #include "break_detector.h"
+#include "card_client.h"
+#include "file_system.h"
+#include "line_pacer.h"
 #include "link/protocol/clock.h"
+#include "link/protocol/kavo_parser.h"
 #include "pty_transport.h"
 #include "receiver_host.h"
 #include "receiver_model.h"
@@ -16,9 +20,16 @@
 // trace, driven by one poll loop (no thread of its own, no busy waiting: the loop sleeps until a
 // byte, a flush event, a signal or the model's next due time).
 //
-// Trace lines written here: START, STOP, TX, TX-TEXT, LINE, GARBLED, NOISE, OVERFLOW.
+// With --files it also serves the program's file transfer (CSimFileSystem), with --card-script
+// it plays the receiver's remote file requests (CCardClient), and with --pace its bytes go out
+// at the speed of a real line (CLinePacer).
+//
+// Trace lines written here: START, STOP, TX, TX-TEXT, LINE, GARBLED, NOISE, OVERFLOW, DROP-REPLY.
 class CSimulator final : private IReceiverHost {
  public:
+  // How long after the program has taken the panel over the card script begins.
+  static constexpr std::int64_t kCardStartDelayMs = 1000;
+
   // `clock` must outlive the simulator.
   CSimulator(const SimOptions& options, const IClock& clock);
   ~CSimulator() override;
@@ -41,6 +52,8 @@ class CSimulator final : private IReceiverHost {
   bool Hears();
   void Put(const std::uint8_t* bytes, std::size_t count);
   void PutNoise();
+  // The packets the file parts take, parsed from the same bytes the model hears.
+  void FeedFileParts(const std::uint8_t* bytes, std::size_t count);
 
   SimOptions options;
   const IClock& clock;
@@ -51,5 +64,11 @@ class CSimulator final : private IReceiverHost {
   PortSettings lastLine;
   bool lineKnown = false;
   std::uint64_t framesSent = 0;
+  std::unique_ptr<CSimFileSystem> files;
+  std::unique_ptr<CCardClient> card;
+  std::unique_ptr<CLinePacer> pacer;
+  std::unique_ptr<CKavoParser> fileParser;
+  KavoPacket filePacket;
+  std::int64_t cardStartMs = -1;           // when the card script begins; -1 until the panel is shown
   std::uint32_t noiseState = 0x2545F491u;  // fixed seed: the same run makes the same noise
 };

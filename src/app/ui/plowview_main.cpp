@@ -13,6 +13,7 @@
 #include "app/signal_watcher.h"
 #include "app/ui/button_test_app.h"
 #include "app/ui/main_frame.h"
+#include "logger/dat_log_part.h"
 
 #ifndef PLOWVIEW_VERSION
 #define PLOWVIEW_VERSION "unknown"
@@ -23,6 +24,8 @@ namespace {
 // Every option of the program. Adding one: a QCommandLineOption here and a line in
 // ParsePlowviewCommandLine that copies it into PlowviewOptions.
 struct OptionSet {
+  QCommandLineOption verbose{QStringLiteral("verbose"),
+                             QStringLiteral("With --headless: the DAT file writer's progress lines on stderr.")};
   QCommandLineOption config{QStringLiteral("config"),
                             QStringLiteral("Read and write the settings in PATH instead of "
                                            "$XDG_CONFIG_HOME/Plowview.ini (~/.config/Plowview.ini)."),
@@ -48,6 +51,17 @@ struct OptionSet {
                                 QStringLiteral("Window only: save the main window as PNG once the panel "
                                                "shows the receiver (or after 3 s), then exit."),
                                 QStringLiteral("PNG")};
+  QCommandLineOption listFiles{QStringLiteral("list-files"),
+                               QStringLiteral("With --headless: print the entries of the receiver's data "
+                                              "folder, one per line, and exit.")};
+  QCommandLineOption getFiles{QStringLiteral("get-files"),
+                              QStringLiteral("With --headless: download the receiver's files whose names "
+                                             "match the PATTERN arguments (shell patterns, any case) into "
+                                             "the logging folder, printing each file's status as it "
+                                             "changes; exits 0 when every file is done, else 1.")};
+  QCommandLineOption deleteAfter{QStringLiteral("delete-after"),
+                                 QStringLiteral("With --get-files: delete each file on the receiver once "
+                                                "it is downloaded.")};
 };
 
 // "--relay-server" takes an optional port, which QCommandLineParser cannot express: a number
@@ -117,6 +131,10 @@ int RunHeadless(int argc, char** argv, const PlowviewOptions& options) {
   headless.simulatorArguments = SimulatorArgumentsFromEnvironment();
   headless.relayServer = options.relayServer;
   headless.relayPort = options.relayPort;
+  if (options.listFiles) headless.files.mode = HeadlessFileCommand::Mode::List;
+  if (!options.getFiles.empty()) headless.files.mode = HeadlessFileCommand::Mode::Get;
+  headless.files.patterns = options.getFiles;
+  headless.files.deleteAfter = options.deleteAfter;
   CHeadlessRunner runner(profile, settings, instance.Number(), headless);
   return runner.Run();
 }
@@ -137,8 +155,13 @@ CommandLineResult ParsePlowviewCommandLine(const QStringList& arguments) {
   const QCommandLineOption version = parser.addVersionOption();
   OptionSet options;
   parser.addOptions({options.config, options.simulate, options.headless, options.printLog,
-                     options.relayServer, options.screenshot});
+                     options.relayServer, options.screenshot, options.listFiles, options.getFiles,
+                     options.deleteAfter});
+  parser.addPositionalArgument(QStringLiteral("PATTERN"),
+                               QStringLiteral("With --get-files: the files to fetch."),
+                               QStringLiteral("[PATTERN...]"));
 
+  parser.addOption(options.verbose);
   QStringList args = arguments;
   const int relayPort = TakeRelayPort(args);
   if (!parser.parse(args)) {
@@ -156,7 +179,7 @@ CommandLineResult ParsePlowviewCommandLine(const QStringList& arguments) {
     result.text = std::string("plowview ") + PLOWVIEW_VERSION + "\n";
     return result;
   }
-  if (!parser.positionalArguments().isEmpty()) {
+  if (!parser.positionalArguments().isEmpty() && !parser.isSet(options.getFiles)) {
     result.action = CommandLineAction::Fail;
     result.text = "unexpected argument '" + parser.positionalArguments().first().toStdString() + "'";
     return result;
@@ -174,6 +197,8 @@ CommandLineResult ParsePlowviewCommandLine(const QStringList& arguments) {
   o.simulate = parser.isSet(options.simulate);
   o.headless = parser.isSet(options.headless);
   o.printLog = parser.isSet(options.printLog);
+  // Process-wide, like the debug output the progress lines otherwise go to.
+  if (o.headless && parser.isSet(options.verbose)) CDatLogPart::SetVerboseTrace(true);
   o.relayServer = parser.isSet(options.relayServer);
   o.relayPort = relayPort;
   if (parser.isSet(options.screenshot)) o.screenshot = parser.value(options.screenshot).toStdString();
@@ -186,6 +211,16 @@ CommandLineResult ParsePlowviewCommandLine(const QStringList& arguments) {
     return fail("--relay-server PORT must be between 1 and 65535");
   if (o.printLog && !o.headless) return fail("--print-log goes with --headless");
   if (!o.screenshot.empty() && o.headless) return fail("--screenshot needs the window, not --headless");
+  o.listFiles = parser.isSet(options.listFiles);
+  for (const QString& pattern : parser.positionalArguments()) o.getFiles.push_back(pattern.toStdString());
+  o.deleteAfter = parser.isSet(options.deleteAfter);
+  if ((o.listFiles || parser.isSet(options.getFiles)) && !o.headless)
+    return fail("--list-files and --get-files go with --headless");
+  if (o.listFiles && parser.isSet(options.getFiles))
+    return fail("--list-files and --get-files exclude each other");
+  if (parser.isSet(options.getFiles) && o.getFiles.empty())
+    return fail("--get-files needs at least one PATTERN");
+  if (o.deleteAfter && !parser.isSet(options.getFiles)) return fail("--delete-after goes with --get-files");
   return result;
 }
 

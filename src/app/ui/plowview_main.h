@@ -3,16 +3,20 @@
 #include <QStringList>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 // What the command line asks of this run.
 struct PlowviewOptions {
-  std::filesystem::path configPath;  // --config PATH; empty: the default settings file
-  bool headless = false;             // --headless: no window; connect at once, run until a signal
-  bool printLog = false;             // --print-log: with --headless, title, panel and log lines to stdout
-  bool simulate = false;             // --simulate: connect to plowsim on a pseudo-terminal for this run
-  bool relayServer = false;          // --relay-server [PORT]: "Enable as Server" on for this run
-  int relayPort = -1;                // the PORT given to --relay-server; -1: the stored port
-  std::filesystem::path screenshot;  // --screenshot PNG: save the window once it shows the receiver
+  std::filesystem::path configPath;   // --config PATH; empty: the default settings file
+  bool headless = false;              // --headless: no window; connect at once, run until a signal
+  bool printLog = false;              // --print-log: with --headless, title, panel and log lines to stdout
+  bool simulate = false;              // --simulate: connect to plowsim on a pseudo-terminal for this run
+  bool relayServer = false;           // --relay-server [PORT]: "Enable as Server" on for this run
+  int relayPort = -1;                 // the PORT given to --relay-server; -1: the stored port
+  std::filesystem::path screenshot;   // --screenshot PNG: save the window once it shows the receiver
+  bool listFiles = false;             // --list-files: with --headless, print the receiver's entries
+  std::vector<std::string> getFiles;  // --get-files PATTERN...: with --headless, download the matches
+  bool deleteAfter = false;           // --delete-after: with --get-files, delete each file once done
 };
 
 enum class CommandLineAction { Run, ShowHelp, ShowVersion, Fail };
