@@ -16,6 +16,11 @@
 #include "app/ui/button_test_doc.h"
 #include "app/ui/main_frame.h"
 #include "app/ui/panel_key_button.h"
+#include "app/ui/spa_dlg.h"
+#include "app/ui/test_cmd_dlg.h"
+#include "dat/ui/log_rowan_data_dlg.h"
+#include "dat/ui/sort_list_ctrl.h"
+#include "files/ui/file_xfer_dialog.h"
 #include "link/comm_link.h"
 
 namespace {
@@ -95,12 +100,21 @@ CButtonTestView::CButtonTestView(CButtonTestDoc* doc, const ViewServices& viewSe
   }
   CreateKeyButtons();
   CreateWindowsMenu();
+  connect(this, &CButtonTestView::ToggleLogDataWindow, this, &CButtonTestView::OnToggleLogDataWindow);
+  connect(this, &CButtonTestView::ToggleSpaWindow, this, &CButtonTestView::OnToggleSpaWindow);
+  connect(this, &CButtonTestView::ShowWindowCommand, this, &CButtonTestView::OnWindowCommand);
 }
 
 CButtonTestView::~CButtonTestView() {
   // The main window may be half gone already: nothing it listens to may fire from here.
   const QSignalBlocker quiet(this);
   OnDestroy();
+  // The windows send through the connection and are fed by it: they go while it is still whole,
+  // and the peer hooks find them gone if the connection's own teardown still calls out.
+  fileTransferWindow.reset();
+  commandWindow.reset();
+  spaWindow.reset();
+  logDataWindow.reset();
   if (document) document->SetLcdModel(nullptr);
 }
 
@@ -165,6 +179,8 @@ void CButtonTestView::OnInitialUpdate() {
   instanceNumber = instanceLock->Number();
   settings.LoadSettings();
   if (services.relayServer) settings.enableAsServer = 1;
+  // Before the title: the log data window's caption is set with it.
+  CreateChildWindows();
   control->InitialUpdate(instanceNumber);
   ConnectAtStartUp();
   setFocus();
@@ -179,6 +195,133 @@ void CButtonTestView::ConnectAtStartUp() {
     return;
   }
   if (settings.autoConnect && !settings.logData) control->OpenConnection(Snapshot(true));
+}
+
+void CButtonTestView::CreateChildWindows() {
+  if (logDataWindow) return;
+  listFont = CSPADlg::DefaultListFont();
+
+  logDataWindow = std::make_unique<LogRowanDataDlg>(services.profile, this);
+  // Its single column already spans the list (the last column stretches).
+  logDataWindow->List()->setFont(listFont);
+  logDataWindow->hide();
+
+  spaWindow = std::make_unique<CSPADlg>(this);
+  spaWindow->SetListFont(listFont);
+  spaWindow->SetSend([this](const KavoPacket& packet, int withChecksum) {
+    return control->SendToReceiver(packet, withChecksum);
+  });
+  spaWindow->hide();
+
+  commandWindow = std::make_unique<CTestCmdDlg>(this);
+  commandWindow->hide();
+  fileTransferWindow = std::make_unique<CFileXferDialog>(this);
+  fileTransferWindow->hide();
+}
+
+bool CButtonTestView::SpaAvailable() const {
+  if (spaAvailable) return spaAvailable();
+  return spaWindow && spaWindow->IsAvailable();
+}
+
+bool CButtonTestView::LinkIsOpen() const {
+  if (services.link) return services.link->IsConnected();
+  return session && session->Link().IsConnected();
+}
+
+bool CButtonTestView::SendOnLink(int linkType, const KavoPacket& packet, int withChecksum) {
+  if (!LinkIsOpen()) return false;
+  if (services.link) return services.link->SendPacket(linkType, packet, withChecksum);
+  return session->Link().SendPacket(linkType, &packet, static_cast<std::uint8_t>(withChecksum));
+}
+
+void CButtonTestView::ShowWindow(QWidget* window) {
+  window->show();
+  window->raise();
+  window->activateWindow();
+}
+
+void CButtonTestView::OnWindowCommand(int commandId) {
+  if (destroyed || !spaWindow || !IsCommandEnabled(commandId)) return;
+  const int type = control->LinkType();
+  switch (commandId) {
+    case kIdViewSpaWindow:
+      ShowWindow(spaWindow.get());
+      break;
+    case kIdViewLogRowanData:
+      if (LoggingEnabled()) ShowWindow(logDataWindow.get());
+      break;
+    case kIdViewCommandWindow:
+    case kIdViewCommandWindowTwin:
+      commandWindow->SetLink([this] { return LinkIsOpen(); },
+                             [this, type](const KavoPacket& packet, int withChecksum) {
+                               return SendOnLink(type, packet, withChecksum);
+                             });
+      ShowWindow(commandWindow.get());
+      break;
+    case kIdViewFileTransferWindow:
+    case kIdViewFileTransferTwin:
+      fileTransferWindow->SetLink([this] { return LinkIsOpen(); },
+                                  [this, type](const KavoPacket& packet, int withChecksum) {
+                                    return SendOnLink(type, packet, withChecksum);
+                                  });
+      // The folder of the connection (taken by Connect), not whatever the dialog holds now.
+      fileTransferWindow->SetDownloadFolder(control->Settings().loggingFolder);
+      ShowWindow(fileTransferWindow.get());
+      break;
+    default:
+      break;
+  }
+}
+
+void CButtonTestView::OnToggleLogDataWindow() {
+  if (!logDataWindow || !LoggingEnabled()) return;
+  if (logDataWindow->isVisible())
+    logDataWindow->hide();
+  else
+    ShowWindow(logDataWindow.get());
+}
+
+void CButtonTestView::OnToggleSpaWindow() {
+  if (!spaWindow || !SpaAvailable()) return;
+  if (spaWindow->isVisible())
+    spaWindow->hide();
+  else
+    ShowWindow(spaWindow.get());
+}
+
+void CButtonTestView::SetLogViewerCaption(const std::string& caption) {
+  if (logDataWindow)
+    logDataWindow->SetCaption(QString::fromLatin1(caption.data(), static_cast<qsizetype>(caption.size())));
+}
+
+void CButtonTestView::AddLogViewerLine(const std::string& line) {
+  if (logDataWindow) logDataWindow->AddLine(line);
+}
+
+std::optional<std::string> CButtonTestView::TakeLogViewerEvent(int slot) {
+  if (!logDataWindow) return std::nullopt;
+  return logDataWindow->TakeEvent(slot);
+}
+
+void CButtonTestView::WriteLogLine(const std::string& line) {
+  if (services.logLineSink) services.logLineSink(line);
+}
+
+void CButtonTestView::FileTransferPacket(const KavoPacket& packet) {
+  if (fileTransferWindow) fileTransferWindow->OnPacket(packet);
+}
+
+void CButtonTestView::ProcessorUsageReport(const KavoPacket& packet) {
+  if (spaWindow) spaWindow->OnReport(packet);
+}
+
+bool CButtonTestView::ProcessorUsageVisibleAndAvailable() {
+  return spaWindow && spaWindow->isVisible() && spaWindow->IsAvailable();
+}
+
+void CButtonTestView::RefreshProcessorUsage() {
+  if (spaWindow) spaWindow->Refresh();
 }
 
 void CButtonTestView::OnDestroy() {

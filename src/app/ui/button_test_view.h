@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QFont>
 #include <QSize>
 #include <QWidget>
 #include <array>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/connection_peers.h"
@@ -16,6 +18,10 @@
 
 class CButtonTestDoc;
 class CConnectionControl;
+class CFileXferDialog;
+class CSPADlg;
+class CTestCmdDlg;
+class LogRowanDataDlg;
 struct ConnectionSettings;
 class CInstanceLock;
 class CLinkSession;
@@ -51,6 +57,9 @@ struct ViewServices {
   std::function<bool(CPortSettings& settings)> connectionDialog;
   // The connection dialog's folder picker; empty: the platform's.
   PortSettingDlg::FolderPicker folderPicker;
+  // Tests with an injected link have no logger: the lines the control writes through it (the
+  // event "M" lines) go here instead. Unused with the program's own link, whose logger takes them.
+  std::function<void(const std::string& line)> logLineSink;
 
   // --simulate: port slot 0 is this device, and the view connects to it at once over the serial
   // link, without the dialog and without writing the settings file.
@@ -66,6 +75,12 @@ struct ViewServices {
 // run (through CLinkSession, or the injected link and timers) and is the only one that sets the
 // window title. Keys of the PC keyboard, clicks on the keys and mouse presses on Enter become key
 // packets. Lives on the UI thread.
+//
+// It also owns the four engineering windows, created hidden at the initial update and destroyed
+// before the connection: the live log viewer (fed every log line, asked for its event texts after
+// each batch of packets), the processor usage window (fed the usage reports, refreshed every
+// second while shown), the command panel and the file transfer window (which send on the link
+// themselves and see every packet).
 class CButtonTestView : public QWidget, public IConnectionPeers {
   Q_OBJECT
  public:
@@ -109,8 +124,15 @@ class CButtonTestView : public QWidget, public IConnectionPeers {
   CPanelKeyButton* KeyButton(int controlId) const;
   QMenu* WindowsMenu() const { return windowsMenu; }
 
-  // Hook for the processor usage window: whether it reports itself available. None: never.
+  // Replaces the processor usage window's own answer to whether it is available (tests).
   void SetSpaAvailable(std::function<bool()> available) { spaAvailable = std::move(available); }
+
+  // The engineering windows; nullptr before the initial update.
+  LogRowanDataDlg* LogDataWindow() const { return logDataWindow.get(); }
+  CSPADlg* SpaWindow() const { return spaWindow.get(); }
+  CTestCmdDlg* CommandWindow() const { return commandWindow.get(); }
+  CFileXferDialog* FileTransferWindow() const { return fileTransferWindow.get(); }
+  const QFont& ListFont() const { return listFont; }
 
   QSize sizeHint() const override { return {kPanelWidth, kPanelHeight}; }
 
@@ -119,6 +141,15 @@ class CButtonTestView : public QWidget, public IConnectionPeers {
   void SetMainTitle(const std::string& title) override;
   void StateChanged(int state) override;
   bool ShowConnectionDialog() override;
+  // IConnectionPeers: the engineering windows.
+  void SetLogViewerCaption(const std::string& caption) override;
+  void AddLogViewerLine(const std::string& line) override;
+  std::optional<std::string> TakeLogViewerEvent(int slot) override;
+  void WriteLogLine(const std::string& line) override;
+  void FileTransferPacket(const KavoPacket& packet) override;
+  void ProcessorUsageReport(const KavoPacket& packet) override;
+  bool ProcessorUsageVisibleAndAvailable() override;
+  void RefreshProcessorUsage() override;
 
  public slots:
   void OnFileConnect();
@@ -126,15 +157,19 @@ class CButtonTestView : public QWidget, public IConnectionPeers {
   void OnClearBbRam();
   // The document's update: 99 the LCD area and both rows, 100 + row one row, else everything.
   void OnUpdate(int hint);
+  // The windows commands 32779, 32780 and 32782-32785; nothing when the command is disabled.
+  void OnWindowCommand(int commandId);
+  void OnToggleLogDataWindow();
+  void OnToggleSpaWindow();
 
  signals:
   // The enabling of the commands may have changed; the main window refreshes its menu.
   void CommandStatesChanged();
   // Something on the panel changed (state, a row, the LCD look).
   void PanelChanged();
-  // Hooks for the engineering windows, which are not part of the view: the double-click hot spots
-  // toggle the log data and processor usage windows; the windows menu asks to show a window by its
-  // command id (32779, 32780, 32784, 32785). Nothing is connected to them yet.
+  // The double-click hot spots toggle the log data and processor usage windows; the windows menu
+  // asks to show a window by its command id (32779, 32780, 32784, 32785). The view itself handles
+  // all three; others may listen.
   void ToggleLogDataWindow();
   void ToggleSpaWindow();
   void ShowWindowCommand(int commandId);
@@ -159,7 +194,13 @@ class CButtonTestView : public QWidget, public IConnectionPeers {
   void PressEnterButton();
   void ReleaseEnterButton();
   bool EnterButtonContains(const QPoint& pos) const;
-  bool SpaAvailable() const { return spaAvailable && spaAvailable(); }
+  bool SpaAvailable() const;
+  void CreateChildWindows();
+  // The link as the command panel and the file transfer window use it: open, and send with the
+  // link type of the connection they were shown for.
+  bool LinkIsOpen() const;
+  bool SendOnLink(int linkType, const KavoPacket& packet, int withChecksum);
+  static void ShowWindow(QWidget* window);
   bool LoggingEnabled() const { return settings.logData != 0; }
   CSerialPortMap PortMap() const;
   ConnectionSettings Snapshot(bool startUp) const;
@@ -188,4 +229,11 @@ class CButtonTestView : public QWidget, public IConnectionPeers {
   QAction* fileTransferAction = nullptr;
   std::function<bool()> spaAvailable;
   bool destroyed = false;
+  QFont listFont;
+
+  // After the connection, so they go first: their send functions reach into it.
+  std::unique_ptr<LogRowanDataDlg> logDataWindow;
+  std::unique_ptr<CSPADlg> spaWindow;
+  std::unique_ptr<CTestCmdDlg> commandWindow;
+  std::unique_ptr<CFileXferDialog> fileTransferWindow;
 };

@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QMenuBar>
 
+#include "app/ui/about_dlg.h"
 #include "app/ui/button_test_view.h"
 
 CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
@@ -28,6 +29,18 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   QAction* exit = AddCommand(kIdAppExit, QStringLiteral("E&xit"));
   QObject::connect(exit, &QAction::triggered, this, &QWidget::close);
   QObject::connect(fileMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUi);
+
+  helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
+  QAction* about = helpMenu->addAction(QStringLiteral("&About Plowview..."));
+  about->setData(kIdAppAbout);
+  about->setStatusTip(QStringLiteral("Display program information, version number and copyright."));
+  commands[kIdAppAbout] = about;
+  QObject::connect(about, &QAction::triggered, this, &CMainFrame::OnAppAbout);
+}
+
+void CMainFrame::OnAppAbout() {
+  // The problem-report host comes from the view's settings file; without a view, the default.
+  CAboutDlg::RunAbout(view ? &view->Settings().Profile() : nullptr, this);
 }
 
 QAction* CMainFrame::AddCommand(int commandId, const QString& text) {
@@ -58,7 +71,7 @@ QAction* CMainFrame::CommandAction(int commandId) const {
 void CMainFrame::UpdateCommandUi() {
   if (!view) return;
   for (const auto& [id, action] : commands)
-    if (id != kIdAppExit) action->setEnabled(view->IsCommandEnabled(id));
+    if (id != kIdAppExit && id != kIdAppAbout) action->setEnabled(view->IsCommandEnabled(id));
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

@@ -12,10 +12,11 @@ inline constexpr int kIdFileConnect = 32771;
 inline constexpr int kIdFileDisconnect = 32772;
 inline constexpr int kIdClearBbRam = 32777;
 inline constexpr int kIdAppExit = 0xE141;
+inline constexpr int kIdAppAbout = 0xE140;
 
-// The top-level window: the "&File" menu with its accelerators, and the view as its whole client
-// area. No toolbar, no status bar, no sizing border, no maximize button; the window keeps the
-// view's fixed size. The title is only ever the one the view sets.
+// The top-level window: the "&File" menu with its accelerators, the "&Help" menu with the About
+// box, and the view as its whole client area. No toolbar, no status bar, no sizing border, no maximize
+// button; the window keeps the view's fixed size. The title is only ever the one the view sets.
 class CMainFrame : public QMainWindow {
   Q_OBJECT
  public:
@@ -29,6 +30,7 @@ class CMainFrame : public QMainWindow {
   // The menu action of a command id, nullptr for an unknown id.
   QAction* CommandAction(int commandId) const;
   QMenu* FileMenu() const { return fileMenu; }
+  QMenu* HelpMenu() const { return helpMenu; }
 
   // Asks the view which commands are enabled; done whenever the menu opens and when the view says
   // its state changed, so a disabled command's accelerator is off too.
@@ -41,7 +43,10 @@ class CMainFrame : public QMainWindow {
  private:
   QAction* AddCommand(int commandId, const QString& text);
 
+  void OnAppAbout();
+
   QMenu* fileMenu = nullptr;
+  QMenu* helpMenu = nullptr;
   CButtonTestView* view = nullptr;
   std::map<int, QAction*> commands;
 };

@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
-#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -13,12 +12,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
-#include <QVBoxLayout>
 #include <climits>
 #include <filesystem>
 #include <system_error>
 
 #include "app/port_settings.h"
+#include "dat/ui/logging_config_options_dlg.h"
 #include "link/protocol/prompts.h"
 
 namespace {
@@ -46,20 +45,6 @@ bool ParseDialogInt(const QString& text, int& value) {
   return true;
 }
 
-// The placeholder until the logging options have a dialog of their own: shows nothing to change
-// and hands the word back as it was.
-int PlaceholderOptionsDialog(QWidget* parent, int logOptions) {
-  QDialog dialog(parent);
-  dialog.setWindowTitle(QStringLiteral("Logging Options"));
-  auto* layout = new QVBoxLayout(&dialog);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-  layout->addWidget(buttons);
-  dialog.exec();
-  return logOptions;
-}
-
 }  // namespace
 
 PortSettingDlg::PortSettingDlg(CPortSettings& settingsRef, IPrompts& promptsRef,
@@ -69,7 +54,9 @@ PortSettingDlg::PortSettingDlg(CPortSettings& settingsRef, IPrompts& promptsRef,
       prompts(promptsRef),
       ports(portMap),
       folderPicker(&PortSettingDlg::PlatformFolderPicker),
-      optionsDialog(&PlaceholderOptionsDialog) {
+      optionsDialog([this](QWidget* parent, int logOptions) {
+        return CLoggingConfigOptionsDlg::Run(settings.Profile(), prompts, parent, logOptions);
+      }) {
   setWindowTitle(QString());
   BuildControls();
   ConnectHandlers();
@@ -478,8 +465,6 @@ void PortSettingDlg::accept() {
       return;
     }
   }
-  // The logging options word passes through the logging options unchanged until they have a
-  // dialog of their own.
   if (!CheckNumbers()) return;
   // Only a dialog that passed every check writes the file.
   settings.SaveSettings();

@@ -83,6 +83,8 @@ class PortSettingDlg : public QDialog {
                  QWidget* parent = nullptr);
 
   void SetFolderPicker(FolderPicker picker);
+  // The "Options" button's dialog; by default CLoggingConfigOptionsDlg, modal, on this dialog's
+  // settings file (tests replace it).
   void SetOptionsDialog(OptionsDialog dialog);
   static QString PlatformFolderPicker(QWidget* parent, const QString& title, const QString& start);
 

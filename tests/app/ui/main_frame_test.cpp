@@ -60,8 +60,9 @@ TEST_F(MainFrameTest, FileMenu_HasCommandsTextsTipsAndShortcuts) {
   auto app = Start();
   CMainFrame* frame = app->MainFrame();
   const auto menus = frame->menuBar()->actions();
-  ASSERT_EQ(menus.size(), 1);
+  ASSERT_EQ(menus.size(), 2);
   EXPECT_EQ(menus[0]->text(), "&File");
+  EXPECT_EQ(menus[1]->text(), "&Help");
 
   QStringList texts;
   for (QAction* a : frame->FileMenu()->actions()) texts << (a->isSeparator() ? QString("-") : a->text());
