@@ -160,7 +160,6 @@ void CReceiverModel::Tick() {
   }
   if (!silent) q0x.Tick(now, navSink, [this](const std::string& line) { host.Trace(line); });
   if (!silent) datReplies.Tick(now, simTime.UtcMs(), navSink);
-  if (!silent) datReplies.Tick(now, simTime.UtcMs(), navSink);
   if (now >= nextRefreshMs) {
     // Catch up without a burst when the loop was held up.
     nextRefreshMs += 1000 * ((now - nextRefreshMs) / 1000 + 1);
@@ -177,7 +176,6 @@ std::int64_t CReceiverModel::NextDueMs() const {
   if (outputsOn && !silent) due = std::min(due, nextStreamMs);
   if (!silent && q0x.NextDueMs() >= 0) due = std::min(due, q0x.NextDueMs());
   if (!silent && datReplies.NextDueMs() >= 0) due = std::min(due, datReplies.NextDueMs());
-  if (!silent && datReplies.NextDueMs() >= 0) due = std::min(due, datReplies.NextDueMs());
   return due;
 }
 
@@ -188,7 +186,6 @@ void CReceiverModel::ReceivePacket(const KavoPacket& packet) {
   if (q0x.Control(packet, clock.NowMs(), trace)) return;
   // The logger's configuration requests, before the panel and the navigation stream.
   if (configReplies.Answer(packet, navSink)) return;
-  if (datReplies.Answer(packet, clock.NowMs(), simTime.UtcMs(), navSink)) return;
   if (datReplies.Answer(packet, clock.NowMs(), simTime.UtcMs(), navSink)) return;
   switch (packet.id) {
     case kRequestId:

@@ -7,7 +7,6 @@
 
 #include "config_replies.h"
 #include "dat_replies.h"
-#include "dat_replies.h"
 #include "front_panel.h"
 #include "link/protocol/clock.h"
 #include "link/protocol/kavo_parser.h"
@@ -124,7 +123,6 @@ class CReceiverModel {
   std::int64_t nextStreamMs = 0;
 
   CConfigReplies configReplies;
-  CDatReplies datReplies;
   CDatReplies datReplies;
   CQ0xStream q0x;
   CProcessorUsage processorUsage;
