@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -29,13 +28,7 @@ class CDatLogPart final : public IDatLog {
 
   const CDATWriter& Writer() const { return writer; }
 
-  // The writer's progress texts: always to the program's debug output (here: nowhere unless
-  // verbose), and to stderr once SetVerboseTrace(true) was called (plowview --headless --verbose).
-  static void SetVerboseTrace(bool on) { verboseTrace.store(on); }
-  static void DebugTrace(const char* text);
-
  private:
-  static std::atomic<bool> verboseTrace;
   WantedFn wanted;
   CDATWriter writer;
 };

@@ -6,6 +6,7 @@
 
 #include "logger/config_report.h"
 #include "logger/dat_log_part.h"
+#include "logger/dat_trace.h"
 #include "logger/log_archiver.h"
 #include "logger/q0x_writer.h"
 #include "logger/raw_packet_log.h"
@@ -31,6 +32,5 @@ std::unique_ptr<CDatLogPart> MakeDatLogPart(CLogrowan& logger, IPrompts& prompts
         if (packet.length > 0) std::memcpy(packet.data, data, packet.length);
         logger.SendReceiverCommand(packet, flag);
       },
-      CDatLogPart::DebugTrace, logger.Clock(), prompts,
-      [&logger](const char* text) { logger.WriteLine(text); });
+      DatTrace, logger.Clock(), prompts, [&logger](const char* text) { logger.WriteLine(text); });
 }

@@ -15,6 +15,6 @@
 void InstallLoggerParts(CLogrowan& logger, IPrompts& prompts);
 
 // A DAT file part for `logger` (to be handed to its SetDatLog): requests go through the logger's
-// sending (none in a passive session), CMR notes through its line writer, traces to DebugTrace.
+// sending (none in a passive session), CMR notes through its line writer, traces to DatTrace.
 std::unique_ptr<CDatLogPart> MakeDatLogPart(CLogrowan& logger, IPrompts& prompts,
                                             std::function<bool()> wanted);

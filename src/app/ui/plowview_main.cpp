@@ -1,5 +1,8 @@
 #include "app/ui/plowview_main.h"
 
+// Before any Qt header: the DAT records have members named after a Qt keyword macro.
+#include "logger/dat_trace.h"
+
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -13,7 +16,6 @@
 #include "app/signal_watcher.h"
 #include "app/ui/button_test_app.h"
 #include "app/ui/main_frame.h"
-#include "logger/dat_log_part.h"
 
 #ifndef PLOWVIEW_VERSION
 #define PLOWVIEW_VERSION "unknown"
@@ -24,8 +26,9 @@ namespace {
 // Every option of the program. Adding one: a QCommandLineOption here and a line in
 // ParsePlowviewCommandLine that copies it into PlowviewOptions.
 struct OptionSet {
-  QCommandLineOption verbose{QStringLiteral("verbose"),
-                             QStringLiteral("With --headless: the DAT file writer's progress lines on stderr.")};
+  QCommandLineOption verbose{
+      QStringLiteral("verbose"),
+      QStringLiteral("With --headless: the DAT file writer's progress lines on stderr.")};
   QCommandLineOption config{QStringLiteral("config"),
                             QStringLiteral("Read and write the settings in PATH instead of "
                                            "$XDG_CONFIG_HOME/Plowview.ini (~/.config/Plowview.ini)."),
@@ -198,7 +201,7 @@ CommandLineResult ParsePlowviewCommandLine(const QStringList& arguments) {
   o.headless = parser.isSet(options.headless);
   o.printLog = parser.isSet(options.printLog);
   // Process-wide, like the debug output the progress lines otherwise go to.
-  if (o.headless && parser.isSet(options.verbose)) CDatLogPart::SetVerboseTrace(true);
+  if (o.headless && parser.isSet(options.verbose)) SetDatTraceVerbose(true);
   o.relayServer = parser.isSet(options.relayServer);
   o.relayPort = relayPort;
   if (parser.isSet(options.screenshot)) o.screenshot = parser.value(options.screenshot).toStdString();
