@@ -1,8 +1,5 @@
 #include "app/ui/plowview_main.h"
 
-// Before any Qt header: the DAT records have members named after a Qt keyword macro.
-#include "logger/dat_trace.h"
-
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -16,6 +13,7 @@
 #include "app/signal_watcher.h"
 #include "app/ui/button_test_app.h"
 #include "app/ui/main_frame.h"
+#include "logger/dat_trace.h"
 
 #ifndef PLOWVIEW_VERSION
 #define PLOWVIEW_VERSION "unknown"
