@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "archive_test_support.h"
+#include "logger/log_archiver.h"
 #include "logger/logger_parts.h"
 #include "logger/logrowan.h"
 #include "packet_builder.h"
@@ -171,6 +173,25 @@ TEST_F(LogrowanDatTest, RealWriter_ActiveSessionSendsItsRequestsAndReopensOnTheN
   EXPECT_EQ(static_cast<unsigned char>(dat15[3]), 5u);
   EXPECT_EQ(ReadWholeFile(PathOf("FARM7031614.dat")).size(), size14);
   logger.StopLogging();
+}
+
+TEST(ProgramWritesDatFile, ReadsTheSettingOfTheLivingArchiverAfreshUntilItCloses) {
+  EXPECT_FALSE(ProgramWritesDatFile());
+  CMapProfile profile;
+  CPromptRecorder prompts;
+  {
+    CLogArchiver archiver(profile, prompts);
+    EXPECT_FALSE(ProgramWritesDatFile());  // absent: off
+    profile.Set("PlowviewArchiveSettings", "m_WriteDatFile", "1");
+    EXPECT_TRUE(ProgramWritesDatFile());
+    profile.Set("PlowviewArchiveSettings", "m_WriteDatFile", "0");
+    EXPECT_FALSE(ProgramWritesDatFile());
+    profile.Set("PlowviewArchiveSettings", "m_WriteDatFile", "1");
+    // At exit the archiver stops reading the settings file, which may be going away.
+    archiver.WaitForArchiveWorkers(std::chrono::milliseconds(0));
+    EXPECT_FALSE(ProgramWritesDatFile());
+  }
+  EXPECT_FALSE(ProgramWritesDatFile());
 }
 
 }  // namespace
