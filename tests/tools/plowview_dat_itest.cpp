@@ -82,7 +82,7 @@ std::vector<std::string> OpeningRecords(const std::vector<std::string>& kinds) {
   return opening;
 }
 
-// plowview --headless --simulate with logging on and "m_WriteDatFile"=1 into `dir`/logs.
+// plowview --headless --simulate --verbose with logging on and "m_WriteDatFile"=1 into `dir`/logs.
 class CDatRun {
  public:
   CDatRun(const CTempDir& dir, const std::string& simulatorArguments, std::uint32_t logOptions = 529) {
@@ -98,8 +98,8 @@ class CDatRun {
                QString::fromStdString("--trace " + (dir / "trace.txt") + " " + simulatorArguments));
     env.insert("XDG_RUNTIME_DIR", QString::fromStdString(dir.Path().string()));
     process.setProcessEnvironment(env);
-    process.start(Program("plowview"),
-                  {"--headless", "--simulate", "--config", QString::fromStdString(dir / "Plowview.ini")});
+    process.start(Program("plowview"), {"--headless", "--simulate", "--verbose", "--config",
+                                        QString::fromStdString(dir / "Plowview.ini")});
   }
   ~CDatRun() {
     if (process.state() != QProcess::NotRunning) {
@@ -165,6 +165,8 @@ TEST(PlowviewDat, WriteDatFileOn_DatFileHasTheAcquisitionRecordsThenEpochs) {
   std::set<std::string> tail(kinds.end() - 4, kinds.end());
   for (const std::string& kind : tail) EXPECT_TRUE(kind == "17" || kind == "11") << kind;
   EXPECT_EQ(kinds.back(), kinds.back() == "17" ? "17" : "11");
+  // --verbose: the writer's progress lines on stderr.
+  EXPECT_NE(run.err.find("DAT: Constructing Type 11  ( Position )\n"), std::string::npos) << run.err;
   // The relay packets went to the base file beside it.
   EXPECT_GT(fs::file_size(dir.Path() / "logs" / "A_6010714_base.cmr"), 0u);
   // The writer's requests reached the receiver (the session is not passive).
