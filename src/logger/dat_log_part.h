@@ -20,7 +20,14 @@ class CDatLogPart final : public IDatLog {
 
   bool Wanted() override { return wanted && wanted(); }
   void Start(const std::string& datPath) override { writer.StartDatLogging(datPath); }
-  void Reopen(const std::string& datPath) override { writer.ReopenDatFile(datPath); }
+  // A writer whose start failed (its file could not be made) starts afresh on the next hour's
+  // file instead of appending to it without the acquisition.
+  void Reopen(const std::string& datPath) override {
+    if (writer.IsActive())
+      writer.ReopenDatFile(datPath);
+    else
+      writer.StartDatLogging(datPath);
+  }
   void Post(const KavoPacket& packet) override {
     writer.PostPacket(packet.id, packet.length, packet.data, packet.checksumOk);
   }

@@ -175,6 +175,28 @@ TEST_F(LogrowanDatTest, RealWriter_ActiveSessionSendsItsRequestsAndReopensOnTheN
   logger.StopLogging();
 }
 
+TEST_F(LogrowanDatTest, RealWriter_FileThatCannotBeMadeIsReportedAndTheNextHourStartsAfresh) {
+  std::filesystem::create_directory(PathOf("FARM7031614.dat"));  // in the way of the file
+  logger.SetDatLog(MakeDatLogPart(logger, prompts, [] { return true; }));
+  StartInHour14(kLogPassive);
+  const auto shown = prompts.Texts();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0], "Failed to open DAT logging file '" + PathOf("FARM7031614.dat") + "'\n");
+
+  logger.QueuePacket(TimePacket(kHour15));
+  logger.QueuePacket(TimePacket(kHour15 + 1));
+  Tick();
+  Tick();
+  Tick();
+  EXPECT_EQ(logger.CurrentLogPath(), PathOf("FARM7031615.log"));
+  // Started on the new file: the time packet taken there opens it with the week record.
+  const std::string dat15 = ReadWholeFile(PathOf("FARM7031615.dat"));
+  ASSERT_GE(dat15.size(), 4u);
+  EXPECT_EQ(static_cast<unsigned char>(dat15[3]), 5u);
+  EXPECT_EQ(static_cast<unsigned char>(dat15[2]), 1u);
+  logger.StopLogging();
+}
+
 TEST(ProgramWritesDatFile, ReadsTheSettingOfTheLivingArchiverAfreshUntilItCloses) {
   EXPECT_FALSE(ProgramWritesDatFile());
   CMapProfile profile;
