@@ -29,6 +29,7 @@
 #include <QMetaObject>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -135,21 +136,24 @@ std::uint16_t FreePort() {
   return ntohs(a.sin_port);
 }
 
+// A connection to the relay within 2 s, or -1. A relay that takes no more clients (str2str serves
+// 32) leaves further attempts in a full accept queue, where a blocking connect would wait for
+// minutes of SYN retries.
 int ConnectTo(std::uint16_t port, int receiveBuffer = 0) {
-  for (int attempt = 0; attempt < 200; ++attempt) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (receiveBuffer > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
-      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-      return fd;
-    }
-    ::close(fd);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (receiveBuffer > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) return fd;
+  pollfd p{fd, POLLOUT, 0};
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (errno == EINPROGRESS && ::poll(&p, 1, 2000) == 1 &&
+      ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0)
+    return fd;
+  ::close(fd);
   return -1;
 }
 
@@ -255,11 +259,27 @@ Result RunOnce(const std::string& self, bool plowview, int clientCount, int rate
   const int yes = 1;
   ::setsockopt(feed, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
 
+  // The relay may still be starting: wait until it takes a connection.
+  for (int i = 0; i < 50; ++i) {
+    const int probe = ConnectTo(relayPort);
+    if (probe >= 0) {
+      ::close(probe);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  // One client after the other, each given 2 s; after three failures in a row the relay is taken
+  // to serve no more (str2str stops at 32), and the rest count as not served.
   std::vector<std::unique_ptr<ClientState>> clients;
-  for (int i = 0; i < clientCount; ++i) {
+  for (int i = 0, failures = 0; i < clientCount && failures < 3; ++i) {
+    const int fd = ConnectTo(relayPort);
+    if (fd < 0) {
+      ++failures;
+      continue;
+    }
+    failures = 0;
     auto c = std::make_unique<ClientState>();
-    c->fd = ConnectTo(relayPort);
-    if (c->fd < 0) break;
+    c->fd = fd;
     clients.push_back(std::move(c));
   }
   const int stalledFd = stalled ? ConnectTo(relayPort, 4096) : -1;
@@ -302,7 +322,10 @@ Result RunOnce(const std::string& self, bool plowview, int clientCount, int rate
           const std::uint32_t room = std::min<std::uint32_t>(sizeof chunk, c.ring.Free());
           const ssize_t got = ::recv(c.fd, chunk, room, 0);
           if (got <= 0) {
-            if (got == 0) ::epoll_ctl(epoll, EPOLL_CTL_DEL, c.fd, nullptr);
+            // Closed or reset by the relay (str2str turns away clients beyond its 32): out of
+            // the set, or it would report itself ready for ever.
+            if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+              ::epoll_ctl(epoll, EPOLL_CTL_DEL, c.fd, nullptr);
             break;
           }
           c.ring.Write(chunk, static_cast<std::uint32_t>(got));

@@ -21,7 +21,9 @@ class QTcpServer;
 class CServerSocket {
  public:
   static constexpr std::size_t kMaxClientQueue = 256 * 1024;
-  static constexpr int kBacklog = 5;
+  // Room for a burst of clients connecting at once (all of them coming back after a restart):
+  // with a handful, most would wait for the system's SYN retries, seconds each.
+  static constexpr int kBacklog = 64;
 
   explicit CServerSocket(CClientSocket::FrameHandler onClientFrame);
   // Closes the listening socket and every client.
