@@ -1,0 +1,185 @@
+// The session's remote file hooks: requests routed while "RLI_Ena" is on, answered from the card
+// folder on timer 106 through the link with the checksum, and a new server for every connection.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+
+#include "app/connection_control.h"
+#include "app/fake_receiver_link.h"
+#include "app/logger_bridge.h"
+#include "files/remote_file_server.h"
+#include "support/fake_clock.h"
+#include "support/prompt_recorder.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class COuterPeers final : public IConnectionPeers {
+ public:
+  bool IsRemoteFileRequest(const KavoPacket&) override { return true; }
+  void QueueRemoteFileRequest(const KavoPacket&) override { ++queued; }
+  void ProcessRemoteFileRequests() override { ++processed; }
+  void DestroyRemoteFileServer() override { ++destroyed; }
+  int queued = 0, processed = 0, destroyed = 0;
+};
+
+// A receiver request 0x8F 8C op with `fields` from data 2 and its checksum trailer.
+KavoPacket Request(std::uint8_t op, const Bytes& fields) {
+  KavoPacket p;
+  p.id = 0x8F;
+  p.data[0] = 0x8C;
+  p.data[1] = op;
+  std::copy(fields.begin(), fields.end(), p.data + 2);
+  p.length = static_cast<std::uint16_t>(2 + fields.size());
+  std::uint16_t sum = 0;
+  for (std::size_t i = 0; i < p.length; ++i) sum = static_cast<std::uint16_t>(sum + p.data[i]);
+  p.data[p.length++] = static_cast<std::uint8_t>(sum >> 8);
+  p.data[p.length++] = static_cast<std::uint8_t>(sum);
+  VerifyChecksum(p);
+  return p;
+}
+
+// Open "name" with `mode`: mode at data 2, name from data 7.
+KavoPacket OpenRequest(char mode, const std::string& name) {
+  Bytes fields{static_cast<std::uint8_t>(mode), 0, 0, 0, 0};
+  fields.insert(fields.end(), name.begin(), name.end());
+  fields.push_back(0);
+  return Request(0x11, fields);
+}
+
+class RemoteFileBridgeTest : public ::testing::Test {
+ protected:
+  RemoteFileBridgeTest()
+      : bridge(
+            outer, clock, prompts, [](std::function<void()> call) { call(); }, nullptr),
+        control(link, timers, prompts, bridge) {
+    bridge.Attach(control);
+    control.SetDisconnectPauseMs(0);
+    control.InitialUpdate(1);
+    std::filesystem::create_directories(dir.Path() / "card1");
+    std::filesystem::create_directories(dir.Path() / "card2");
+    bridge.SetCardFolderSource([this] { return folder; });
+  }
+
+  void Connect(bool remoteFileIo) {
+    ConnectionSettings s;
+    s.remoteFileIo = remoteFileIo;
+    control.Connect(s);
+    control.LinkStatus(0);
+    Receive(KavoPacket{});  // any packet: Waiting -> Connected
+    link.sent.clear();
+  }
+
+  void Receive(const KavoPacket& p) {
+    link.incoming.push_back(p);
+    control.LinkPacketReady();
+  }
+
+  void Timer106() {
+    ASSERT_TRUE(timers.Running(kTimerRemoteFiles));
+    control.OnTimer(kTimerRemoteFiles);
+  }
+
+  // The answers sent for `op`, each as id then payload.
+  std::vector<CFakeReceiverLink::Sent> Answers(std::uint8_t op) const {
+    std::vector<CFakeReceiverLink::Sent> out;
+    for (const auto& s : link.sent)
+      if (s.bytes.size() >= 3 && s.bytes[0] == 0x8E && s.bytes[1] == 0x8C && s.bytes[2] == op)
+        out.push_back(s);
+    return out;
+  }
+
+  CTempDir dir;
+  std::string folder = (dir.Path() / "card1").string();
+  COuterPeers outer;
+  CFakeClock clock;
+  CPromptRecorder prompts;
+  CFakeReceiverLink link;
+  CFakeTimers timers;
+  CLoggerBridge bridge;
+  CConnectionControl control;
+};
+
+TEST_F(RemoteFileBridgeTest, CardInformation_AnsweredOnTimer106WithChecksum) {
+  Connect(true);
+  Receive(Request(0x1A, {0, 0, 0, 'A', 0}));
+  EXPECT_TRUE(Answers(0x1A).empty());  // queued, not yet worked off
+  Timer106();
+  const auto answers = Answers(0x1A);
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers[0].bytes, (Bytes{0x8E, 0x8C, 0x1A, 0x02, 0x00, 0x00, 0x00, 0x01, 0x80, 0x00, 0x00,
+                                     0x40, 0x00, 0,    0,    0,    0,    0,    0,    0,    0,    0}));
+  EXPECT_EQ(answers[0].withChecksum, 1);
+  EXPECT_EQ(outer.queued + outer.processed, 0);  // the session serves them, not the outer peers
+}
+
+TEST_F(RemoteFileBridgeTest, RemoteFileIoOff_RequestsNeitherServedNorQueued) {
+  Connect(false);
+  Receive(Request(0x1A, {0, 0, 0, 'A', 0}));
+  control.OnTimer(kTimerRemoteFiles);
+  EXPECT_TRUE(Answers(0x1A).empty());
+  EXPECT_EQ(bridge.RemoteFiles(), nullptr);
+}
+
+TEST_F(RemoteFileBridgeTest, BadChecksumOrOtherPackets_NotTaken) {
+  Connect(true);
+  KavoPacket flipped = Request(0x1A, {0, 0, 0, 'A', 0});
+  flipped.data[4] ^= 1;
+  VerifyChecksum(flipped);
+  Receive(flipped);
+  KavoPacket other = Request(0x1C, {});  // above the operation range
+  Receive(other);
+  Timer106();
+  EXPECT_TRUE(link.sent.empty());
+}
+
+TEST_F(RemoteFileBridgeTest, Disconnect_ClosesFilesAndNextConnectionReadsTheFolderAgain) {
+  Connect(true);
+  Receive(OpenRequest('w', "A.TXT"));
+  Timer106();
+  ASSERT_EQ(Answers(0x11).size(), 1u);
+  EXPECT_EQ(Answers(0x11)[0].bytes[3], 0x00);  // handle 0
+  EXPECT_TRUE(std::filesystem::exists(dir.Path() / "card1" / "A.TXT"));
+  ASSERT_NE(bridge.RemoteFiles(), nullptr);
+  EXPECT_EQ(bridge.RemoteFiles()->OpenFiles(), 1);
+
+  control.Disconnect();
+  EXPECT_EQ(bridge.RemoteFiles(), nullptr);
+
+  folder = (dir.Path() / "card2").string();
+  Connect(true);
+  Receive(OpenRequest('w', "B.TXT"));
+  Timer106();
+  EXPECT_TRUE(std::filesystem::exists(dir.Path() / "card2" / "B.TXT"));
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "card1" / "B.TXT"));
+  // A fresh server: handle 0 again.
+  ASSERT_EQ(Answers(0x11).size(), 1u);
+  EXPECT_EQ(Answers(0x11)[0].bytes,
+            (Bytes{0x8E, 0x8C, 0x11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'B', '.', 'T', 'X', 'T', 0}));
+}
+
+TEST(RemoteFileBridgeNoSource, HooksGoToTheOuterPeers) {
+  COuterPeers outer;
+  CFakeClock clock;
+  CPromptRecorder prompts;
+  CLoggerBridge bridge(
+      outer, clock, prompts, [](std::function<void()> call) { call(); }, nullptr);
+  const KavoPacket p = Request(0x1A, {0, 0, 0, 'A', 0});
+  EXPECT_TRUE(bridge.IsRemoteFileRequest(p));
+  bridge.QueueRemoteFileRequest(p);
+  bridge.ProcessRemoteFileRequests();
+  bridge.DestroyRemoteFileServer();
+  EXPECT_EQ(outer.queued, 1);
+  EXPECT_EQ(outer.processed, 1);
+  EXPECT_EQ(outer.destroyed, 1);
+  EXPECT_EQ(bridge.RemoteFiles(), nullptr);
+}
+
+}  // namespace
