@@ -459,13 +459,21 @@ int main(int argc, char** argv) {
       "relay        rate served/of   frames lost+dis  frames/s    cpu%%  p50 ms   p99 ms    max ms  peak "
       "KiB\n");
   std::printf("-- fixed rate %d frames/s for %d s\n", o.rate, o.seconds);
+  // str2str's TCP server takes 32 clients; more leave this driver waiting on refused clients.
+  auto skip = [](bool ours, int clients) {
+    if (ours || clients <= 32) return false;
+    std::printf("str2str   serves at most 32 clients: %d skipped\n", clients);
+    return true;
+  };
   for (int clients : o.clients)
     for (const auto& [name, ours] : relays)
-      Print(name, o.rate, RunOnce(program, ours, clients, o.rate, o.seconds, false));
+      if (!skip(ours, clients))
+        Print(name, o.rate, RunOnce(program, ours, clients, o.rate, o.seconds, false));
 
   std::printf("-- highest rate kept up with (no loss, p99 under 100 ms; 2 s per step)\n");
   for (int clients : o.clients) {
     for (const auto& [name, ours] : relays) {
+      if (skip(ours, clients)) continue;
       int best = 0;
       Result bestResult;
       for (int rate : {1000, 3000, 6000, 12000, 24000, 48000}) {
