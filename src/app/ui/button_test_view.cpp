@@ -7,10 +7,12 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <chrono>
 
 #include "app/connection_control.h"
 #include "app/instance_lock.h"
 #include "app/link_session.h"
+#include "app/logger_bridge.h"
 #include "app/settings_profile.h"
 #include "app/settings_snapshot.h"
 #include "app/ui/button_test_doc.h"
@@ -22,6 +24,8 @@
 #include "dat/ui/sort_list_ctrl.h"
 #include "files/ui/file_xfer_dialog.h"
 #include "link/comm_link.h"
+#include "logger/archive_profile.h"
+#include "logger/log_archiver.h"
 
 namespace {
 
@@ -78,6 +82,9 @@ bool IsReturn(int qtKey) {
   return qtKey == Qt::Key_Return || qtKey == Qt::Key_Enter;
 }
 
+// How long closing the window waits for the archiving of closed hours to finish.
+constexpr std::chrono::seconds kArchiveWaitAtExit{60};
+
 }  // namespace
 
 CButtonTestView::CButtonTestView(CButtonTestDoc* doc, const ViewServices& viewServices, QWidget* parent)
@@ -93,6 +100,9 @@ CButtonTestView::CButtonTestView(CButtonTestDoc* doc, const ViewServices& viewSe
   } else {
     session = std::make_unique<CLinkSession>(*services.prompts, *this, PortMap());
     control = &session->Control();
+    archiveProfile = std::make_unique<CArchiveProfileOf<CSettingsProfile>>(*services.profile);
+    archiver = std::make_unique<CLogArchiver>(*archiveProfile, *services.prompts);
+    session->Logging().SetArchiveFunction(archiver->Function());
   }
   if (document) {
     document->SetLcdModel(&control->Lcd());
@@ -116,6 +126,12 @@ CButtonTestView::~CButtonTestView() {
   spaWindow.reset();
   logDataWindow.reset();
   if (document) document->SetLcdModel(nullptr);
+  // An upload or mail of a closed hour may still run: let it finish (bounded) rather than cut it.
+  if (archiver) archiver->WaitForArchiveWorkers(kArchiveWaitAtExit);
+}
+
+void CButtonTestView::MailFatalError(const std::string& loggingPrefix, const std::string& receiverText) {
+  if (archiver) archiver->MailFatalError(loggingPrefix, receiverText);
 }
 
 void CButtonTestView::CreateKeyButtons() {

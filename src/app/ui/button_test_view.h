@@ -27,6 +27,8 @@ class CInstanceLock;
 class CLinkSession;
 class CPanelKeyButton;
 class CSettingsProfile;
+class CLogArchiver;
+class IArchiveProfile;
 class IPrompts;
 class IReceiverLink;
 class ITimerHost;
@@ -150,6 +152,8 @@ class CButtonTestView : public QWidget, public IConnectionPeers {
   void ProcessorUsageReport(const KavoPacket& packet) override;
   bool ProcessorUsageVisibleAndAvailable() override;
   void RefreshProcessorUsage() override;
+  // IConnectionPeers: a fatal error report while logging goes out by mail.
+  void MailFatalError(const std::string& loggingPrefix, const std::string& receiverText) override;
 
  public slots:
   void OnFileConnect();
@@ -214,6 +218,10 @@ class CButtonTestView : public QWidget, public IConnectionPeers {
   int instanceNumber = 1;
 
   // Exactly one of the two drives the connection; `control` points into it.
+  // The archiving of closed log hours (zip, upload, plot, mail); declared before the session so it
+  // outlives the logger that hands it work.
+  std::unique_ptr<IArchiveProfile> archiveProfile;
+  std::unique_ptr<CLogArchiver> archiver;
   std::unique_ptr<CLinkSession> session;
   std::unique_ptr<CConnectionControl> injectedControl;
   CConnectionControl* control = nullptr;
