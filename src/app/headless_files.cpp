@@ -49,6 +49,13 @@ void CHeadlessFiles::Tick() {
     case Phase::Transferring:
       engine->Tick();
       PrintChanges();
+      if (phase != Phase::Transferring) break;
+      // A lost delete answer would otherwise keep the run waiting for ever.
+      deleteWait = engine->Progress().empty() && engine->PendingDeletes() > 0 ? deleteWait + 1 : 0;
+      if (deleteWait >= kDeleteWaitTicks) {
+        std::fprintf(stderr, "plowview: the receiver did not answer every delete\n");
+        Finish(1);
+      }
       break;
     default:
       break;

@@ -35,6 +35,8 @@ class CHeadlessFiles final : public QObject {
 
   static constexpr std::uint64_t kQuietTicks = 100;      // 1 s after the last entry
   static constexpr std::uint64_t kEmptyListTicks = 500;  // 5 s without any entry: empty folder
+  // Delete answers have no resend: with nothing else left, a run waits this long (10 s) for them.
+  static constexpr std::uint64_t kDeleteWaitTicks = 1000;
 
   CHeadlessFiles(HeadlessFileCommand command, const std::string& downloadFolder, IsConnectedFn isConnected,
                  SendFn send, FinishFn finish, std::FILE* out = stdout);
@@ -65,4 +67,5 @@ class CHeadlessFiles final : public QObject {
   std::vector<int> selected;         // the entries being fetched
   std::vector<std::string> printed;  // per selected entry: the status last printed
   std::vector<bool> reachedDone;     // per selected entry: "Done" was seen
+  std::uint64_t deleteWait = 0;      // ticks spent waiting only for delete answers
 };
