@@ -16,9 +16,18 @@ function(plowview_library name)
   endif()
   file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   add_library(${name} STATIC ${sources} ${headers})
-  # With Ninja, AUTOMOC reruns only when a file it knows of changes; a header that a glob has just
-  # found would be missed. Naming the headers as dependencies makes a new one trigger a rerun.
-  set_target_properties(${name} PROPERTIES AUTOGEN_TARGET_DEPENDS "${headers}")
+  # With Ninja, AUTOMOC reruns only when a file it already knows of changes, so a header that a
+  # glob has just found would never be mocced. When the header list changes, drop the autogen
+  # time stamp so that the next build runs AUTOMOC again.
+  set(header_list_file ${CMAKE_CURRENT_BINARY_DIR}/${name}_moc_headers.txt)
+  set(old_headers "")
+  if(EXISTS ${header_list_file})
+    file(READ ${header_list_file} old_headers)
+  endif()
+  if(NOT old_headers STREQUAL "${headers}")
+    file(WRITE ${header_list_file} "${headers}")
+    file(REMOVE ${CMAKE_CURRENT_BINARY_DIR}/${name}_autogen/timestamp)
+  endif()
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_LIBS} PRIVATE ${ARG_PRIVATE_LIBS})
 endfunction()

@@ -103,6 +103,8 @@ CButtonTestView::CButtonTestView(CButtonTestDoc* doc, const ViewServices& viewSe
     archiveProfile = std::make_unique<CArchiveProfileOf<CSettingsProfile>>(*services.profile);
     archiver = std::make_unique<CLogArchiver>(*archiveProfile, *services.prompts);
     session->Logging().SetArchiveFunction(archiver->Function());
+    // With "Enable remote file I/O" on, the receiver's card requests are served from this folder.
+    session->SetCardFolderSource([this] { return settings.rliFolder; });
   }
   if (document) {
     document->SetLcdModel(&control->Lcd());
