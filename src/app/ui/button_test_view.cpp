@@ -138,18 +138,18 @@ void CButtonTestView::MailFatalError(const std::string& loggingPrefix, const std
 
 void CButtonTestView::CreateKeyButtons() {
   std::size_t i = 0;
-  for (const KeyButtonSpec& spec : kKeyButtons) {
-    auto* button = new CPanelKeyButton(art, spec.face, QString::fromLatin1(spec.caption), spec.id, this);
-    button->move(spec.pos);
+  for (const KeyButtonSpec& entry : kKeyButtons) {
+    auto* button = new CPanelKeyButton(art, entry.face, QString::fromLatin1(entry.caption), entry.id, this);
+    button->move(entry.pos);
     keys[i++] = button;
-    if (spec.id == kIdEnter) {
+    if (entry.id == kIdEnter) {
       // The view itself takes the mouse over Enter: press, hold and drag off are key events of
       // their own, which a click cannot express.
       button->setAttribute(Qt::WA_TransparentForMouseEvents);
       enterButton = button;
       continue;
     }
-    const int id = spec.id;
+    const int id = entry.id;
     connect(button, &QAbstractButton::clicked, this, [this, id] { OnKeyButtonClicked(id); });
   }
 }
@@ -485,8 +485,8 @@ bool CButtonTestView::focusNextPrevChild(bool /*next*/) {
 }
 
 void CButtonTestView::OnKeyButtonClicked(int controlId) {
-  for (const KeyButtonSpec& spec : kKeyButtons)
-    if (spec.id == controlId) control->SendKey(spec.code);
+  for (const KeyButtonSpec& entry : kKeyButtons)
+    if (entry.id == controlId) control->SendKey(entry.code);
   setFocus();
 }
 
