@@ -6,60 +6,21 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "logger/logrowan.h"
+#include "logger/packet_builder.h"
 #include "logger/packet_dispatch.h"
 #include "logger/satellite_lines.h"
 
 namespace {
 
-class CBytes {
- public:
-  CBytes& U8(int v) {
-    bytes.push_back(static_cast<std::uint8_t>(v));
-    return *this;
-  }
-  CBytes& U16(int v) { return U8(v >> 8).U8(v); }
-  CBytes& U32(std::uint32_t v) {
-    return U8(static_cast<int>(v >> 24))
-        .U8(static_cast<int>(v >> 16))
-        .U8(static_cast<int>(v >> 8))
-        .U8(static_cast<int>(v));
-  }
-  CBytes& F32(float v) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &v, 4);
-    return U32(bits);
-  }
-  CBytes& F64(double v) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &v, 8);
-    return U32(static_cast<std::uint32_t>(bits >> 32)).U32(static_cast<std::uint32_t>(bits));
-  }
-  CBytes& Fill(std::size_t n, int v = 0) {
-    bytes.insert(bytes.end(), n, static_cast<std::uint8_t>(v));
-    return *this;
-  }
-  std::vector<std::uint8_t> bytes;
-};
-
 KavoPacket Packet(std::uint8_t id, const CBytes& b, std::uint8_t checksumOk = 0) {
-  KavoPacket p;
-  p.id = id;
-  p.length = static_cast<std::uint16_t>(b.bytes.size());
-  std::memcpy(p.data, b.bytes.data(), b.bytes.size());
-  p.checksumOk = checksumOk;
-  return p;
+  return MakePacket(id, b.bytes, checksumOk);
 }
 
-KavoPacket Super(CBytes b, std::size_t length) {
-  b.bytes.resize(length - 2, 0);
-  std::uint16_t sum = 0;
-  for (auto v : b.bytes) sum = static_cast<std::uint16_t>(sum + v);
-  b.U16(sum);
-  return Packet(0x8F, b, 1);
-}
+KavoPacket Super(CBytes b, std::size_t length) { return MakeSuperOfLength(std::move(b), length); }
 
 // About one second of a logging receiver; every packet gives at least one line.
 std::vector<KavoPacket> Mix() {
