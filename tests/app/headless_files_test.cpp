@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <deque>
 #include <string>
+#include <utility>
 
+#include "support/checksummed_packet.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -16,22 +18,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 KavoPacket Reply(Bytes data) {
-  KavoPacket p;
-  p.id = 0x8F;
-  std::uint16_t sum = 0;
-  for (std::uint8_t b : data) sum = static_cast<std::uint16_t>(sum + b);
-  data.push_back(static_cast<std::uint8_t>(sum >> 8));
-  data.push_back(static_cast<std::uint8_t>(sum));
-  std::copy(data.begin(), data.end(), p.data);
-  p.length = static_cast<std::uint16_t>(data.size());
-  VerifyChecksum(p);
-  return p;
-}
-
-Bytes WithText(Bytes head, const std::string& text) {
-  head.insert(head.end(), text.begin(), text.end());
-  head.push_back(0);
-  return head;
+  return ChecksummedPacket(0x8F, std::move(data));
 }
 
 class HeadlessFilesTest : public ::testing::Test {

@@ -177,7 +177,9 @@ TEST_F(PlowsimDatRepliesTest, RepliesHaveTheLengthsAndTypesTheWriterTests) {
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].id, c.replyId);
     EXPECT_EQ(sent[0].length, c.replyLength);
-    if (c.replyId == 0x58) EXPECT_EQ(sent[0].data[1], c.request[2]);
+    if (c.replyId == 0x58) {
+      EXPECT_EQ(sent[0].data[1], c.request[2]);
+    }
   }
   // Bad requests are left to the rest of the model; the stream starts only on DAT requests.
   CDatReplies r;

@@ -5,10 +5,12 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "file_system.h"
 #include "line_pacer.h"
+#include "support/checksummed_packet.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -17,22 +19,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A request 0x8E with `payload` and its checksum trailer, as the program's parser hands it over.
 KavoPacket Request(Bytes payload) {
-  KavoPacket p;
-  p.id = 0x8E;
-  std::uint16_t sum = 0;
-  for (std::uint8_t b : payload) sum = static_cast<std::uint16_t>(sum + b);
-  payload.push_back(static_cast<std::uint8_t>(sum >> 8));
-  payload.push_back(static_cast<std::uint8_t>(sum));
-  std::copy(payload.begin(), payload.end(), p.data);
-  p.length = static_cast<std::uint16_t>(payload.size());
-  VerifyChecksum(p);
-  return p;
-}
-
-Bytes WithText(Bytes head, const std::string& text) {
-  head.insert(head.end(), text.begin(), text.end());
-  head.push_back(0);
-  return head;
+  return ChecksummedPacket(0x8E, std::move(payload));
 }
 
 class SimFileSystemTest : public ::testing::Test {
