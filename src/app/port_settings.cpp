@@ -105,7 +105,8 @@ bool CPortSettings::SaveSettings() {
     if (f.number)
       value = std::to_string(this->*f.number);
     else if (f.yesNo)
-      value = (this->*f.yesNo) ? "Y" : "N";
+      value.assign(
+          1, (this->*f.yesNo) ? 'Y' : 'N');  // assign(char): GCC 12 misreads the literal form (-Wrestrict)
     else
       value = this->*f.text;
     ok = profile.WriteString(kSection, f.key, value) && ok;
