@@ -241,7 +241,15 @@ class CScriptedReceiver {
           while (!done && std::chrono::steady_clock::now() < until) {
             const Bytes got = pty.Read(1, 20ms);
             seen.append(got.begin(), got.end());
-            if (seen.find("FAST LINK SWITCH REQUEST\r\n") != std::string::npos) {
+            const std::size_t at = seen.find("FAST LINK SWITCH REQUEST\r\n");
+            if (at != std::string::npos) {
+              // The four padding bytes are written one by one and may come in a later read.
+              const std::size_t whole = at + 26 + 4;
+              const auto padUntil = std::chrono::steady_clock::now() + 1s;
+              while (seen.size() < whole && std::chrono::steady_clock::now() < padUntil) {
+                const Bytes more = pty.Read(whole - seen.size(), 20ms);
+                seen.append(more.begin(), more.end());
+              }
               received = seen;
               pty.Write(answer);
               return;
