@@ -20,6 +20,8 @@
 namespace {
 
 constexpr int kSettlePasses = 60;
+// Troubled read rounds in a row (each followed by a retry pause) that make a lost line.
+constexpr int kLossConfirmRounds = 10;
 constexpr char kOpenFailedText[] = "Error: Could not open serial port.";
 
 bool IsSerial(int linkType) {
@@ -447,19 +449,40 @@ void CCommLink::ReadLoop() {
   // wakes every wait, so no tick is needed to see it.
   std::uint8_t bytes[256];
   bool readableButEmpty = false;
+  int badRounds = 0;  // rounds in a row that read nothing while the port reported trouble
   while (!StopRequested()) {
     const int got = serialPort.ReadBuffer(bytes, static_cast<int>(sizeof bytes));
     if (got > 0) {
       for (int i = 0; i < got; ++i) parser->FeedByte(bytes[i]);
       readableButEmpty = false;
+      badRounds = 0;
       continue;
     }
-    // A device that hung up keeps being retried and the link stays up, but at a slower pace: its
-    // descriptor never stops being "ready", and retrying at every read tick would spin.
-    const bool lineDown = (got < 0 && got != kCommNoCharAvailable) || readableButEmpty;
+    // End of file, EIO or ENXIO: the device is gone (a pulled adapter, the far pty end closed).
+    // A read that merely found nothing (0) is not a loss.
+    if (got == kCommHangUp || got == kCommNotOpen) {
+      LoseLine();
+      return;
+    }
+    // Other errors, and a port that polls as hung up or readable but gives nothing, are retried
+    // at a slow pace (the descriptor never stops being "ready") and taken as a loss only when
+    // they persist.
+    const bool lineDown = got < 0 || readableButEmpty;
     const WaitResult result = lineDown ? WaitResult::LineDown : WaitForByte(-1);
     if (result == WaitResult::Stopped) return;
     readableButEmpty = result == WaitResult::Readable;
-    if (result == WaitResult::LineDown && !Pause(timing.lineDownRetryMs)) return;
+    if (result != WaitResult::LineDown) continue;
+    if (++badRounds >= kLossConfirmRounds) {
+      LoseLine();
+      return;
+    }
+    if (!Pause(timing.lineDownRetryMs)) return;
   }
+}
+
+// Reported once: the reader ends here, so a dead descriptor is neither polled nor read again.
+// The port stays open (hung up) until the owner's Close or the next Open closes it.
+void CCommLink::LoseLine() {
+  if (StopRequested()) return;
+  FailFromReader();
 }

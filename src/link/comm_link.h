@@ -61,7 +61,9 @@ struct CommLinkTiming {
 // must not call them from inside such a message (a nested event loop); the reader shows nothing
 // once a stop is requested, and no status is posted then either. The network sockets work on the
 // thread that created the link, which must run a Qt event loop: they feed the parser and post
-// the link status from there. A link that was up and loses its server is reported down (1).
+// the link status from there. A link that was up and loses its server is reported down (1), and
+// so, once, is a serial link whose device hangs up (its reader then ends; Close or the next Open
+// closes the port).
 class CCommLink {
  public:
   // `owner` may be null (nothing is posted); `owner` and `prompts` must outlive the link.
@@ -134,6 +136,7 @@ class CCommLink {
   void ReaderThread();
   bool SettlePhase();
   void ReadLoop();
+  void LoseLine();
   void FailFromReader();
   void MarkClosed();
   void CloseRelay();

@@ -257,7 +257,7 @@ double ProcessCpuSeconds() {
          static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-TEST_F(CommLinkIntegration, ReceiverGoneWhileUp_LinkStaysUpIdleAndCloses) {
+TEST_F(CommLinkIntegration, ReceiverGoneWhileUp_ReportedDownOnceThenIdleAndCloses) {
   StartReceiver({});
   link->SetSerialParams(9600, 'N', 8, 1);
   CommLinkTiming timing = CommLinkTiming{}.Scaled(20);
@@ -265,13 +265,22 @@ TEST_F(CommLinkIntegration, ReceiverGoneWhileUp_LinkStaysUpIdleAndCloses) {
   link->SetTiming(timing);
   OpenAndWait(false);
   ASSERT_TRUE(link->IsConnected());
+  const auto lostAt = Clock::now();
   sim.reset();  // the far end of the line hangs up
+  ASSERT_TRUE(owner.WaitStatuses(2, 2s));
+  EXPECT_LT(Clock::now() - lostAt, 500ms);
+  EXPECT_FALSE(link->IsConnected());
+  EXPECT_EQ(link->LinkType(), kLinkNone);
+  // Once: the reader ended, nothing polls the dead descriptor any more.
   const double before = ProcessCpuSeconds();
-  std::this_thread::sleep_for(2s);
+  std::this_thread::sleep_for(1s);
   EXPECT_LT(ProcessCpuSeconds() - before, 0.02);
-  EXPECT_TRUE(link->IsConnected());
-  EXPECT_EQ(owner.Statuses(), std::vector<int>{kLinkStatusUp});
-  EXPECT_TRUE(link->Close(0));
+  EXPECT_EQ(owner.Statuses(), (std::vector<int>{kLinkStatusUp, kLinkStatusDown}));
+  EXPECT_TRUE(prompts.Texts().empty());
+  // The link was already down: Close reports that, and closes the hung-up port.
+  EXPECT_TRUE(link->SerialPort().IsOpen());
+  EXPECT_FALSE(link->Close(0));
+  EXPECT_FALSE(link->SerialPort().IsOpen());
 }
 
 // Measures the process CPU time an open link to a receiver that says nothing costs. The window is
