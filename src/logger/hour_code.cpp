@@ -9,12 +9,17 @@ constexpr std::int64_t kSecondsPerWeek = 604800;
 // GPS time starts on 6 January 1980, day 5 counted from 1 January 1980.
 constexpr std::int64_t kGpsEpochDayOf1980 = 5;
 constexpr std::int64_t kDaysPerLeapCycle = 1461;
+// About 30 years either way; far beyond any week a receiver reports.
+constexpr double kMaxSecondsOfWeek = 1e9;
 
 }  // namespace
 
 UtcCalendarTime CalendarFromGpsTime(std::uint16_t gpsWeek, double utcSecondsOfWeek) {
   UtcCalendarTime t;
-  if (!std::isfinite(utcSecondsOfWeek)) utcSecondsOfWeek = 0.0;
+  // A garbled time packet can give any float; one that would not even fit the second count is
+  // taken as no time at all rather than converted out of range.
+  if (!std::isfinite(utcSecondsOfWeek) || std::fabs(utcSecondsOfWeek) > kMaxSecondsOfWeek)
+    utcSecondsOfWeek = 0.0;
   std::int64_t total = static_cast<std::int64_t>(gpsWeek) * kSecondsPerWeek +
                        static_cast<std::int64_t>(std::floor(utcSecondsOfWeek + 0.5));
   if (total < 0) total = 0;

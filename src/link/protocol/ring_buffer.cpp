@@ -8,6 +8,7 @@ RingBuffer::RingBuffer(std::uint32_t capacityBytes)
 
 std::uint32_t RingBuffer::Write(const std::uint8_t* bytes, std::uint32_t count) {
   const std::uint32_t n = std::min(count, Free());
+  if (n == 0) return 0;  // `bytes` may be null then (an empty vector's data)
   const std::uint32_t first = std::min(n, capacity - writeIndex);
   std::memcpy(storage.data() + writeIndex, bytes, first);
   std::memcpy(storage.data(), bytes + first, n - first);
@@ -17,6 +18,7 @@ std::uint32_t RingBuffer::Write(const std::uint8_t* bytes, std::uint32_t count) 
 
 std::uint32_t RingBuffer::Peek(std::uint8_t* out, std::uint32_t count) const {
   const std::uint32_t n = std::min(count, Used());
+  if (n == 0) return 0;  // `out` may be null then (an empty body's data)
   const std::uint32_t first = std::min(n, capacity - readIndex);
   std::memcpy(out, storage.data() + readIndex, first);
   std::memcpy(out + first, storage.data(), n - first);

@@ -1,0 +1,83 @@
+// The remote file server on any request stream (names included) against a scratch card folder.
+// Beside the folder lies a file the receiver must never see and a link inside points out of the
+// folder: after every input nothing outside may have changed, and no answer may carry the outside
+// file's text.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
+
+#include "files/remote_file_server.h"
+#include "fuzz_packets.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kSecret[] = "OUTSIDE-THE-CARD";
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+const fs::path& Scratch() {
+  static const fs::path scratch = [] {
+    fs::path p = fs::temp_directory_path() / ("plowview-fuzz-rfs-" + std::to_string(getpid()));
+    fs::create_directories(p);
+    std::ofstream(p / "secret.txt") << kSecret;
+    std::atexit([] {
+      std::error_code ec;
+      fs::remove_all(Scratch(), ec);
+    });
+    return p;
+  }();
+  return scratch;
+}
+
+void ResetCard(const fs::path& card) {
+  std::error_code ec;
+  fs::remove_all(card, ec);
+  fs::create_directories(card / "SUB");
+  std::ofstream(card / "LOG.T02") << "receiver data 0123456789";
+  std::ofstream(card / "SUB" / "A.DAT") << "more";
+  fs::create_symlink("../secret.txt", card / "LINK.TXT", ec);
+  fs::create_directory_symlink("..", card / "UP", ec);
+}
+
+bool OutsideUntouched(const fs::path& scratch) {
+  std::size_t entries = 0;
+  for (const auto& entry : fs::directory_iterator(scratch)) {
+    (void)entry;
+    ++entries;
+  }
+  std::ifstream in(scratch / "secret.txt");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return entries == 2 && text == kSecret;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const fs::path& scratch = Scratch();
+  const fs::path card = scratch / "card";
+  ResetCard(card);
+  {
+    CRemoteFileServer server(card, [](const KavoPacket& answer) {
+      Check(answer.length <= kKavoMaxData);
+      const auto* end = answer.data + answer.length;
+      Check(std::search(answer.data, end, kSecret, kSecret + sizeof kSecret - 1) == end);
+    });
+    ForEachPacket(data, size, [&](const KavoPacket& packet) {
+      server.QueueRequest(packet);
+      server.ProcessRequests();
+    });
+  }
+  Check(OutsideUntouched(scratch));
+  return 0;
+}

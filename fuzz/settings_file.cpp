@@ -1,0 +1,67 @@
+// The settings file reader on any file text: the connection settings, the serial port map and
+// the archive settings are read from it; then one key is written and must read back as written,
+// and the connection settings are saved and read again.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
+
+#include "app/port_settings.h"
+#include "app/settings_profile.h"
+#include "app/settings_snapshot.h"
+#include "logger/archive_profile.h"
+#include "logger/archive_settings.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+const fs::path& Scratch() {
+  static const fs::path scratch = [] {
+    fs::path p = fs::temp_directory_path() / ("plowview-fuzz-ini-" + std::to_string(getpid()));
+    fs::create_directories(p);
+    std::atexit([] {
+      std::error_code ec;
+      fs::remove_all(Scratch(), ec);
+    });
+    return p;
+  }();
+  return scratch;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const fs::path file = Scratch() / "Plowview.ini";
+  {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  }
+  CSettingsProfile profile(file);
+  CPortSettings settings(profile, Scratch());
+  settings.LoadSettings();
+  SnapshotConnectionSettings(settings);
+  LoadSerialPortMap(profile);
+  CArchiveProfileOf<CSettingsProfile> archiveProfile(profile);
+  CArchiveSettings archive;
+  archive.Load(archiveProfile);
+
+  const std::string value = "v=1; \"%s\" #" + std::to_string(size);
+  if (profile.WriteString("Connect", "FuzzKey", value)) {
+    Check(profile.GetString("connect", "fuzzkey", "absent") == value);
+  }
+  if (settings.SaveSettings()) {
+    CPortSettings again(profile, Scratch());
+    again.LoadSettings();
+    Check(again.port == settings.port && again.highSpeedKavo == settings.highSpeedKavo);
+  }
+  return 0;
+}
