@@ -1,8 +1,11 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "link/protocol/ring_buffer.h"
 #include "link/protocol/stream_message.h"
@@ -29,11 +32,22 @@ class CClientSocket {
   CClientSocket(const CClientSocket&) = delete;
   CClientSocket& operator=(const CClientSocket&) = delete;
 
-  // Queues `count` bytes for the peer. False, queueing nothing, when the peer has fallen so far
-  // behind that `queueLimit` bytes would be exceeded.
-  bool Send(const std::uint8_t* bytes, std::size_t count, std::size_t queueLimit);
+  // How far a peer may fall behind: beyond `slow` unsent bytes for longer than `patience`, or
+  // beyond `max` at all, and it is given up.
+  struct QueueLimits {
+    std::size_t slow = 0;
+    std::size_t max = 0;
+    std::chrono::milliseconds patience{0};
+  };
+
+  // Queues `count` bytes for the peer, unless it has fallen too far behind by `limits` at `now`:
+  // then it queues nothing and returns false.
+  bool Send(const std::uint8_t* bytes, std::size_t count, const QueueLimits& limits,
+            std::chrono::steady_clock::time_point now);
   // Bytes accepted by Send but not yet handed to the system.
   std::size_t Queued() const;
+  // The peer's address and port, for the log.
+  const std::string& Peer() const { return peer; }
 
  private:
   void OnReceive();
@@ -41,6 +55,9 @@ class CClientSocket {
   QTcpSocket* socket;
   const FrameHandler& onFrame;
   std::function<void(CClientSocket*)> onGone;
+  std::string peer;
+  // Since when the queue has stayed beyond the slow mark; empty while below it.
+  std::optional<std::chrono::steady_clock::time_point> slowSince;
   RingBuffer ring{kStreamReceiveRing};
   StreamMessage message;
 };

@@ -1,5 +1,6 @@
 #include "link/server_socket.h"
 
+#include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <algorithm>
@@ -19,19 +20,34 @@ CServerSocket::~CServerSocket() {
   QObject::disconnect(server.get(), nullptr, nullptr, nullptr);
 }
 
+void CServerSocket::SetOptions(const RelayOptions& relayOptions) {
+  options = relayOptions;
+  options.maxClients = std::clamp(options.maxClients, 1, RelayOptions::kMaxMaxClients);
+}
+
+void CServerSocket::SetSlowClientLimits(std::size_t slowQueue, std::size_t maxQueue,
+                                        std::chrono::milliseconds slowPatience) {
+  limits = {slowQueue, maxQueue, slowPatience};
+}
+
 bool CServerSocket::Listen(std::uint32_t port) {
   Close();
   if (port > 65535) return false;
-  return server->listen(QHostAddress::Any, static_cast<quint16>(port));
+  QHostAddress address(QHostAddress::Any);
+  if (!options.bindAddress.empty() && !address.setAddress(QString::fromStdString(options.bindAddress)))
+    return false;
+  return server->listen(address, static_cast<quint16>(port));
 }
 
 void CServerSocket::Close() {
   server->close();
   // The sockets of accepted clients are children of the server: they go with it at the latest.
   clients.clear();
+  // The next listening belongs to another link, maybe another receiver.
+  for (auto& m : catchUpMessages) m.clear();
 }
 
-int CServerSocket::Send(const std::uint8_t* bytes, std::size_t count) {
+int CServerSocket::Send(const std::uint8_t* bytes, std::size_t count, int catchUp) {
   if (bytes == nullptr || count > 0xFFFF) return 0;
   std::uint8_t buffer[kStreamMaxDataMessage];
   std::vector<std::uint8_t> large;
@@ -41,12 +57,35 @@ int CServerSocket::Send(const std::uint8_t* bytes, std::size_t count) {
     out = large.data();
   }
   const std::size_t size = BuildStreamMessage(bytes, count, out);
-  const auto behind = std::remove_if(clients.begin(), clients.end(), [&](const auto& client) {
-    return !client->Send(out, size, kMaxClientQueue);
+  if (catchUp > kCatchUpNone && catchUp < kCatchUpCount) catchUpMessages[catchUp].assign(out, out + size);
+
+  const auto now = std::chrono::steady_clock::now();
+  const auto behind = std::stable_partition(clients.begin(), clients.end(), [&](const auto& client) {
+    return client->Send(out, size, limits, now);
   });
+  for (auto it = behind; it != clients.end(); ++it) {
+    Tell("* Relay client " + (*it)->Peer() + " dropped: " + std::to_string((*it)->Queued()) +
+         " bytes behind\n");
+  }
   dropped += static_cast<std::uint64_t>(clients.end() - behind);
   clients.erase(behind, clients.end());
   return 1;
+}
+
+int CServerSocket::CatchUpSlotOf(const KavoPacket& packet) {
+  if (packet.id != 0x8F || packet.checksumOk == 0 || packet.length < 3 || packet.data[0] != 0x8C)
+    return kCatchUpNone;
+  switch (packet.data[1]) {
+    case 0x01:  // a display row: only what the panel accepts replaces the row it has
+      if (packet.length != 31 || packet.data[5] > 1) return kCatchUpNone;
+      return packet.data[5] == 0 ? kCatchUpRow0 : kCatchUpRow1;
+    case 0x03:
+      return kCatchUpPanel;
+    case 0x04:
+      return kCatchUpTitle;
+    default:
+      return kCatchUpNone;
+  }
 }
 
 bool CServerSocket::IsListening() const {
@@ -59,8 +98,19 @@ std::uint16_t CServerSocket::ListeningPort() const {
 
 void CServerSocket::OnAccept() {
   while (QTcpSocket* accepted = server->nextPendingConnection()) {
-    clients.push_back(std::make_unique<CClientSocket>(accepted, onClientFrame,
-                                                      [this](CClientSocket* gone) { Remove(gone); }));
+    auto client = std::make_unique<CClientSocket>(accepted, onClientFrame,
+                                                  [this](CClientSocket* gone) { Remove(gone); });
+    if (clients.size() >= static_cast<std::size_t>(options.maxClients)) {
+      ++refused;
+      Tell("* Relay client " + client->Peer() + " refused: " + std::to_string(clients.size()) +
+           " clients connected\n");
+      continue;  // the client closes the connection as it goes
+    }
+    const auto now = std::chrono::steady_clock::now();
+    for (const auto& m : catchUpMessages) {
+      if (!m.empty()) client->Send(m.data(), m.size(), limits, now);
+    }
+    clients.push_back(std::move(client));
   }
 }
 
@@ -68,4 +118,8 @@ void CServerSocket::Remove(CClientSocket* client) {
   const auto it =
       std::find_if(clients.begin(), clients.end(), [client](const auto& c) { return c.get() == client; });
   if (it != clients.end()) clients.erase(it);
+}
+
+void CServerSocket::Tell(const std::string& line) {
+  if (onEvent) onEvent(line);
 }

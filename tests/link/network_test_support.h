@@ -72,10 +72,12 @@ inline void Write(QTcpSocket& socket, const Bytes& bytes) {
 // Collects what a Qt socket receives.
 struct Collector {
   explicit Collector(QTcpSocket& s) : socket(s) {
-    QObject::connect(&socket, &QTcpSocket::readyRead, &socket, [this] {
-      const QByteArray got = socket.readAll();
-      bytes.insert(bytes.end(), got.begin(), got.end());
-    });
+    QObject::connect(&socket, &QTcpSocket::readyRead, &socket, [this] { Take(); });
+    Take();  // what came before the collector did, its readyRead already gone
+  }
+  void Take() {
+    const QByteArray got = socket.readAll();
+    bytes.insert(bytes.end(), got.begin(), got.end());
   }
   QTcpSocket& socket;
   Bytes bytes;
