@@ -96,6 +96,10 @@ int Serve(int argc, char** argv, std::uint16_t upstream, std::uint16_t relayPort
   CCommLink link(&owner, prompts);
   owner.link = &link;
   link.SetServer("127.0.0.1", upstream);
+  // Fan-out is what is measured: no client limit short of the largest run.
+  RelayOptions relayOptions;
+  relayOptions.maxClients = RelayOptions::kMaxMaxClients;
+  link.SetRelayOptions(relayOptions, nullptr);
   link.SetRelayServer(1, relayPort);
   link.Open(kLinkNetwork, false);
   return QCoreApplication::exec();
