@@ -67,7 +67,7 @@ CCommLink::CCommLink(ILinkOwner* ownerView, IPrompts& prompter)
   });
   client = new CPlowviewSocket({
       [this](const std::uint8_t* frame, std::size_t count) {
-        for (std::size_t i = 0; i < count; ++i) parser->FeedByte(frame[i]);
+        parser->Feed(frame, count);
       },
       [this](bool up) { OnNetworkConnect(up); },
       [this] { OnNetworkClosed(); },
@@ -453,7 +453,7 @@ void CCommLink::ReadLoop() {
   while (!StopRequested()) {
     const int got = serialPort.ReadBuffer(bytes, static_cast<int>(sizeof bytes));
     if (got > 0) {
-      for (int i = 0; i < got; ++i) parser->FeedByte(bytes[i]);
+      parser->Feed(bytes, static_cast<std::size_t>(got));
       readableButEmpty = false;
       badRounds = 0;
       continue;
