@@ -13,6 +13,7 @@
 namespace {
 
 constexpr const char* kLogExtension = ".log";
+constexpr const char* kManifestExtension = ".manifest";
 
 bool Exists(const std::string& path) {
   std::error_code ec;
@@ -85,14 +86,21 @@ bool CArchiveChain::ZipHourFiles(const std::string& base) {
   if (!MakePlot(base + kLogExtension)) members[3].selected = false;
 
   const std::string zipPath = base + ".zip";
+  bool anyZipped = false;
   for (Member& member : members) {
     const std::string path = base + member.extension;
     // A file the hour never produced (no raw log opened, say) is nothing to archive, not a failure.
     if (member.selected && Exists(path)) member.zipped = RunZip(zipPath, path);
+    anyZipped = anyZipped || member.zipped;
   }
+  // The hour's manifest goes into every zip that was made, so the archive carries its own health
+  // summary and checksums; it goes with the text log it describes when that is removed.
+  const std::string manifestPath = base + kManifestExtension;
+  const bool manifestZipped = anyZipped && Exists(manifestPath) && RunZip(zipPath, manifestPath);
   // Only what is safely in the zip is removed: a failed zip leaves its source in place.
   for (const Member& member : members)
     if (member.zipped && member.remove) RemoveQuietly(base + member.extension);
+  if (manifestZipped && members[1].zipped && members[1].remove) RemoveQuietly(manifestPath);
   return true;
 }
 

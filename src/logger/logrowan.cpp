@@ -117,6 +117,7 @@ bool CLogrowan::TakePacket(KavoPacket& packet) {
   if (queue.empty()) return false;
   packet = *queue.front();
   queue.pop_front();
+  manifest.NotePacket(packet, Now());
   if ((session.options & kLogQ0x) && q0xWriter) q0xWriter->TakePacket(packet);
   if ((session.options & kLogKavo) && rawLogWriter) rawLogWriter->Write(packet);
   if (datRunning) datLog->Post(packet);
@@ -271,9 +272,11 @@ void CLogrowan::FailSession() {
 void CLogrowan::ShutdownSession() {
   if (session.state == LogState::Idle) return;
   // Closed without archiving: only an hour change hands a file to the archive.
+  const std::string closedPath = logFile.IsOpen() ? logFile.Path() : std::string();
   logFile.Close();
   if (rawLogWriter) rawLogWriter->Close();
   StopDatFile();
+  if (!closedPath.empty()) manifest.Finish(closedPath);
   if (!(session.options & kLogPassive)) DisableLoggingOutputs();
   session.state = LogState::Idle;
 }
@@ -308,6 +311,8 @@ bool CLogrowan::OpenLogFile(const char* name) {
     closedZipName = currentZipName;
     logFile.Close();
     if (rawLogWriter) rawLogWriter->Close();
+    // Before the archive starts, so that the manifest is zipped with the hour's files.
+    manifestNotePending = manifest.Finish(closedLogPath);
     StartArchiveWorker(archive, ClosedLogFile{closedLogPath, closedZipName, prefix, session.options});
   }
 
@@ -334,6 +339,11 @@ bool CLogrowan::OpenLogFile(const char* name) {
                 kLogVersion, kLogVersionLetter, session.station, session.month, session.day, session.year,
                 session.hour);
   WriteLine(header);
+  manifest.Begin(session.hourCode, session.station, session.year, session.month, session.day, session.hour);
+  if (manifestNotePending) {
+    manifestNotePending = false;
+    WriteLine("* Manifest written");
+  }
   return true;
 }
 

@@ -9,6 +9,7 @@
 #include "link/protocol/clock.h"
 #include "link/protocol/kavo_packet.h"
 #include "link/protocol/prompts.h"
+#include "logger/hour_manifest.h"
 #include "logger/log_archiver.h"
 #include "logger/log_file.h"
 #include "logger/log_line_context.h"
@@ -75,6 +76,13 @@ class CLogrowan : public ILogLineContext {
   const std::string& CurrentZipName() const { return currentZipName; }
   const IClock& Clock() const { return clock; }
 
+  // The health summary of the open hour, written as B.manifest when its text log closes.
+  const CHourManifest& Manifest() const { return manifest; }
+  // Frames the link's parser dropped since the last call; link losses and restores.
+  void NoteDroppedFrames(std::uint64_t count) { manifest.NoteDroppedFrames(count); }
+  void NoteLinkLost() { manifest.NoteLinkLost(); }
+  void NoteLinkRestored() { manifest.NoteLinkRestored(); }
+
  private:
   void ResetSession(LogOptions options, const std::string& stationName);
   void StepStateMachine();
@@ -114,4 +122,6 @@ class CLogrowan : public ILogLineContext {
   std::deque<std::unique_ptr<KavoPacket>> queue;
   std::vector<CLogrowanListener*> listeners;
   std::string lineBuffer;  // reused by WriteLine so a line costs no allocation
+  CHourManifest manifest;
+  bool manifestNotePending = false;  // "* Manifest written" goes into the next hour's log
 };

@@ -69,11 +69,12 @@ TEST(ArchiveHeadless, ClosedHourArrivesOnTheFtpServerAsAZipWithLogAndPlot) {
   EXPECT_TRUE(stopped);
   EXPECT_EQ(plowview.exitCode(), 0) << err;
 
-  // The first closed hour: its log and its plot, named after it, without folders.
+  // The first closed hour: its log, its plot and its manifest, named after it, without folders.
   const fs::path first = *std::min_element(zips.begin(), zips.end());
   const std::string base = first.stem().string();
   EXPECT_EQ(base.rfind("A_60107", 0), 0u) << base;
-  EXPECT_EQ((std::vector<std::string>{base + ".log", base + ".pdf"}), ZipListing(first.string()));
+  EXPECT_EQ((std::vector<std::string>{base + ".log", base + ".pdf", base + ".manifest"}),
+            ZipListing(first.string()));
   // Uploaded, then removed here with the zipped sources; the password went nowhere else.
   const fs::path logs = dir.Path() / "logs";
   EXPECT_FALSE(fs::exists(logs / (base + ".zip")));

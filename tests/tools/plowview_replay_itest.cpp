@@ -144,7 +144,8 @@ TEST(PlowviewReplay, TwoHours_FilesNamedByHourCodeWithTheLiveLines) {
   EXPECT_EQ(r.out, (dir / "logs/A_6010714.log") + "\n" + (dir / "logs/A_6010715.log") + "\n");
   EXPECT_EQ(ReadWholeFile(dir / "logs/A_6010714.log"),
             Header("A_", "01/07/2026 14") + PLine("313200.0") + PLine("313216.0") + "M antenna ok  \n");
-  EXPECT_EQ(ReadWholeFile(dir / "logs/A_6010715.log"), Header("A_", "01/07/2026 15") + PLine("313219.5"));
+  EXPECT_EQ(ReadWholeFile(dir / "logs/A_6010715.log"),
+            Header("A_", "01/07/2026 15") + "* Manifest written\n" + PLine("313219.5"));
   EXPECT_EQ(r.err, "");
 }
 
@@ -177,7 +178,8 @@ TEST(PlowviewReplay, Archive_ClosedHourZippedOpenHourLeft) {
   EXPECT_FALSE(ReadWholeFile(dir / "logs/A_6010714.zip").empty()) << r.err;
   EXPECT_TRUE(ReadWholeFile(dir / "logs/A_6010714.log").empty());
   // The last hour was not closed by another one: it stays, as a disconnect leaves it.
-  EXPECT_EQ(ReadWholeFile(dir / "logs/A_6010715.log"), Header("A_", "01/07/2026 15") + PLine("313219.5"));
+  EXPECT_EQ(ReadWholeFile(dir / "logs/A_6010715.log"),
+            Header("A_", "01/07/2026 15") + "* Manifest written\n" + PLine("313219.5"));
 }
 
 TEST(PlowviewReplay, OptionsWord_NmeaKeptOnlyWithItsBit) {
