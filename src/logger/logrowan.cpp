@@ -145,6 +145,12 @@ void CLogrowan::WriteLine(const char* text) {
   // By index: a listener may remove itself while being told.
   for (std::size_t i = 0; i < listeners.size(); ++i) listeners[i]->OnLogLine(lineBuffer);
   if (fileLogging && logFile.IsOpen()) logFile.Write(lineBuffer.data(), lineBuffer.size());
+  // The reconnection's lines are counted where they enter the log, so the manifest and the log
+  // agree whoever writes them.
+  if (fileLogging && lineBuffer.compare(0, 7, "* Link ") == 0) {
+    if (lineBuffer.compare(0, 11, "* Link lost") == 0) manifest.NoteLinkLost();
+    if (lineBuffer.compare(0, 15, "* Link restored") == 0) manifest.NoteLinkRestored();
+  }
 }
 
 bool CLogrowan::SendReceiverCommand(const KavoPacket& packet, int withChecksum) {

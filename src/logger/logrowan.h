@@ -78,7 +78,8 @@ class CLogrowan : public ILogLineContext {
 
   // The health summary of the open hour, written as B.manifest when its text log closes.
   const CHourManifest& Manifest() const { return manifest; }
-  // Frames the link's parser dropped since the last call; link losses and restores.
+  // Frames the link's parser dropped since the last call; link losses and restores (WriteLine
+  // counts its "* Link lost" and "* Link restored" lines by itself).
   void NoteDroppedFrames(std::uint64_t count) { manifest.NoteDroppedFrames(count); }
   void NoteLinkLost() { manifest.NoteLinkLost(); }
   void NoteLinkRestored() { manifest.NoteLinkRestored(); }

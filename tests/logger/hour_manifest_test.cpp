@@ -219,7 +219,11 @@ TEST(HourManifest, Logger_HourChangeAndSessionEndWriteManifests) {
   tick();  // both taken, then Logging sees the new hour
   tick();  // closes 14 h, opens 15 h
   tick();  // the second 0x53 lands in 15 h
-  logger.NoteLinkLost();
+  logger.WriteLine("* Link lost. Last GPS time: unknown");
+  logger.WriteLine("* Link restored after 1.5 s. Last GPS time: unknown\n");
+  logger.WriteLine("* Link lost");
+  logger.WriteLine("M * Link lost");  // not the logger's line
+  logger.NoteLinkRestored();
   logger.StopLogging();
 
   std::future<std::string> atArchive = seen->get_future();
@@ -246,7 +250,7 @@ TEST(HourManifest, Logger_HourChangeAndSessionEndWriteManifests) {
   const std::string m15 = ReadWholeFile(dir / "FARM6010715.manifest");
   EXPECT_NE(m15.find("packets: 1\n"), std::string::npos) << m15;
   EXPECT_NE(m15.find("parser-dropped-frames: 0\n"), std::string::npos);
-  EXPECT_NE(m15.find("link-lost: 1\n"), std::string::npos);
+  EXPECT_NE(m15.find("link-lost: 2\nlink-restored: 2\n"), std::string::npos) << m15;
   EXPECT_NE(m15.find("sha256: " + CHourManifest::Sha256OfFile((dir / "FARM6010715.log"))), std::string::npos);
 }
 
