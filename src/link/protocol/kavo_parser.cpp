@@ -147,20 +147,22 @@ std::size_t CKavoParser::Feed(const std::uint8_t* bytes, std::size_t count) {
 void CKavoParser::Complete() {
   current.receivedAt = static_cast<std::int64_t>(std::time(nullptr));
   VerifyChecksum(current);
+  // One lock a packet in the steady state: a spare record is filled and queued while it is held
+  // (the used bytes are a short copy; the lock, not the copy, is what costs). Only a new record
+  // is allocated outside it.
+  std::unique_lock<std::timed_mutex> hold(queueLock);
   std::unique_ptr<KavoPacket> record;
-  {
-    std::lock_guard<std::timed_mutex> hold(queueLock);
-    if (!spare.empty()) {
-      record = std::move(spare.back());
-      spare.pop_back();
-    }
+  if (!spare.empty()) {
+    record = std::move(spare.back());
+    spare.pop_back();
+  } else {
+    hold.unlock();
+    record = std::make_unique<KavoPacket>();
+    hold.lock();
   }
-  if (!record) record = std::make_unique<KavoPacket>();
   CopyIntoRecord(current, *record);
-  {
-    std::lock_guard<std::timed_mutex> hold(queueLock);
-    queue.push_back(std::move(record));
-  }
+  queue.push_back(std::move(record));
+  hold.unlock();
   if (notify) notify(this);
 }
 
