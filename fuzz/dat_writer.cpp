@@ -13,6 +13,7 @@
 #include "dat/dat_writer.h"
 #include "fuzz_packets.h"
 #include "link/protocol/prompts.h"
+#include "open_descriptors.h"
 #include "support/fake_clock.h"
 
 namespace fs = std::filesystem;
@@ -47,6 +48,7 @@ const fs::path& Scratch() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const fs::path& scratch = Scratch();
+  const std::size_t descriptors = OpenDescriptors();
   CFakeClock clock;
   CQuietPrompts prompts;
   CDATWriter writer([](std::uint8_t, std::uint16_t length, const std::uint8_t* bytes,
@@ -62,5 +64,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (++posted % 64 == 0) writer.ReopenDatFile((scratch / (posted % 128 ? "b.dat" : "a.dat")).string());
   });
   writer.StopDatLogging();
+  Check(OpenDescriptors() == descriptors);
   return 0;
 }

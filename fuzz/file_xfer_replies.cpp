@@ -12,6 +12,7 @@
 
 #include "files/file_xfer_engine.h"
 #include "fuzz_packets.h"
+#include "open_descriptors.h"
 
 namespace fs = std::filesystem;
 
@@ -42,6 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::error_code ec;
   fs::remove_all(folder, ec);
   fs::create_directories(folder);
+  const std::size_t descriptors = OpenDescriptors();
   {
     CFileXferEngine engine([] { return true; },
                            [](const KavoPacket& request) { Check(request.length <= kKavoMaxData); });
@@ -77,6 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int i = 0; i < 100; ++i) engine.Tick();
     for (const FileXferProgress& p : engine.Progress()) Check(p.received <= 0xFFFFFFFFu);
   }
+  Check(OpenDescriptors() == descriptors);
   std::size_t entries = 0;
   for (const auto& entry : fs::directory_iterator(scratch)) {
     (void)entry;

@@ -15,6 +15,7 @@
 
 #include "files/remote_file_server.h"
 #include "fuzz_packets.h"
+#include "open_descriptors.h"
 
 namespace fs = std::filesystem;
 
@@ -67,6 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const fs::path& scratch = Scratch();
   const fs::path card = scratch / "card";
   ResetCard(card);
+  const std::size_t descriptors = OpenDescriptors();
   {
     CRemoteFileServer server(card, [](const KavoPacket& answer) {
       Check(answer.length <= kKavoMaxData);
@@ -78,6 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       server.ProcessRequests();
     });
   }
+  Check(OpenDescriptors() == descriptors);
   Check(OutsideUntouched(scratch));
   return 0;
 }
