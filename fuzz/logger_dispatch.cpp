@@ -9,6 +9,7 @@
 #include "logger/config_report.h"
 #include "logger/log_line_context.h"
 #include "logger/packet_dispatch.h"
+#include "logger/satellite_lines.h"
 
 namespace {
 
@@ -41,10 +42,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   context.session.state = LogState::Logging;
   CConfigurationReport report;
   report.RequestConfiguration(context);
+  std::size_t packets = 0;
   ForEachPacket(data, size, [&](const KavoPacket& packet) {
     context.now += 0.25;
     DispatchPacket(packet, context);
     report.ReadConfigurationPacket(packet, context);
+    // The logger's five-second summary of what the satellite packets left behind.
+    if (++packets % 16 == 0) WriteSatelliteSummary(context);
   });
+  WriteSatelliteSummary(context);
   return 0;
 }
