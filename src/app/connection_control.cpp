@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <thread>
 
+#include "app/link_reconnector.h"
+
 namespace {
 
 constexpr std::uint8_t kPanelSuper = 0x8C;
@@ -135,6 +137,7 @@ void CConnectionControl::OpenConnection(const ConnectionSettings& newSettings) {
 
 void CConnectionControl::LinkStatus(int wParam) {
   if (wParam != 0) {
+    if (HandOverLoss()) return;
     displaySeen = false;
     SetState(kDisconnected);
     peers.Redraw(kRedrawAll);
@@ -157,6 +160,29 @@ void CConnectionControl::LinkStatus(int wParam) {
   timers.StartTimer(kTimerProcessorUsage, 1000);
   timers.StartTimer(kTimerRemoteFiles, 100);
   peers.Redraw(kRedrawAll);
+  if (reconnector) reconnector->LinkUp();
+}
+
+// A link lost while reconnecting is on: the connection waits for the link instead of ending.
+// What came before the loss is logged first, so the lost line follows it; the logger session
+// stays (a later link up finds it running and goes on in the same file), the timers that talk
+// to the receiver stop until then.
+bool CConnectionControl::HandOverLoss() {
+  if (!reconnector) return false;
+  if (settings.autoReconnect && state == kConnected) {
+    LinkPacketReady();
+    if (settings.logData) peers.ProcessLogger();
+  }
+  if (!reconnector->LinkDown(settings.autoReconnect)) return false;
+  displaySeen = false;
+  timers.KillTimer(kTimerWatchdog);
+  timers.KillTimer(kTimerLogger);
+  timers.KillTimer(kTimerProcessorUsage);
+  timers.KillTimer(kTimerRemoteFiles);
+  timers.KillTimer(kTimerEnterHeld);
+  SetState(kWaiting);
+  peers.Redraw(kRedrawAll);
+  return true;
 }
 
 void CConnectionControl::LinkPacketReady() {
@@ -315,6 +341,7 @@ void CConnectionControl::Watchdog() {
 }
 
 void CConnectionControl::Disconnect() {
+  if (reconnector) reconnector->Stop();
   if (displaySeen) SendPanelFlagsCommand(false);
   if (settings.logData) {
     timers.KillTimer(kTimerLogger);

@@ -26,6 +26,7 @@ struct ConnectionSettings {
   bool enableAsServer = false;
   std::uint32_t outputServerPort = 30000;
   bool logData = false;
+  bool autoReconnect = false;  // a link lost while up is reopened (CLinkReconnector)
   std::string loggingFolder;
   std::string loggingPrefix = "A_";
   std::uint32_t logOptions = 529;
@@ -33,6 +34,8 @@ struct ConnectionSettings {
 };
 
 enum ConnectionState : int { kDisconnected = 0, kOpening = 1, kWaiting = 2, kConnected = 3 };
+
+class CLinkReconnector;
 
 // The connection half of the main view, without widgets: opens and closes the link, keeps the
 // connection state, routes every received packet, polls and watches the receiver, feeds the LCD
@@ -90,6 +93,9 @@ class CConnectionControl {
   const ConnectionSettings& Settings() const { return settings; }
   const CLcdModel& Lcd() const { return lcd; }
 
+  // Takes over the loss of a link that was up while "AutoReconnect" is on; null: none.
+  void SetReconnector(CLinkReconnector* linkReconnector) { reconnector = linkReconnector; }
+
   // Pause before the link is closed so the last panel command leaves the port. Tests set 0.
   void SetDisconnectPauseMs(int ms) { disconnectPauseMs = ms; }
 
@@ -104,6 +110,7 @@ class CConnectionControl {
   void SendRequest(std::uint8_t sub);
   void Watchdog();
   void SetTitles(const std::string& title);
+  bool HandOverLoss();
 
   IReceiverLink& link;
   ITimerHost& timers;
@@ -124,4 +131,5 @@ class CConnectionControl {
   int instanceNumber = 1;
   std::string mainTitle;
   int disconnectPauseMs = 300;
+  CLinkReconnector* reconnector = nullptr;
 };

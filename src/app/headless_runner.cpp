@@ -54,6 +54,7 @@ int CHeadlessRunner::Run() {
     snapshot.enableAsServer = true;
     if (options.relayPort > 0) snapshot.outputServerPort = static_cast<std::uint32_t>(options.relayPort);
   }
+  if (options.reconnect) snapshot.autoReconnect = true;
   if (options.simulate) {
     simulator = std::make_unique<CSimulatorProcess>();
     std::string error;
@@ -123,6 +124,9 @@ void CHeadlessRunner::PrintRows() {
 }
 
 void CHeadlessRunner::StateChanged(int state) {
+  if (state == kWaiting && lastState == kConnected)
+    std::fprintf(stderr, "plowview: the link to the receiver was lost; reconnecting\n");
+  lastState = state;
   if (state == kConnected) {
     everConnected = true;
     if (files) files->Start();

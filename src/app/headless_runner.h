@@ -24,6 +24,7 @@ struct HeadlessOptions {
   QStringList simulatorArguments;
   bool relayServer = false;  // switch "Enable as Server" on for this run
   int relayPort = -1;        // -1: the stored port
+  bool reconnect = false;    // reopen a lost link instead of ending the run ("AutoReconnect")
   // --list-files / --get-files: work on the receiver's data folder once connected, then stop.
   HeadlessFileCommand files;
 };
@@ -73,6 +74,7 @@ class CHeadlessRunner final : public QObject, public IConnectionPeers {
 
   bool stopping = false;
   bool everConnected = false;
+  int lastState = kDisconnected;
   std::string printedTitle;
   std::string printedRows[2];
 };

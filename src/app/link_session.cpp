@@ -4,14 +4,17 @@
 
 #include "app/comm_link_adapter.h"
 #include "app/logger_bridge.h"
+#include "app/muted_prompts.h"
 #include "app/qt_link_owner.h"
 #include "app/qt_timer_host.h"
+#include "app/session_reconnect.h"
 #include "link/comm_link.h"
 
 CLinkSession::CLinkSession(IPrompts& prompts, IConnectionPeers& peers, const CSerialPortMap& portMap) {
   owner = std::make_unique<CQtLinkOwner>([this] { control->LinkPacketReady(); },
                                          [this](int wParam) { control->LinkStatus(wParam); });
-  link = std::make_unique<CCommLink>(owner.get(), prompts);
+  linkPrompts = std::make_unique<CMutedPrompts>(prompts);
+  link = std::make_unique<CCommLink>(owner.get(), *linkPrompts);
   link->SerialPort().SetPortMap(portMap);
   adapter = std::make_unique<CCommLinkAdapter>(*link);
   timers = std::make_unique<CQtTimerHost>([this](int id) { control->OnTimer(id); });
@@ -24,6 +27,8 @@ CLinkSession::CLinkSession(IPrompts& prompts, IConnectionPeers& peers, const CSe
       });
   control = std::make_unique<CConnectionControl>(*adapter, *timers, prompts, *bridge);
   bridge->Attach(*control);
+  reconnect = std::make_unique<CSessionReconnect>(*link, *control, *bridge, *linkPrompts);
+  control->SetReconnector(&reconnect->Reconnector());
 }
 
 void CLinkSession::SetCardFolderSource(std::function<std::string()> source) {
@@ -33,6 +38,7 @@ void CLinkSession::SetCardFolderSource(std::function<std::string()> source) {
 CLinkSession::~CLinkSession() {
   // The link's reader thread goes first: it may still post to the owner and call the prompts.
   link.reset();
+  reconnect.reset();
   control.reset();
   // The logger (if still there) closes its file before the timers and the owner go.
   bridge.reset();

@@ -10,6 +10,8 @@
 class CCommLink;
 class CCommLinkAdapter;
 class CLoggerBridge;
+class CMutedPrompts;
+class CSessionReconnect;
 class CQtLinkOwner;
 class CQtTimerHost;
 
@@ -33,10 +35,12 @@ class CLinkSession {
   void SetCardFolderSource(std::function<std::string()> source);
 
  private:
+  std::unique_ptr<CMutedPrompts> linkPrompts;  // the link's messages, silenced while it reconnects
   std::unique_ptr<CQtLinkOwner> owner;
   std::unique_ptr<CCommLink> link;
   std::unique_ptr<CCommLinkAdapter> adapter;
   std::unique_ptr<CQtTimerHost> timers;
   std::unique_ptr<CLoggerBridge> bridge;
   std::unique_ptr<CConnectionControl> control;
+  std::unique_ptr<CSessionReconnect> reconnect;
 };

@@ -21,7 +21,7 @@ struct Field {
 };
 
 // In the order the file is written.
-const std::array<Field, 19> kFields{{
+const std::array<Field, 20> kFields{{
     {"HighSpeedKavo", &CPortSettings::highSpeedKavo},
     {"Port", &CPortSettings::port},
     {"BaudRate", &CPortSettings::baudRate},
@@ -41,10 +41,12 @@ const std::array<Field, 19> kFields{{
     {"m_ServerAddress", nullptr, nullptr, &CPortSettings::serverAddress},
     {"m_ServerPort", &CPortSettings::serverPort},
     {"m_OutputServerPort", &CPortSettings::outputServerPort},
+    {"AutoReconnect", &CPortSettings::autoReconnect},
 }};
 
 // Reading starts with "Auto"; the rest follows the written order. Indexes into kFields.
-constexpr std::array<int, 19> kLoadOrder{4, 0, 1, 2, 3, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};
+constexpr std::array<int, 20> kLoadOrder{4,  0,  1,  2,  3,  5,  6,  7,  8,  9,
+                                         10, 11, 12, 13, 14, 15, 16, 17, 18, 19};
 
 std::string HomeFolder() {
   if (const char* home = std::getenv("HOME"); home && *home) return home;

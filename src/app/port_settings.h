@@ -60,6 +60,7 @@ class CPortSettings {
   std::string serverAddress = kDefaultServerAddress;  // "m_ServerAddress"
   int serverPort = 2021;                              // "m_ServerPort"
   int outputServerPort = 30000;                       // "m_OutputServerPort": relay server port, 1-40000
+  int autoReconnect = 0;                              // "AutoReconnect": reopen a lost link
 
   // Not stored: every run starts with the relay server off.
   int enableAsServer = 0;

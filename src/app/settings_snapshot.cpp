@@ -4,6 +4,7 @@ ConnectionSettings SnapshotConnectionSettings(const CPortSettings& s) {
   ConnectionSettings c;
   c.linkKind = s.serialPortOrCanBus;
   c.autoPortConfiguration = s.highSpeedKavo != 0;
+  c.autoReconnect = s.autoReconnect != 0;
   c.port = s.port;
   c.baudRateIndex = s.baudRate;
   c.parityIndex = s.parity;

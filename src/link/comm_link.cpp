@@ -429,7 +429,13 @@ void CCommLink::ReaderThread() {
 bool CCommLink::SettlePhase() {
   for (int pass = 0; pass < kSettlePasses; ++pass) {
     if (!Pause(timing.settlePassMs)) return false;
-    if (serialPort.ReadChar() < 0) continue;
+    const int first = serialPort.ReadChar();
+    if (first == kCommHangUp) {
+      // The device went away while settling: no link to report up.
+      FailFromReader();
+      return false;
+    }
+    if (first < 0) continue;
     if (pass == 0) {
       serialPort.Close();
       if (!OpenPortForLink(openPort, openAutoConfigure)) {

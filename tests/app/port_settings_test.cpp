@@ -39,6 +39,7 @@ TEST_F(PortSettingsTest, Defaults) {
                                        0, CPortSettings::DefaultLoggingFolder(), std::string("A_"), 529,
                                        std::string("127.0.0.1"), 2021, 30000));
   EXPECT_EQ(s.enableAsServer, 0);
+  EXPECT_EQ(s.autoReconnect, 0);
   EXPECT_TRUE(CPortSettings::DefaultLoggingFolder().ends_with("/plowview-logs"));
 }
 
@@ -131,7 +132,8 @@ TEST_F(PortSettingsTest, Save_WritesEveryKeyInOrder) {
             "m_logOptions=1553\n"
             "m_ServerAddress=127.0.0.1\n"
             "m_ServerPort=2021\n"
-            "m_OutputServerPort=30000\n");
+            "m_OutputServerPort=30000\n"
+            "AutoReconnect=0\n");
 }
 
 TEST_F(PortSettingsTest, SaveThenLoad_RoundTripsAndKeepsOtherSections) {
@@ -143,11 +145,13 @@ TEST_F(PortSettingsTest, SaveThenLoad_RoundTripsAndKeepsOtherSections) {
   saved.loggingPrefix = "50%_=";
   saved.rliVisible = true;
   saved.enableAsServer = 1;
+  saved.autoReconnect = 1;
   ASSERT_TRUE(saved.SaveSettings());
 
   CPortSettings loaded(profile, "/elsewhere");
   loaded.LoadSettings();
   EXPECT_EQ(Stored(loaded), Stored(saved));
+  EXPECT_EQ(loaded.autoReconnect, 1);
   // The relay server switch is never stored: every run starts with it off.
   EXPECT_EQ(loaded.enableAsServer, 0);
   EXPECT_EQ(profile.GetString("Connect", "Enable as Server", "xxx"), "xxx");

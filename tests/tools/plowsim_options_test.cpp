@@ -74,6 +74,10 @@ TEST(SimOptions, BadCommandLines_Refused) {
       {"--pty", "p", "--garbage-every", "0"},  // at least 1
       {"--pty", "p", "--start-time", "2026-02-30T00:00:00Z"},
       {"--pty", "p", "--frobnicate"},
+      {"--pty", "p", "--drop-after", "1"},                               // no return
+      {"--pty", "p", "--return-after", "1"},                             // no drop
+      {"--pty", "p", "--drop-after", "0", "--return-after", "1"},        // never away
+      {"--pty", "p", "--first-drop-after", "5", "--return-after", "1"},  // no drop
   };
   for (const auto& args : bad) {
     SimOptions o;
@@ -81,6 +85,17 @@ TEST(SimOptions, BadCommandLines_Refused) {
     EXPECT_FALSE(ParseSimOptions(args, o, error)) << (args.empty() ? "(none)" : args.back());
     EXPECT_FALSE(error.empty());
   }
+}
+
+TEST(SimOptions, DropAndReturn_FractionalSeconds) {
+  SimOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseSimOptions(
+      {"--pty", "p", "--drop-after", "1.25", "--return-after", "0.3", "--first-drop-after", "9"}, o, error))
+      << error;
+  EXPECT_EQ(o.dropAfterMs, 1250);
+  EXPECT_EQ(o.returnAfterMs, 300);
+  EXPECT_EQ(o.firstDropAfterMs, 9000);
 }
 
 TEST(SimOptions, HelpNeedsNoPty) {

@@ -47,6 +47,20 @@ void ApplySettings(termios& t, const PortSettings& s) {
 }  // namespace
 
 CPtyTransport::~CPtyTransport() {
+  Close();
+}
+
+void CPtyTransport::Close(int drainMs) {
+  if (masterFd >= 0 && drainMs > 0) {
+    // The program has read everything once the slave's input queue (which our own slave
+    // descriptor shares) is empty.
+    for (int waited = 0; waited < drainMs; waited += 5) {
+      Flush();
+      int unread = 0;
+      if (outQueue.empty() && ::ioctl(slaveFd, FIONREAD, &unread) == 0 && unread == 0) break;
+      ::usleep(5000);
+    }
+  }
   if (!linkPath.empty()) {
     // Remove the link only while it is still ours: another simulator may have taken the name.
     char target[512];
@@ -55,9 +69,14 @@ CPtyTransport::~CPtyTransport() {
   }
   if (slaveFd >= 0) ::close(slaveFd);
   if (masterFd >= 0) ::close(masterFd);
+  slaveFd = masterFd = -1;
+  linkPath.clear();
+  slavePath.clear();
+  outQueue.clear();
 }
 
 bool CPtyTransport::Open(const std::string& path, const PortSettings& initial, std::string& error) {
+  Close();
   char name[256] = {};
   if (::openpty(&masterFd, &slaveFd, name, nullptr, nullptr) != 0) {
     error = std::string("cannot create a pseudo-terminal: ") + std::strerror(errno);
@@ -130,6 +149,7 @@ PortSettings CPtyTransport::LineSettings() const {
 }
 
 std::size_t CPtyTransport::Queue(const std::uint8_t* bytes, std::size_t count) {
+  if (masterFd < 0) return 0;
   const std::size_t room = kMaxQueued - outQueue.size();
   const std::size_t taken = count < room ? count : room;
   outQueue.insert(outQueue.end(), bytes, bytes + taken);

@@ -23,6 +23,11 @@ class CPtyTransport {
   CPtyTransport() = default;
   // Closes both sides and removes the link if it still points at our slave.
   ~CPtyTransport();
+  // The same as the destructor, leaving the transport ready for another Open: the program's end
+  // sees a hang-up, and its path is gone until then. What is queued is handed over first, and
+  // the program is given up to `drainMs` to read it, so the line goes away between frames.
+  void Close(int drainMs = 0);
+  bool IsOpen() const { return masterFd >= 0; }
   CPtyTransport(const CPtyTransport&) = delete;
   CPtyTransport& operator=(const CPtyTransport&) = delete;
 
@@ -48,7 +53,8 @@ class CPtyTransport {
   // parity on both sides or on neither (no and even parity cannot be told apart on a pty).
   static bool Hears(const PortSettings& line, const PortSettings& own);
 
-  // Queues bytes for the program; returns how many had to be dropped because the queue is full.
+  // Queues bytes for the program; returns how many had to be dropped because the queue is full
+  // (none while closed: the bytes are simply lost).
   std::size_t Queue(const std::uint8_t* bytes, std::size_t count);
   bool WantsWrite() const { return !outQueue.empty(); }
   // Hands queued bytes to the pty as far as it takes them. False when the master failed.

@@ -58,6 +58,12 @@ const char* SimUsage() {
          "                           PASS/FAIL lines go to stderr and plowsim exits when it is done\n"
          "                           (0 all passed, 3 a step failed); see card_script.txt\n"
          "  --pace BAUD              send no faster than a serial line of BAUD (10 bits a byte)\n"
+         "  --drop-after SECONDS     with --return-after: the line goes away after SECONDS of\n"
+         "  --return-after SECONDS   service (the pty and its link are removed, or the TCP port\n"
+         "                           and its clients closed) and comes back on the same path or\n"
+         "                           port after the other SECONDS, over and over; fractions allowed\n"
+         "  --first-drop-after SECONDS  the first time away comes after SECONDS instead (a program\n"
+         "                           that needs long to connect the first time)\n"
          "  --help                   show this text\n"
          "\n"
          "The program is heard only while its end of the line has the receiver's speed and, odd or\n"
@@ -174,6 +180,16 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
       if (!value(options.filesDir)) return false;
     } else if (arg == "--card-script") {
       if (!value(options.cardScript)) return false;
+    } else if (arg == "--drop-after" || arg == "--return-after" || arg == "--first-drop-after") {
+      std::int64_t ms = 0;
+      if (!value(v)) return false;
+      if (!ParseSeconds(v, ms) || ms < 1) {
+        error = arg + " needs a number of seconds of at least 0.001: " + v;
+        return false;
+      }
+      (arg == "--drop-after"     ? options.dropAfterMs
+       : arg == "--return-after" ? options.returnAfterMs
+                                 : options.firstDropAfterMs) = ms;
     } else if (arg == "--drop-every" || arg == "--pace") {
       long n = 0;
       if (!value(v)) return false;
@@ -186,6 +202,11 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
       error = "unknown argument: " + arg;
       return false;
     }
+  }
+  if ((options.dropAfterMs > 0) != (options.returnAfterMs > 0) ||
+      (options.firstDropAfterMs > 0 && options.dropAfterMs == 0)) {
+    error = "--drop-after and --return-after go together (and --first-drop-after with them)";
+    return false;
   }
   if (!options.help && options.ptyPath.empty() == (options.tcpPort < 0)) {
     error = "either --pty PATH or --tcp PORT is required";

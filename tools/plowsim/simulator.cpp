@@ -44,9 +44,19 @@ bool CSimulator::Start(std::string& error) {
 
 int CSimulator::Run(int stopFd) {
   int result = 0;
+  if (options.dropAfterMs > 0)
+    lineToggleMs =
+        clock.NowMs() + (options.firstDropAfterMs > 0 ? options.firstDropAfterMs : options.dropAfterMs);
   for (;;) {
+    std::string error;
+    if (!CycleLine(error)) {
+      std::fprintf(stderr, "plowsim: %s\n", error.c_str());
+      result = 1;
+      break;
+    }
     model->Tick();
     std::int64_t due = model->NextDueMs();
+    if (lineToggleMs >= 0) due = std::min(due, lineToggleMs);
     if (card) {
       // The script begins once the program has taken the panel over, and ends the run.
       if (cardStartMs < 0 && model->RemoteDisplayActive()) cardStartMs = clock.NowMs() + kCardStartDelayMs;
@@ -92,6 +102,25 @@ int CSimulator::Run(int stopFd) {
   return result;
 }
 
+bool CSimulator::CycleLine(std::string& error) {
+  if (lineToggleMs < 0 || clock.NowMs() < lineToggleMs) return true;
+  if (!lineAway) {
+    // Between frames: what was sent reaches the program before the line goes.
+    constexpr int kDrainMs = 200;
+    pty.Close(kDrainMs);
+    lineAway = true;
+    lineToggleMs = clock.NowMs() + options.returnAfterMs;
+    Trace("LINE-DROPPED");
+    return true;
+  }
+  if (!pty.Open(options.ptyPath, model->Port(), error)) return false;
+  lineAway = false;
+  lineKnown = false;
+  lineToggleMs = clock.NowMs() + options.dropAfterMs;
+  Trace("LINE-RETURNED " + pty.SlavePath());
+  return true;
+}
+
 void CSimulator::OnData(const std::uint8_t* bytes, std::size_t count) {
   if (!Hears()) {
     Trace("GARBLED RX " + std::to_string(count));
@@ -126,6 +155,7 @@ bool CSimulator::Hears() {
 }
 
 void CSimulator::SendPacket(const KavoPacket& packet, int withChecksum) {
+  if (lineAway) return;  // nothing crosses a line that is not there
   std::uint8_t frame[kKavoMaxFrame];
   std::uint16_t frameLength = 0;
   if (!BuildFrame(packet, frame, frameLength, withChecksum)) return;
@@ -156,6 +186,7 @@ void CSimulator::SendPacket(const KavoPacket& packet, int withChecksum) {
 }
 
 void CSimulator::SendText(std::string_view text) {
+  if (lineAway) return;
   if (!Hears()) {
     Trace("GARBLED TX " + std::to_string(text.size()));
     return;

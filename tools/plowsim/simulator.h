@@ -24,7 +24,12 @@
 // it plays the receiver's remote file requests (CCardClient), and with --pace its bytes go out
 // at the speed of a real line (CLinePacer).
 //
-// Trace lines written here: START, STOP, TX, TX-TEXT, LINE, GARBLED, NOISE, OVERFLOW, DROP-REPLY.
+// With --drop-after/--return-after the line goes away and comes back in cycles: the pty is closed
+// (the program sees a hang-up) and its link removed, then a new pty is linked at the same path.
+// The receiver model lives on through it, as a receiver does while its cable is out.
+//
+// Trace lines written here: START, STOP, TX, TX-TEXT, LINE, GARBLED, NOISE, OVERFLOW, DROP-REPLY,
+// LINE-DROPPED, LINE-RETURNED.
 class CSimulator final : private IReceiverHost {
  public:
   // How long after the program has taken the panel over the card script begins.
@@ -46,6 +51,8 @@ class CSimulator final : private IReceiverHost {
   void SendText(std::string_view text) override;
   void Trace(std::string_view line) override;
 
+  // The next step of the drop/return cycle when it is due; false when the pty cannot be made.
+  bool CycleLine(std::string& error);
   void OnData(const std::uint8_t* bytes, std::size_t count);
   void OnStatus(std::uint8_t status);
   // Reads the program's settings; traces a change; true when the receiver hears the program.
@@ -69,6 +76,8 @@ class CSimulator final : private IReceiverHost {
   std::unique_ptr<CLinePacer> pacer;
   std::unique_ptr<CKavoParser> fileParser;
   KavoPacket filePacket;
-  std::int64_t cardStartMs = -1;           // when the card script begins; -1 until the panel is shown
+  std::int64_t cardStartMs = -1;   // when the card script begins; -1 until the panel is shown
+  std::int64_t lineToggleMs = -1;  // when the line next goes away or comes back; -1 never
+  bool lineAway = false;
   std::uint32_t noiseState = 0x2545F491u;  // fixed seed: the same run makes the same noise
 };

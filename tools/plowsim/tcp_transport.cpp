@@ -30,6 +30,13 @@ bool CTcpTransport::Start(std::uint16_t wanted, std::string& error) {
       return false;
     }
   }
+  if (!Listen(wanted, error)) return false;
+  model = std::make_unique<CReceiverModel>(options.receiver, clock, static_cast<IReceiverHost&>(*this));
+  Trace("START tcp " + std::to_string(port));
+  return true;
+}
+
+bool CTcpTransport::Listen(std::uint16_t wanted, std::string& error) {
   listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (listenFd < 0) {
     error = std::string("socket: ") + std::strerror(errno);
@@ -49,21 +56,49 @@ bool CTcpTransport::Start(std::uint16_t wanted, std::string& error) {
     return false;
   }
   port = ntohs(address.sin_port);
-  model = std::make_unique<CReceiverModel>(options.receiver, clock, static_cast<IReceiverHost&>(*this));
-  Trace("START tcp " + std::to_string(port));
+  return true;
+}
+
+bool CTcpTransport::CycleLine(std::string& error) {
+  if (lineToggleMs < 0 || clock.NowMs() < lineToggleMs) return true;
+  if (!lineAway) {
+    for (auto& client : clients) client->gone = "DISCONNECT ";
+    Sweep();
+    ::close(listenFd);
+    listenFd = -1;
+    lineAway = true;
+    lineToggleMs = clock.NowMs() + options.returnAfterMs;
+    Trace("LINE-DROPPED");
+    return true;
+  }
+  if (!Listen(port, error)) return false;
+  lineAway = false;
+  lineToggleMs = clock.NowMs() + options.dropAfterMs;
+  Trace("LINE-RETURNED tcp " + std::to_string(port));
   return true;
 }
 
 int CTcpTransport::Run(int stopFd) {
   int result = 0;
   std::vector<pollfd> fds;
+  if (options.dropAfterMs > 0)
+    lineToggleMs =
+        clock.NowMs() + (options.firstDropAfterMs > 0 ? options.firstDropAfterMs : options.dropAfterMs);
   for (;;) {
+    std::string error;
+    if (!CycleLine(error)) {
+      std::fprintf(stderr, "plowsim: %s\n", error.c_str());
+      result = 1;
+      break;
+    }
     model->Tick();
     Sweep();
-    const std::int64_t wait = std::clamp<std::int64_t>(model->NextDueMs() - clock.NowMs(), 0, 1000);
+    std::int64_t due = model->NextDueMs();
+    if (lineToggleMs >= 0) due = std::min(due, lineToggleMs);
+    const std::int64_t wait = std::clamp<std::int64_t>(due - clock.NowMs(), 0, 1000);
     fds.clear();
     fds.push_back({stopFd, POLLIN, 0});
-    fds.push_back({listenFd, POLLIN, 0});
+    fds.push_back({listenFd, POLLIN, 0});  // -1 while away: not polled
     for (const auto& client : clients) {
       const bool pending = client->outSent < client->out.size();
       fds.push_back({client->fd, static_cast<short>(POLLIN | (pending ? POLLOUT : 0)), 0});
@@ -174,6 +209,7 @@ void CTcpTransport::Sweep() {
 }
 
 void CTcpTransport::SendPacket(const KavoPacket& packet, int withChecksum) {
+  if (lineAway) return;  // nothing crosses a port that is not there
   std::uint8_t frame[kKavoMaxFrame];
   std::uint16_t frameLength = 0;
   if (!BuildFrame(packet, frame, frameLength, withChecksum)) return;

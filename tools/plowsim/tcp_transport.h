@@ -25,7 +25,11 @@
 // stop descriptor and the model's next due time. A client that stops reading is disconnected once
 // kMaxQueued bytes wait for it, so it cannot hold up the others or the receiver.
 //
-// Trace lines written here: START, CONNECT, DISCONNECT, DROPPED CLIENT, TX, TX-TEXT, STOP.
+// With --drop-after/--return-after the port goes away and comes back in cycles: the listening
+// socket and every client are closed, then the same port is listened on again.
+//
+// Trace lines written here: START, CONNECT, DISCONNECT, DROPPED CLIENT, TX, TX-TEXT, STOP,
+// LINE-DROPPED, LINE-RETURNED.
 class CTcpTransport final : private IReceiverHost {
  public:
   static constexpr std::size_t kMaxQueued = 1024 * 1024;
@@ -59,6 +63,9 @@ class CTcpTransport final : private IReceiverHost {
   void SendText(std::string_view text) override;
   void Trace(std::string_view line) override;
 
+  bool Listen(std::uint16_t wanted, std::string& error);
+  // The next step of the drop/return cycle when it is due; false when the port cannot be had.
+  bool CycleLine(std::string& error);
   void Accept();
   // False when the client is gone (closed by the peer or broken).
   bool ReadFrom(Client& client);
@@ -74,4 +81,6 @@ class CTcpTransport final : private IReceiverHost {
   int listenFd = -1;
   std::uint16_t port = 0;
   std::vector<std::unique_ptr<Client>> clients;
+  std::int64_t lineToggleMs = -1;  // when the port next goes away or comes back; -1 never
+  bool lineAway = false;
 };

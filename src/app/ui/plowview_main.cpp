@@ -63,6 +63,11 @@ struct OptionSet {
   QCommandLineOption deleteAfter{QStringLiteral("delete-after"),
                                  QStringLiteral("With --get-files: delete each file on the receiver once "
                                                 "it is downloaded.")};
+  QCommandLineOption reconnect{QStringLiteral("reconnect"),
+                               QStringLiteral("With --headless: when the link to the receiver is lost (a "
+                                              "device that went away, a server that closed), reopen it "
+                                              "every 0.5 s until it is back and go on logging into the "
+                                              "same file (\"AutoReconnect\" for this run).")};
 };
 
 // "--relay-server" takes an optional port, which QCommandLineParser cannot express: a number
@@ -136,6 +141,7 @@ int RunHeadless(int argc, char** argv, const PlowviewOptions& options) {
   if (!options.getFiles.empty()) headless.files.mode = HeadlessFileCommand::Mode::Get;
   headless.files.patterns = options.getFiles;
   headless.files.deleteAfter = options.deleteAfter;
+  headless.reconnect = options.reconnect;
   CHeadlessRunner runner(profile, settings, instance.Number(), headless);
   return runner.Run();
 }
@@ -163,6 +169,7 @@ CommandLineResult ParsePlowviewCommandLine(const QStringList& arguments) {
                                QStringLiteral("[PATTERN...]"));
 
   parser.addOption(options.verbose);
+  parser.addOption(options.reconnect);
   QStringList args = arguments;
   const int relayPort = TakeRelayPort(args);
   if (!parser.parse(args)) {
@@ -211,6 +218,9 @@ CommandLineResult ParsePlowviewCommandLine(const QStringList& arguments) {
   if (o.relayServer && relayPort != -1 && (relayPort < 1 || relayPort > 65535))
     return fail("--relay-server PORT must be between 1 and 65535");
   if (o.printLog && !o.headless) return fail("--print-log goes with --headless");
+  o.reconnect = parser.isSet(options.reconnect);
+  if (o.reconnect && !o.headless)
+    return fail("--reconnect goes with --headless (the window has \"Reconnect automatically\")");
   if (!o.screenshot.empty() && o.headless) return fail("--screenshot needs the window, not --headless");
   o.listFiles = parser.isSet(options.listFiles);
   for (const QString& pattern : parser.positionalArguments()) o.getFiles.push_back(pattern.toStdString());

@@ -17,6 +17,7 @@ struct PlowviewOptions {
   bool listFiles = false;             // --list-files: with --headless, print the receiver's entries
   std::vector<std::string> getFiles;  // --get-files PATTERN...: with --headless, download the matches
   bool deleteAfter = false;           // --delete-after: with --get-files, delete each file once done
+  bool reconnect = false;             // --reconnect: with --headless, reopen a lost link ("AutoReconnect")
 };
 
 enum class CommandLineAction { Run, ShowHelp, ShowVersion, Fail };

@@ -158,6 +158,8 @@ void PortSettingDlg::BuildControls() {
   Register(kOutputServerPort, outputServerPort, {200, 268, 70, 24});
   connectAtStartUp = new QCheckBox(QStringLiteral("&Connect at start up"), this);
   Register(kConnectAtStartUp, connectAtStartUp, {12, 298, 200, 22});
+  autoReconnect = new QCheckBox(QStringLiteral("Reconnect automatically"), this);
+  Register(kAutoReconnect, autoReconnect, {214, 298, 166, 22});
 
   useCan = new QRadioButton(QStringLiteral("Use CanBus Link"), this);
   Register(kUseCan, useCan, {294, 26, 180, 22});
@@ -216,6 +218,7 @@ void PortSettingDlg::ConnectHandlers() {
   for (QLineEdit* edit : {canDestAddr, logPrefix, logFolder, server, serverPort, outputServerPort, rliFolder})
     connect(edit, &QLineEdit::textEdited, this, copy);
   connect(connectAtStartUp, &QCheckBox::clicked, this, copy);
+  connect(autoReconnect, &QCheckBox::clicked, this, copy);
   connect(enableAsServer, &QCheckBox::clicked, this, copy);
   connect(logEnable, &QCheckBox::clicked, this, &PortSettingDlg::OnLogEnableClicked);
   connect(rliEnable, &QCheckBox::clicked, this, &PortSettingDlg::OnRliEnableClicked);
@@ -251,6 +254,7 @@ void PortSettingDlg::FillControls() {
                                  : -1);
   canDestAddr->setText(QString::number(settings.canBusDestAddr));
   connectAtStartUp->setChecked(settings.autoConnect != 0);
+  autoReconnect->setChecked(settings.autoReconnect != 0);
   logEnable->setChecked(settings.logData != 0);
   logPrefix->setText(QString::fromStdString(settings.loggingPrefix));
   logFolder->setText(QString::fromStdString(settings.loggingFolder));
@@ -281,6 +285,7 @@ void PortSettingDlg::CopyFromControls() {
   if (ParseDialogInt(serverPort->text(), number)) settings.serverPort = number;
   if (ParseDialogInt(outputServerPort->text(), number)) settings.outputServerPort = number;
   settings.autoConnect = connectAtStartUp->isChecked() ? 1 : 0;
+  settings.autoReconnect = autoReconnect->isChecked() ? 1 : 0;
   settings.logData = logEnable->isChecked() ? 1 : 0;
   settings.loggingPrefix = logPrefix->text().toStdString();
   settings.loggingFolder = logFolder->text().toStdString();

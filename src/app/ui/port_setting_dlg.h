@@ -51,6 +51,7 @@ class PortSettingDlg : public QDialog {
   static constexpr int kCanBusSpeed = 1053;
   static constexpr int kCanDestAddr = 1057;
   static constexpr int kConnectAtStartUp = 1009;
+  static constexpr int kAutoReconnect = 1210;
   static constexpr int kLogEnable = 1067;
   static constexpr int kLogOptions = 1108;
   static constexpr int kLogPrefix = 1070;
@@ -147,6 +148,7 @@ class PortSettingDlg : public QDialog {
   QLabel* canSpeedLabel = nullptr;
   QLabel* canAddrLabel = nullptr;
   QCheckBox* connectAtStartUp = nullptr;
+  QCheckBox* autoReconnect = nullptr;
   QCheckBox* logEnable = nullptr;
   QPushButton* logOptions = nullptr;
   QLineEdit* logPrefix = nullptr;

@@ -1,0 +1,43 @@
+#include "app/session_reconnect.h"
+
+#include "app/connection_control.h"
+#include "app/logger_bridge.h"
+#include "app/muted_prompts.h"
+#include "app/qt_timer_host.h"
+#include "link/comm_link.h"
+
+CSessionReconnect::CSessionReconnect(CCommLink& linkRef, CConnectionControl& controlRef,
+                                     CLoggerBridge& loggingRef, CMutedPrompts& quietRef)
+    : link(linkRef), control(controlRef), logging(loggingRef), quiet(quietRef) {
+  timers = std::make_unique<CQtTimerHost>([this](int id) { reconnector->OnTimer(id); });
+  reconnector = std::make_unique<CLinkReconnector>(static_cast<IReconnectTarget&>(*this), *timers,
+                                                   CSteadyClock::Instance());
+}
+
+CSessionReconnect::~CSessionReconnect() {
+  timers.reset();  // no tick reaches the reconnector once it starts to go
+  quiet.SetMuted(false);
+}
+
+// The link marked itself closed when it reported the loss: Close only ends its reader and frees
+// the hung-up port (or the client socket).
+void CSessionReconnect::CloseLostLink() {
+  link.Close(control.LinkType());
+}
+
+void CSessionReconnect::ReopenLink() {
+  link.Open(control.LinkType(), control.Settings().autoPortConfiguration);
+}
+
+void CSessionReconnect::SetQuiet(bool on) {
+  quiet.SetMuted(on);
+}
+
+void CSessionReconnect::WriteLogLine(const std::string& line) {
+  logging.WriteLogLine(line + "\n");
+}
+
+std::string CSessionReconnect::LastGpsTime() {
+  CLogrowan* logger = logging.Logger();
+  return logger != nullptr ? FormatLastGpsTime(logger->Session()) : "unknown";
+}
