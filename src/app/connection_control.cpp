@@ -158,7 +158,9 @@ void CConnectionControl::LinkStatus(int wParam) {
   usage.data[2] = 0x00;
   SendToReceiver(usage, 1);
   timers.StartTimer(kTimerProcessorUsage, 1000);
-  timers.StartTimer(kTimerRemoteFiles, 100);
+  // Card requests are only queued with remote file I/O on; without it the 100 ms tick would
+  // only wake an idle link ten times a second.
+  if (settings.remoteFileIo) timers.StartTimer(kTimerRemoteFiles, 100);
   peers.Redraw(kRedrawAll);
   if (reconnector) reconnector->LinkUp();
 }

@@ -122,6 +122,7 @@ TEST_F(RemoteFileBridgeTest, CardInformation_AnsweredOnTimer106WithChecksum) {
 
 TEST_F(RemoteFileBridgeTest, RemoteFileIoOff_RequestsNeitherServedNorQueued) {
   Connect(false);
+  EXPECT_FALSE(timers.Running(kTimerRemoteFiles));  // an idle link is not woken ten times a second
   Receive(Request(0x1A, {0, 0, 0, 'A', 0}));
   control.OnTimer(kTimerRemoteFiles);
   EXPECT_TRUE(Answers(0x1A).empty());
