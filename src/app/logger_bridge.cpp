@@ -39,6 +39,8 @@ void CLoggerBridge::StartLogging(std::uint32_t logOptions) {
     destroyPending = false;
     logger = std::make_unique<CLogrowan>(static_cast<ILoggerHost&>(*this), clock, prompts, archive);
     InstallLoggerParts(*logger, prompts);
+    // Frames dropped before this logger are no part of its hours.
+    droppedFramesSeen = droppedFrameSource ? droppedFrameSource() : 0;
   }
   CInLogger busy(*this);
   logger->StartLogging(logOptions);
@@ -66,7 +68,18 @@ void CLoggerBridge::ProcessLogger() {
   // Not re-entered: a timer tick that comes during a message box of the logger waits its turn.
   if (!logger || depth > 0) return;
   CInLogger busy(*this);
+  PassDroppedFrames();
   logger->ProcessLogger();
+}
+
+void CLoggerBridge::PassDroppedFrames() {
+  if (!droppedFrameSource) return;
+  const std::uint64_t total = droppedFrameSource();
+  // A total below the last one comes from a new parser (the link was made afresh), which counted
+  // from zero.
+  const std::uint64_t fresh = total >= droppedFramesSeen ? total - droppedFramesSeen : total;
+  droppedFramesSeen = total;
+  if (fresh > 0) logger->NoteDroppedFrames(fresh);
 }
 
 void CLoggerBridge::QueueLogPacket(const KavoPacket& packet) {

@@ -50,6 +50,12 @@ class CLoggerBridge final : public IConnectionPeers, private ILoggerHost, privat
   // a disconnect.
   CRemoteFileServer* RemoteFiles() { return remoteFiles.get(); }
 
+  // The running total of malformed frames the link's parser has thrown away (readable on this
+  // thread while the link's reader feeds the parser). Polled on every logger tick; what is new
+  // since the logger started goes into the open hour's manifest.
+  using DroppedFrameSource = std::function<std::uint64_t()>;
+  void SetDroppedFrameSource(DroppedFrameSource source) { droppedFrameSource = std::move(source); }
+
   // The logger of the running connection; nullptr before StartLogging and after DestroyLogger.
   CLogrowan* Logger() { return logger.get(); }
 
@@ -93,6 +99,8 @@ class CLoggerBridge final : public IConnectionPeers, private ILoggerHost, privat
   // CLogrowanListener
   void OnLogLine(const std::string& line) override;
 
+  void PassDroppedFrames();
+
   // Counts the calls into the logger that are under way: a message box the logger shows runs a
   // nested event loop, in which a posted disconnect may ask for the logger to be destroyed.
   class CInLogger;
@@ -106,6 +114,8 @@ class CLoggerBridge final : public IConnectionPeers, private ILoggerHost, privat
   CConnectionControl* control = nullptr;
   std::unique_ptr<CLogrowan> logger;
   CardFolderSource cardFolder;
+  DroppedFrameSource droppedFrameSource;
+  std::uint64_t droppedFramesSeen = 0;  // the source's total already handed to the logger
   std::unique_ptr<CRemoteFileServer> remoteFiles;
   int depth = 0;                  // calls into the logger under way
   bool destroyPending = false;    // DestroyLogger came while the logger was busy

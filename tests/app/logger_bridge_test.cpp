@@ -233,6 +233,22 @@ TEST_F(LoggerBridgeTest, Disconnect_StopsAndDestroysTheLoggerAndClosesTheFile) {
   EXPECT_NE(bridge.Logger(), nullptr);
 }
 
+TEST_F(LoggerBridgeTest, ParserDrops_NewSinceTheLoggerStartedGoIntoTheHoursManifest) {
+  std::uint64_t parserTotal = 5;  // dropped before logging began: not counted
+  bridge.SetDroppedFrameSource([&] { return parserTotal; });
+  Connect();
+  RunUpToLogging();
+  parserTotal = 7;
+  Tick();
+  parserTotal = 2;  // a parser made afresh counts from zero
+  Tick();
+  Tick();  // nothing new
+  EXPECT_EQ(bridge.Logger()->Manifest().DroppedFrames(), 4u);
+  control.Disconnect();
+  const std::string manifest = ReadWholeFile(dir / "LW6010714.manifest");
+  EXPECT_NE(manifest.find("parser-dropped-frames: 4\n"), std::string::npos) << manifest;
+}
+
 TEST_F(LoggerBridgeTest, FileCannotBeOpened_MessageThenDisconnectAfterTheLoggerReturned) {
   Connect(0, dir / "no-such-folder");
   Tick();

@@ -48,7 +48,7 @@ void CopyIntoRecord(const KavoPacket& from, KavoPacket& record) {
 
 void CKavoParser::Discard() {
   state = 0;
-  ++dropped;
+  dropped.fetch_add(1, std::memory_order_relaxed);
 }
 
 bool CKavoParser::FeedByteSlow(std::uint8_t b) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -48,9 +49,9 @@ class CKavoParser {
   // queue lock; false when the lock was not had or the queue is empty.
   bool TryPopPacket(KavoPacket& packet);
 
-  // Diagnostics for the producer's side: frames dropped so far. Read on the producer's thread
-  // or after it stopped.
-  std::uint64_t DroppedFrames() const { return dropped; }
+  // Frames dropped so far. Any thread may read it (the logger's hour manifest polls it on the
+  // user-interface thread while a serial reader feeds the parser).
+  std::uint64_t DroppedFrames() const { return dropped.load(std::memory_order_relaxed); }
   std::size_t QueuedPackets();
 
  private:
@@ -66,5 +67,5 @@ class CKavoParser {
   // nothing; bounded so a burst does not pin its memory for ever. Guarded by queueLock.
   std::vector<std::unique_ptr<KavoPacket>> spare;
   std::timed_mutex queueLock;
-  std::uint64_t dropped = 0;
+  std::atomic<std::uint64_t> dropped{0};
 };
