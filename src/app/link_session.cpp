@@ -25,6 +25,9 @@ CLinkSession::CLinkSession(IPrompts& prompts, IConnectionPeers& peers, const CSe
       peers, CSteadyClock::Instance(), prompts, [context](std::function<void()> call) {
         QMetaObject::invokeMethod(context, std::move(call), Qt::QueuedConnection);
       });
+  // The link (and its parser) outlives every logger tick: it is made first and the ticks end with
+  // the session.
+  bridge->SetDroppedFrameSource([l = link.get()] { return l->Parser().DroppedFrames(); });
   control = std::make_unique<CConnectionControl>(*adapter, *timers, prompts, *bridge);
   bridge->Attach(*control);
   reconnect = std::make_unique<CSessionReconnect>(*link, *control, *bridge, *linkPrompts);
