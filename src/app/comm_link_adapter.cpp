@@ -1,5 +1,7 @@
 #include "app/comm_link_adapter.h"
 
+#include <utility>
+
 namespace {
 std::uint32_t NonNegative(int v) {
   return v < 0 ? 0u : static_cast<std::uint32_t>(v);
@@ -40,6 +42,11 @@ bool CCommLinkAdapter::IsConnected() {
 
 bool CCommLinkAdapter::SendPacket(int linkType, const KavoPacket& packet, int withChecksum) {
   return link.SendPacket(linkType, &packet, withChecksum == 1 ? 1 : 0);
+}
+
+void CCommLinkAdapter::SetRelayOptions(const RelayOptions& options,
+                                       std::function<void(const std::string&)> onEvent) {
+  link.SetRelayOptions(options, std::move(onEvent));
 }
 
 void CCommLinkAdapter::RelayPacket(const KavoPacket& packet) {

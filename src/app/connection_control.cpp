@@ -128,6 +128,7 @@ void CConnectionControl::OpenConnection(const ConnectionSettings& newSettings) {
   SetState(kWaiting);
   peers.Redraw(kRedrawAll);
   link.SetRelayServer(settings.enableAsServer, settings.outputServerPort);
+  link.SetRelayOptions(settings.relay, [this](const std::string& line) { peers.WriteLogLine(line); });
   if (!link.Open(linkType, settings.autoPortConfiguration)) {
     // The link reports the failure itself as a status; make sure the state follows even if not.
     SetState(kDisconnected);

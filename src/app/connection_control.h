@@ -31,6 +31,7 @@ struct ConnectionSettings {
   std::string loggingPrefix = "A_";
   std::uint32_t logOptions = 529;
   bool remoteFileIo = false;
+  RelayOptions relay;
 };
 
 enum ConnectionState : int { kDisconnected = 0, kOpening = 1, kWaiting = 2, kConnected = 3 };

@@ -39,6 +39,7 @@ class CPortSettings {
   static char ParityFromIndex(int index);
 
   CSettingsProfile& Profile() { return profile; }
+  const CSettingsProfile& Profile() const { return profile; }
 
   // Stored settings, in the order the file is written. Names of the keys in the comments.
   int highSpeedKavo = 1;             // "HighSpeedKavo": port auto-configuration on connect

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "link/protocol/kavo_packet.h"
+#include "link/relay_options.h"
 
 // What the connection control needs of the link object. The program's link implements it through
 // a thin adapter; tests use a fake that records every packet.
@@ -14,6 +16,10 @@ class IReceiverLink {
   virtual bool SetCanParams(int destinationAddress, int instanceNumber, int busSpeedIndex) = 0;
   virtual bool SetServer(const std::string& address, std::uint32_t port) = 0;
   virtual void SetRelayServer(bool enabled, std::uint32_t port) = 0;
+  // How the relay serves a shared network; `onEvent` gets its "* " lines for the log. Links
+  // without a relay ignore it.
+  virtual void SetRelayOptions(const RelayOptions& /*options*/,
+                               std::function<void(const std::string&)> /*onEvent*/) {}
   // Starts opening; the outcome arrives later as a link status (0 up, 1 failed or closed).
   virtual bool Open(int linkType, bool autoPortConfiguration) = 0;
   virtual void Close(int linkType) = 0;

@@ -1,5 +1,7 @@
 #include "app/settings_snapshot.h"
 
+#include "app/relay_settings.h"
+
 ConnectionSettings SnapshotConnectionSettings(const CPortSettings& s) {
   ConnectionSettings c;
   c.linkKind = s.serialPortOrCanBus;
@@ -20,6 +22,7 @@ ConnectionSettings SnapshotConnectionSettings(const CPortSettings& s) {
   c.loggingPrefix = s.loggingPrefix;
   c.logOptions = static_cast<std::uint32_t>(s.logOptions);
   c.remoteFileIo = s.rliEnabled;
+  c.relay = LoadRelayOptions(s.Profile());
   return c;
 }
 

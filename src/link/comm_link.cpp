@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <utility>
 
 #include <QMetaObject>
 #include <QTcpServer>
@@ -132,6 +133,13 @@ void CCommLink::SetRelayServer(std::uint8_t enabled, std::uint32_t port) {
   relayPort = port;
 }
 
+void CCommLink::SetRelayOptions(const RelayOptions& options,
+                                std::function<void(const std::string&)> onEvent) {
+  relay->SetOptions(options);
+  relay->SetEventHandler(std::move(onEvent));
+  relayForward = options.forwardToReceiver ? 1 : 0;
+}
+
 void CCommLink::Open(int type, bool autoConfigure) {
   if (connected.load() != 0) {
     // Only the state is closed here; the transport keeps running until Close (or the next Open).
@@ -221,7 +229,7 @@ void CCommLink::RelayPacket(const KavoPacket& packet) {
   std::uint8_t frame[kKavoMaxFrame];
   std::uint16_t frameLength = 0;
   if (!BuildFrame(packet, frame, frameLength, 0)) return;
-  relay->Send(frame, frameLength);
+  relay->Send(frame, frameLength, CServerSocket::CatchUpSlotOf(packet));
 }
 
 bool CCommLink::OpenNetwork() {
@@ -232,7 +240,11 @@ bool CCommLink::OpenNetwork() {
 void CCommLink::StartRelay() {
   ++relayGeneration;
   // A port that cannot be had leaves the link without a relay; the link itself is not affected.
-  relay->Listen(relayPort);
+  if (relay->Listen(relayPort)) return;
+  const std::string text =
+      "Error: Could not start the relay server on port " + std::to_string(relayPort) + ".";
+  relay->Tell("* " + text + "\n");
+  prompts.MessageBox(text, "Plowview", PromptIcon::Exclamation, PromptButtons::Ok);
 }
 
 void CCommLink::OnNetworkConnect(bool up) {
@@ -253,9 +265,10 @@ void CCommLink::OnNetworkClosed() {
 }
 
 // Until the link is up there is no receiver to talk to, and a serial link may still be settling
-// or taking over the receiver's port: a client's frame then would only disturb that.
+// or taking over the receiver's port: a client's frame then would only disturb that. A read-only
+// relay passes nothing at all.
 void CCommLink::OnRelayClientFrame(const std::uint8_t* bytes, std::size_t count) {
-  if (connected.load() == 0 || count > 0xFFFF) return;
+  if (connected.load() == 0 || relayForward.load() == 0 || count > 0xFFFF) return;
   SendRaw(linkType.load(), bytes, static_cast<int>(count));
 }
 

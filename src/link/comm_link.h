@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -10,6 +11,7 @@
 #include "link/protocol/kavo_parser.h"
 #include "link/protocol/prompts.h"
 #include "link/receiver_port_config.h"
+#include "link/relay_options.h"
 #include "link/serial_port_access.h"
 
 class CCANInterface;
@@ -83,6 +85,9 @@ class CCommLink {
   bool SetServer(const std::string& address, std::uint32_t port);
   // The relay server's switch and listening port; it listens while a link is open.
   void SetRelayServer(std::uint8_t enabled, std::uint32_t port);
+  // How the relay meets a shared network (from the next Open), and where its "* " lines for the
+  // log go: a client refused or dropped, a port that could not be opened. UI thread.
+  void SetRelayOptions(const RelayOptions& options, std::function<void(const std::string&)> onEvent);
 
   // Opens a link of `linkType`; the outcome arrives as a link status. On a link that is up it
   // only marks the link closed and posts status 1. Serial links with `autoConfigure` take over
@@ -193,6 +198,7 @@ class CCommLink {
   std::uint8_t serverSet = 0;
   std::uint8_t relayEnabled = 0;
   std::uint32_t relayPort = 30000;
+  std::atomic<std::uint8_t> relayForward{1};
   CServerSocket* relay = nullptr;
   // Counts relay starts, so that a close queued by the reader thread for an earlier link leaves
   // a relay started since alone.

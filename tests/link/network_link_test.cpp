@@ -6,6 +6,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "link/comm_link.h"
 #include "link/server_socket.h"
@@ -158,6 +160,41 @@ TEST_F(NetworkLinkFixture, RelayPacket_ClientsGetFrameWithoutAddedChecksum_Close
   ASSERT_TRUE(WaitUntil([&] { return owner.Statuses().size() == 2; }));
   EXPECT_FALSE(link.Relay().IsListening());
   EXPECT_TRUE(WaitUntil([&] { return a.state() == QAbstractSocket::UnconnectedState; }));
+}
+
+TEST_F(NetworkLinkFixture, ReadOnlyRelay_ClientFramesGoNowhere_StillServesTheStream) {
+  RelayOptions options;
+  options.forwardToReceiver = false;
+  link.SetRelayOptions(options, nullptr);
+  link.SetRelayServer(1, 0);
+  OpenUp();
+  QTcpSocket relayClient;
+  ASSERT_TRUE(ConnectTo(relayClient, link.Relay().ListeningPort()));
+  ASSERT_TRUE(WaitUntil([&] { return link.Relay().ClientCount() == 1; }));
+  Collector fromRelay(relayClient);
+  Write(relayClient, Message(1, Frame(Packet(0x8E, {0x8C, 0x00, 0x03, 0, 0, 0, 0}), 1)));
+  const Bytes wire = Frame(Packet(0x41, {1, 2, 3, 4}), 0);
+  Write(*peer, Message(1, wire));
+  KavoPacket got;
+  ASSERT_TRUE(WaitUntil([&] { return link.Parser().TryPopPacket(got); }));
+  link.RelayPacket(got);
+  ASSERT_TRUE(WaitUntil([&] { return fromRelay.bytes.size() >= wire.size() + kStreamHeaderSize; }));
+  Spin(100);
+  EXPECT_TRUE(fromLink->bytes.empty());
+}
+
+TEST_F(NetworkLinkFixture, RelayPortTaken_MessageAndLogLine_LinkStaysUp) {
+  QTcpServer squatter;
+  ASSERT_TRUE(squatter.listen(QHostAddress::Any, 0));
+  std::vector<std::string> lines;
+  link.SetRelayOptions(RelayOptions{}, [&](const std::string& line) { lines.push_back(line); });
+  link.SetRelayServer(1, squatter.serverPort());
+  OpenUp();
+  const std::string text =
+      "Error: Could not start the relay server on port " + std::to_string(squatter.serverPort()) + ".";
+  EXPECT_EQ(prompts.Texts(), std::vector<std::string>{text});
+  EXPECT_EQ(lines, std::vector<std::string>{"* " + text + "\n"});
+  EXPECT_FALSE(link.Relay().IsListening());
 }
 
 TEST_F(NetworkLinkFixture, RelayDisabled_RelayPacketSendsNothingAndNothingListens) {

@@ -75,6 +75,9 @@ TEST(RelayLoad, FiftyClientsFastStream_EveryFrameOnceInOrder) {
   CCommLink link(&owner, prompts);
   owner.link = &link;
   link.SetServer("127.0.0.1", ntohs(address.sin_port));
+  RelayOptions options;
+  options.maxClients = 64;  // beyond the default of 32
+  link.SetRelayOptions(options, nullptr);
   link.SetRelayServer(1, 0);
   link.Open(kLinkNetwork, false);
   ASSERT_TRUE(WaitUntil([&] { return !owner.statuses.empty(); }));
@@ -124,7 +127,8 @@ TEST(RelayLoad, FiftyClientsFastStream_EveryFrameOnceInOrder) {
     readersDone = true;
   });
 
-  ASSERT_TRUE(WaitUntil([&] { return link.Relay().ClientCount() == kClients; }, 20000))
+  // No early return from here: the feeder and reader threads are running.
+  EXPECT_TRUE(WaitUntil([&] { return link.Relay().ClientCount() == kClients; }, 20000))
       << connectedClients.load() << " clients connected";
   feed = true;
   EXPECT_TRUE(WaitUntil([&] { return readersDone.load(); }, (seconds + 70) * 1000));
