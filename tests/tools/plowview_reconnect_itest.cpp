@@ -215,4 +215,63 @@ TEST(PlowviewReconnect, HundredDropsOfThePseudoTerminal_EachRestoredWithin2sNoth
   }
 }
 
+TEST(PlowviewReconnect, NetworkServerGoneAndBack_ReconnectedEachTime) {
+  CTempDir dir;
+  QProcess simulator;
+  simulator.start(Program("plowsim"),
+                  {"--tcp", "0", "--rate", "10", "--start-time", "2026-12-09T10:05:00Z", "--first-drop-after",
+                   "6", "--drop-after", "2", "--return-after", "0.5"});
+  ASSERT_TRUE(simulator.waitForStarted(5000));
+  std::string portLine;
+  while (portLine.find('\n') == std::string::npos && simulator.waitForReadyRead(5000))
+    portLine += simulator.readAllStandardOutput().toStdString();
+  const int port = std::atoi(portLine.c_str());
+  ASSERT_GT(port, 0) << portLine;
+  const fs::path logs = dir.Path() / "logs";
+  fs::create_directories(logs);
+  {
+    std::ofstream ini(dir / "Plowview.ini");
+    ini << "[Connect]\nSerialPortOrCanBus=2\nm_ServerAddress=127.0.0.1\nm_ServerPort=" << port
+        << "\nm_LogData=1\nm_LoggingFolder=" << logs.string() << "\nm_LoggingPrefix=A_\n";
+  }
+  QProcess process;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_RUNTIME_DIR", QString::fromStdString(dir.Path().string()));
+  process.setProcessEnvironment(env);
+  process.setWorkingDirectory(QString::fromStdString(dir.Path().string()));
+  process.start(Program("plowview"), {"--headless", "--reconnect", "--print-log", "--config",
+                                      QString::fromStdString(dir / "Plowview.ini")});
+  ASSERT_TRUE(process.waitForStarted(5000));
+  std::vector<double> restoreSeconds;
+  int losses = 0;
+  std::string pending;
+  QElapsedTimer timer;
+  timer.start();
+  while (restoreSeconds.size() < 3 && timer.elapsed() < 40000 && process.state() != QProcess::NotRunning) {
+    process.waitForReadyRead(200);
+    pending += process.readAllStandardOutput().toStdString();
+    for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+      const std::string line = pending.substr(0, end);
+      pending.erase(0, end + 1);
+      if (StartsWith(line, "* Link lost. ")) ++losses;
+      double seconds = 0;
+      if (std::sscanf(line.c_str(), "* Link restored after %lf s.", &seconds) == 1) {
+        EXPECT_EQ(losses, static_cast<int>(restoreSeconds.size()) + 1);
+        restoreSeconds.push_back(seconds);
+      }
+    }
+  }
+  ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+  ASSERT_TRUE(process.waitForFinished(15000));
+  simulator.terminate();
+  simulator.waitForFinished(5000);
+  EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+  ASSERT_EQ(restoreSeconds.size(), 3u);
+  for (double seconds : restoreSeconds) {
+    std::printf("[ measure ] network link restored after %.1f s (0.5 s of it the server was away)\n",
+                seconds);
+    EXPECT_LT(seconds, 2.0);
+  }
+}
+
 }  // namespace
