@@ -4,6 +4,8 @@
 #include <QTimer>
 #include <chrono>
 
+#include "app/can_bus_settings.h"
+#include "app/headless_can_selector.h"
 #include "app/link_session.h"
 #include "app/logger_bridge.h"
 #include "app/settings_snapshot.h"
@@ -11,6 +13,7 @@
 #include "app/simulator_process.h"
 #include "app/stderr_prompts.h"
 #include "logger/archive_profile.h"
+#include "link/comm_link.h"
 #include "logger/log_archiver.h"
 
 namespace {
@@ -68,6 +71,8 @@ int CHeadlessRunner::Run() {
   }
 
   session = std::make_unique<CLinkSession>(*prompts, *this, portMap);
+  canSelector = std::make_unique<CHeadlessCanSelector>(options.canAddress);
+  session->Link().SetCanBus(LoadCanBusSettings(profile), canSelector.get());
   control = &session->Control();
   archiveProfile = std::make_unique<CArchiveProfileOf<CSettingsProfile>>(profile);
   archiver = std::make_unique<CLogArchiver>(*archiveProfile, *prompts);

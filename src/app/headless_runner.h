@@ -21,6 +21,7 @@ class CStderrPrompts;
 struct HeadlessOptions {
   bool printLog = false;  // title, panel rows and log lines to `out` as they change
   bool simulate = false;  // connect to plowsim on a pseudo-terminal instead of the stored link
+  int canAddress = -1;    // --can-address: the CAN receiver to choose; -1 the first found
   QStringList simulatorArguments;
   bool relayServer = false;  // switch "Enable as Server" on for this run
   int relayPort = -1;        // -1: the stored port
@@ -35,6 +36,8 @@ struct HeadlessOptions {
 // 1 when the connection could not be made or was lost. With a file command the run instead ends
 // when the command is done, with its exit code. The receiver's remote file requests are served
 // from the "RLI_Folder" setting while "RLI_Ena" is on.
+class CHeadlessCanSelector;
+
 class CHeadlessRunner final : public QObject, public IConnectionPeers {
   Q_OBJECT
  public:
@@ -66,6 +69,7 @@ class CHeadlessRunner final : public QObject, public IConnectionPeers {
   std::unique_ptr<CStderrPrompts> prompts;
   std::unique_ptr<IArchiveProfile> archiveProfile;
   std::unique_ptr<CLogArchiver> archiver;
+  std::unique_ptr<CHeadlessCanSelector> canSelector;  // outlives the session's link
   std::unique_ptr<CLinkSession> session;
   CConnectionControl* control = nullptr;
   std::unique_ptr<CSignalWatcher> signalWatcher;

@@ -15,6 +15,7 @@
 #include <QTcpServer>
 #include <QThread>
 
+#include "link/j1939/kavo_can_body.h"
 #include "link/plowview_socket.h"
 #include "link/server_socket.h"
 
@@ -89,7 +90,7 @@ CCommLink::~CCommLink() {
   relay = nullptr;
   delete parser;
   parser = nullptr;
-  // The CAN interface is created by its branch; nothing to delete yet.
+  DestroyCan();
   if (stopEvent >= 0) ::close(stopEvent);
 }
 
@@ -112,8 +113,9 @@ bool CCommLink::SetCanParams(std::uint32_t destinationAddress, std::uint32_t ins
   canDestinationAddress = destinationAddress;
   canInstanceNumber = instanceNumber;
   canBusSpeed = busSpeedIndex;
-  canValid = (busSpeedIndex <= 3 && destinationAddress != 0 && destinationAddress != 255 &&
-              instanceNumber != 0 && instanceNumber != 256)
+  // Addresses and instance numbers above a byte are refused as well: they cannot be put on the bus.
+  canValid = (busSpeedIndex <= 3 && destinationAddress >= 1 && destinationAddress <= 254 &&
+              instanceNumber >= 1 && instanceNumber <= 255)
                  ? 1
                  : 0;
   return true;
@@ -159,7 +161,7 @@ void CCommLink::Open(int type, bool autoConfigure) {
     linkType = type;
     if (IsSerial(type)) started = OpenSerial(type, autoConfigure);
     if (type == kLinkNetwork) started = OpenNetwork();
-    // CAN channels have no transport in this build yet: they fail cleanly.
+    if (type == kLinkCan0 || type == kLinkCan1) started = OpenCan(TransportNumber(type));
   }
   if (started) {
     if (relayEnabled) StartRelay();
@@ -176,11 +178,13 @@ bool CCommLink::Close(int type) {
     // keep reading, after the owner closed it.
     StopSerialReader(true);
     client->Close();  // likewise a connection attempt still pending
+    CloseCan();       // and a CAN search
     return false;
   }
   bool result = true;
   if (IsSerial(type)) result = CloseSerial();
   if (type == kLinkNetwork) client->Close();
+  if (type == kLinkCan0 || type == kLinkCan1) CloseCan();
   connected = 0;
   linkType = kLinkNone;
   if (relayEnabled) CloseRelay();
@@ -196,7 +200,15 @@ bool CCommLink::SendPacket(int type, const KavoPacket* packet, std::uint8_t with
     connected = 0;
     return false;
   }
-  if (packet == nullptr || (!IsSerial(type) && type != kLinkNetwork)) return false;
+  if (packet == nullptr) return false;
+  if (type == kLinkCan0 || type == kLinkCan1) {
+    std::uint8_t body[kKavoMaxFrame];
+    const std::size_t length = BuildKavoCanBody(*packet, withChecksum, body, sizeof body);
+    if (length == 0) return false;
+    CanSend(body, length);
+    return true;
+  }
+  if (!IsSerial(type) && type != kLinkNetwork) return false;
   std::uint8_t frame[kKavoMaxFrame];
   std::uint16_t frameLength = 0;
   if (!BuildFrame(*packet, frame, frameLength, withChecksum)) return false;
@@ -217,6 +229,14 @@ bool CCommLink::SendRaw(int type, const std::uint8_t* bytes, int count) {
   if (type == kLinkNetwork) {
     // A relay client's frame goes upstream the only way the server there takes it.
     client->SendFrame(bytes, static_cast<std::size_t>(count));
+    return true;
+  }
+  if (type == kLinkCan0 || type == kLinkCan1) {
+    std::uint8_t body[kKavoMaxFrame];
+    const std::size_t length =
+        BuildKavoCanBodyFromFrame(bytes, static_cast<std::size_t>(count), body, sizeof body);
+    if (length == 0) return false;
+    CanSend(body, length);
     return true;
   }
   if (!IsSerial(type)) return false;

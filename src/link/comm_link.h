@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -15,6 +16,11 @@
 #include "link/serial_port_access.h"
 
 class CCANInterface;
+class ICanDeviceSelector;
+class ICanDriver;
+struct CanBusSettings;
+struct CanLinkParts;
+struct CanLinkTiming;
 class CPlowviewSocket;
 class CServerSocket;
 
@@ -77,7 +83,9 @@ class CCommLink {
   // Stores the serial settings and returns whether they are usable: baud 2400, 4800, 9600,
   // 19200 or 38400; parity 'N', 'O' or 'E'; 7 or 8 data bits; 1 or 2 stop bits.
   bool SetSerialParams(std::uint32_t baud, char parity, std::uint32_t dataBits, std::uint32_t stopBits);
-  // Store the settings of the CAN and network branches.
+  // Store the settings of the CAN and network branches. The CAN settings are valid for a bus speed
+  // index 0..3, a destination address 1..254 and an instance number 1..255; a CAN open fails
+  // otherwise. Returns true either way.
   bool SetCanParams(std::uint32_t destinationAddress, std::uint32_t instanceNumber,
                     std::uint32_t busSpeedIndex);
   // The network client's target (a name or a numeric address); false for an empty address or a
@@ -88,6 +96,15 @@ class CCommLink {
   // How the relay meets a shared network (from the next Open), and where its "* " lines for the
   // log go: a client refused or dropped, a port that could not be opened. UI thread.
   void SetRelayOptions(const RelayOptions& options, std::function<void(const std::string&)> onEvent);
+
+  // The CAN adapter (plugin and interfaces), who chooses among the receivers found (null: the
+  // first one; it must outlive the link) and, for tests, a driver factory (null: Qt SerialBus)
+  // and shorter search waits. Used from the next CAN open on. UI thread. In comm_link_can.cpp.
+  void SetCanBus(const CanBusSettings& settings, ICanDeviceSelector* selector);
+  void SetCanDriverFactory(std::function<std::unique_ptr<ICanDriver>()> factory);
+  void SetCanTiming(const CanLinkTiming& timing);
+  // The CAN interface of the open (or last) CAN link; null before the first.
+  CCANInterface* CanInterface() const { return canInterface; }
 
   // Opens a link of `linkType`; the outcome arrives as a link status. On a link that is up it
   // only marks the link closed and posts status 1. Serial links with `autoConfigure` take over
@@ -132,6 +149,16 @@ class CCommLink {
 
  private:
   enum class WaitResult { Readable, TimedOut, Stopped, LineDown };
+
+  // The CAN branch (comm_link_can.cpp).
+  CanLinkParts& Can();
+  bool OpenCan(int channel);
+  // Ends a search or a connection in progress and closes the CAN interface.
+  void CloseCan();
+  void DestroyCan();
+  void CanConnectThread();
+  void OnCanPacket();
+  bool CanSend(const std::uint8_t* body, std::size_t length);
 
   bool OpenSerial(int port, bool autoConfigure);
   bool CloseSerial();
@@ -191,6 +218,7 @@ class CCommLink {
   std::uint32_t canInstanceNumber = 0;
   std::uint32_t canBusSpeed = 0;
   std::uint8_t canValid = 0;
+  CanLinkParts* can = nullptr;  // created with the first CAN setting or open
 
   CPlowviewSocket* client = nullptr;
   std::string serverAddress;

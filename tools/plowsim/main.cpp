@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include <QCoreApplication>
+
+#include "can_transport.h"
 #include "link/protocol/clock.h"
 #include "sim_options.h"
 #include "simulator.h"
@@ -56,6 +59,19 @@ int main(int argc, char** argv) {
   ::sigaction(SIGTERM, &action, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 
+  if (!options.canBus.empty()) {
+    // The Qt CAN plugins need an application object; its event loop is not used here.
+    int qtArgc = 1;
+    QCoreApplication app(qtArgc, argv);
+    CCanTransport can(options, CSteadyClock::Instance());
+    if (!can.Start(error)) {
+      std::fprintf(stderr, "plowsim: %s\n", error.c_str());
+      return 1;
+    }
+    std::printf("%s\n", options.canBus.c_str());
+    std::fflush(stdout);
+    return can.Run(stopPipe[0]);
+  }
   if (options.tcpPort >= 0) {
     CTcpTransport tcp(options, CSteadyClock::Instance());
     if (!tcp.Start(static_cast<std::uint16_t>(options.tcpPort), error)) {

@@ -27,6 +27,7 @@ bool ParseInt(const std::string& text, long low, long high, long& value) {
 const char* SimUsage() {
   return "Usage: plowsim --pty PATH [options]\n"
          "       plowsim --tcp PORT [options]\n"
+         "       plowsim --can PLUGIN:INTERFACE [--can-address N] [options]\n"
          "A simulated receiver that speaks KAVO on a pseudo-terminal, for tests and demos.\n"
          "It creates a pseudo-terminal pair, makes PATH a symbolic link to its slave side (an old\n"
          "link there is replaced), prints PATH on stdout once it is ready and serves one receiver\n"
@@ -35,6 +36,9 @@ const char* SimUsage() {
          "  --pty PATH               where to put the link to the serial device\n"
          "  --tcp PORT               instead of a pty, serve the receiver on TCP PORT as a relay\n"
          "                           server does (stream messages; 0: a free port); prints the port\n"
+         "  --can PLUGIN:INTERFACE   instead of a pty, be a J1939 receiver node on that CAN bus\n"
+         "                           (virtualcan:can0 for tests); prints PLUGIN:INTERFACE\n"
+         "  --can-address N          with --can: the J1939 address to claim (1-253, default 28)\n"
          "  --trace FILE             write one line per packet and event to FILE (see README.md)\n"
          "  --baud N                 the receiver's port speed: 2400, 4800, 9600 (default), 19200,\n"
          "                           38400, 57600 or 115200\n"
@@ -96,6 +100,22 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
       options.help = true;
     } else if (arg == "--pty") {
       if (!value(options.ptyPath)) return false;
+    } else if (arg == "--can") {
+      if (!value(v)) return false;
+      const std::size_t colon = v.find(':');
+      if (colon == 0 || colon == std::string::npos || colon + 1 == v.size()) {
+        error = "--can needs PLUGIN:INTERFACE, e.g. virtualcan:can0: " + v;
+        return false;
+      }
+      options.canBus = v;
+    } else if (arg == "--can-address") {
+      long address = 0;
+      if (!value(v)) return false;
+      if (!ParseInt(v, 1, 253, address)) {
+        error = "--can-address needs an address from 1 to 253: " + v;
+        return false;
+      }
+      options.canAddress = static_cast<int>(address);
     } else if (arg == "--tcp") {
       long tcp = 0;
       if (!value(v)) return false;
@@ -208,8 +228,9 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
     error = "--drop-after and --return-after go together (and --first-drop-after with them)";
     return false;
   }
-  if (!options.help && options.ptyPath.empty() == (options.tcpPort < 0)) {
-    error = "either --pty PATH or --tcp PORT is required";
+  const int transports = !options.ptyPath.empty() + (options.tcpPort >= 0) + !options.canBus.empty();
+  if (!options.help && transports != 1) {
+    error = "one of --pty PATH, --tcp PORT or --can PLUGIN:INTERFACE is required";
     return false;
   }
   return true;

@@ -11,6 +11,8 @@ struct SimOptions {
   std::string ptyPath;    // --pty: where the link to the slave side goes
   std::string tracePath;  // --trace: empty for none
   int tcpPort = -1;       // --tcp: serve on this TCP port (0: any free one) instead of a pty; -1 none
+  std::string canBus;     // --can PLUGIN:INTERFACE: a J1939 node on that CAN bus instead of a pty
+  int canAddress = 28;    // --can-address: the J1939 address the node claims
   ReceiverOptions receiver;
   bool startTimeGiven = false;        // --start-time; otherwise the caller fills receiver.startUtcMs
   int garbageEvery = 0;               // --garbage-every: noise before every Nth frame; 0 never

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <chrono>
 
+#include "app/can_bus_settings.h"
 #include "app/connection_control.h"
 #include "app/instance_lock.h"
 #include "app/link_session.h"
@@ -18,6 +19,7 @@
 #include "app/ui/button_test_doc.h"
 #include "app/ui/main_frame.h"
 #include "app/ui/panel_key_button.h"
+#include "app/ui/qt_can_device_selector.h"
 #include "app/ui/spa_dlg.h"
 #include "app/ui/test_cmd_dlg.h"
 #include "dat/ui/log_rowan_data_dlg.h"
@@ -100,6 +102,8 @@ CButtonTestView::CButtonTestView(CButtonTestDoc* doc, const ViewServices& viewSe
   } else {
     session = std::make_unique<CLinkSession>(*services.prompts, *this, PortMap());
     control = &session->Control();
+    canSelector = std::make_unique<CQtCanDeviceSelector>(*services.prompts, this);
+    session->Link().SetCanBus(LoadCanBusSettings(*services.profile), canSelector.get());
     archiveProfile = std::make_unique<CArchiveProfileOf<CSettingsProfile>>(*services.profile);
     archiver = std::make_unique<CLogArchiver>(*archiveProfile, *services.prompts);
     session->Logging().SetArchiveFunction(archiver->Function());

@@ -25,6 +25,7 @@ class LogRowanDataDlg;
 struct ConnectionSettings;
 class CInstanceLock;
 class CLinkSession;
+class CQtCanDeviceSelector;
 class CPanelKeyButton;
 class CSettingsProfile;
 class CLogArchiver;
@@ -221,6 +222,8 @@ class CButtonTestView : public QWidget, public IConnectionPeers {
   // The archiving of closed log hours (zip, upload, plot, mail); declared before the session so it
   // outlives the logger that hands it work.
   std::unique_ptr<IArchiveProfile> archiveProfile;
+  // Before the session: its CAN link asks the selector until the link is gone.
+  std::unique_ptr<CQtCanDeviceSelector> canSelector;
   std::unique_ptr<CLogArchiver> archiver;
   std::unique_ptr<CLinkSession> session;
   std::unique_ptr<CConnectionControl> injectedControl;

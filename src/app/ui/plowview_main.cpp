@@ -60,6 +60,10 @@ struct OptionSet {
                                              "match the PATTERN arguments (shell patterns, any case) into "
                                              "the logging folder, printing each file's status as it "
                                              "changes; exits 0 when every file is done, else 1.")};
+  QCommandLineOption canAddress{QStringLiteral("can-address"),
+                                QStringLiteral("With --headless and a CAN link: connect to the receiver "
+                                               "at J1939 address N (default: the first one found)."),
+                                QStringLiteral("N")};
   QCommandLineOption deleteAfter{QStringLiteral("delete-after"),
                                  QStringLiteral("With --get-files: delete each file on the receiver once "
                                                 "it is downloaded.")};
@@ -137,6 +141,7 @@ int RunHeadless(int argc, char** argv, const PlowviewOptions& options) {
   headless.simulatorArguments = SimulatorArgumentsFromEnvironment();
   headless.relayServer = options.relayServer;
   headless.relayPort = options.relayPort;
+  headless.canAddress = options.canAddress;
   if (options.listFiles) headless.files.mode = HeadlessFileCommand::Mode::List;
   if (!options.getFiles.empty()) headless.files.mode = HeadlessFileCommand::Mode::Get;
   headless.files.patterns = options.getFiles;
@@ -169,6 +174,7 @@ CommandLineResult ParsePlowviewCommandLine(const QStringList& arguments) {
                                QStringLiteral("[PATTERN...]"));
 
   parser.addOption(options.verbose);
+  parser.addOption(options.canAddress);
   parser.addOption(options.reconnect);
   QStringList args = arguments;
   const int relayPort = TakeRelayPort(args);
@@ -218,6 +224,12 @@ CommandLineResult ParsePlowviewCommandLine(const QStringList& arguments) {
   if (o.relayServer && relayPort != -1 && (relayPort < 1 || relayPort > 65535))
     return fail("--relay-server PORT must be between 1 and 65535");
   if (o.printLog && !o.headless) return fail("--print-log goes with --headless");
+  if (parser.isSet(options.canAddress)) {
+    bool ok = false;
+    o.canAddress = parser.value(options.canAddress).toInt(&ok);
+    if (!ok || o.canAddress < 1 || o.canAddress > 253) return fail("--can-address N must be between 1 and 253");
+    if (!o.headless) return fail("--can-address goes with --headless (the window asks)");
+  }
   o.reconnect = parser.isSet(options.reconnect);
   if (o.reconnect && !o.headless)
     return fail("--reconnect goes with --headless (the window has \"Reconnect automatically\")");

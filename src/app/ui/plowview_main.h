@@ -12,6 +12,7 @@ struct PlowviewOptions {
   bool printLog = false;              // --print-log: with --headless, title, panel and log lines to stdout
   bool simulate = false;              // --simulate: connect to plowsim on a pseudo-terminal for this run
   bool relayServer = false;           // --relay-server [PORT]: "Enable as Server" on for this run
+  int canAddress = -1;                // --can-address N: with --headless, the CAN receiver to choose
   int relayPort = -1;                 // the PORT given to --relay-server; -1: the stored port
   std::filesystem::path screenshot;   // --screenshot PNG: save the window once it shows the receiver
   bool listFiles = false;             // --list-files: with --headless, print the receiver's entries
