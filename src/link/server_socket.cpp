@@ -3,6 +3,7 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <algorithm>
 #include <utility>
 
@@ -10,14 +11,20 @@
 #include "link/protocol/stream_message.h"
 
 CServerSocket::CServerSocket(CClientSocket::FrameHandler clientFrameHandler)
-    : onClientFrame(std::move(clientFrameHandler)), server(std::make_unique<QTcpServer>()) {
+    : onClientFrame(std::move(clientFrameHandler)),
+      server(std::make_unique<QTcpServer>()),
+      flushTimer(std::make_unique<QTimer>()) {
   server->setListenBacklogSize(kBacklog);
+  flushTimer->setSingleShot(true);
+  flushTimer->setTimerType(Qt::PreciseTimer);
+  QObject::connect(flushTimer.get(), &QTimer::timeout, flushTimer.get(), [this] { FlushAll(); });
   QObject::connect(server.get(), &QTcpServer::newConnection, server.get(), [this] { OnAccept(); });
 }
 
 CServerSocket::~CServerSocket() {
   Close();
   QObject::disconnect(server.get(), nullptr, nullptr, nullptr);
+  QObject::disconnect(flushTimer.get(), nullptr, nullptr, nullptr);
 }
 
 void CServerSocket::SetOptions(const RelayOptions& relayOptions) {
@@ -40,6 +47,7 @@ bool CServerSocket::Listen(std::uint32_t port) {
 }
 
 void CServerSocket::Close() {
+  flushTimer->stop();
   server->close();
   // The sockets of accepted clients are children of the server: they go with it at the latest.
   clients.clear();
@@ -69,7 +77,20 @@ int CServerSocket::Send(const std::uint8_t* bytes, std::size_t count, int catchU
   }
   dropped += static_cast<std::uint64_t>(clients.end() - behind);
   clients.erase(behind, clients.end());
+
+  if (flushTimer->isActive()) return 1;
+  const auto due = lastFlush + kFlushInterval;
+  if (now >= due) {
+    FlushAll();
+  } else {
+    flushTimer->start(std::chrono::ceil<std::chrono::milliseconds>(due - now));
+  }
   return 1;
+}
+
+void CServerSocket::FlushAll() {
+  lastFlush = std::chrono::steady_clock::now();
+  for (const auto& client : clients) client->Flush();
 }
 
 int CServerSocket::CatchUpSlotOf(const KavoPacket& packet) {
@@ -110,6 +131,7 @@ void CServerSocket::OnAccept() {
     for (const auto& m : catchUpMessages) {
       if (!m.empty()) client->Send(m.data(), m.size(), limits, now);
     }
+    client->Flush();
     clients.push_back(std::move(client));
   }
 }
