@@ -8,6 +8,7 @@
 #include "app/headless_can_selector.h"
 #include "app/link_session.h"
 #include "app/logger_bridge.h"
+#include "app/raw_log_player.h"
 #include "app/settings_snapshot.h"
 #include "app/signal_watcher.h"
 #include "app/simulator_process.h"
@@ -154,5 +155,11 @@ void CHeadlessRunner::AddLogViewerLine(const std::string& line) {
 }
 
 void CHeadlessRunner::FileTransferPacket(const KavoPacket& packet) {
+  // The receiver's time as each time packet passes, so the panel rows can be placed in time (the
+  // format --play prints for the recording).
+  if (options.printLog && TimePacketGpsMs(packet) >= 0) {
+    std::fprintf(out, "gps: %s\n",
+                 CRawLogPlayer::FormatGpsTime(TimePacketGpsMs(packet), TimePacketUtcOffset(packet)).c_str());
+  }
   if (files) files->OnPacket(packet);
 }

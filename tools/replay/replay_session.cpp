@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "app/settings_profile.h"
-#include "link/protocol/kavo_parser.h"
 #include "logger/logger_parts.h"
+#include "logger/raw_log_reader.h"
 
 namespace {
 
@@ -17,17 +17,6 @@ constexpr int kMaxStepsPerPacket = 64;  // state changes between two packets are
 constexpr auto kArchiveWait = std::chrono::minutes(10);
 // A replay is a batch job: lines go to the file in large writes, not one write each.
 constexpr std::size_t kLogFileBuffer = 256 * 1024;
-
-// GPS milliseconds of a valid time packet (length 10, time of week not negative); -1 otherwise.
-std::int64_t GpsMilliseconds(const KavoPacket& p) {
-  if (p.id != 0x41 || p.length != 10) return -1;
-  const std::uint32_t bits = ReadBe32(p.data);
-  float timeOfWeek;
-  std::memcpy(&timeOfWeek, &bits, sizeof timeOfWeek);
-  if (!(timeOfWeek >= 0.0f) || timeOfWeek > 604800.0f) return -1;
-  const std::int64_t week = ReadBe16(p.data + 4);
-  return week * 604800000LL + std::llround(static_cast<double>(timeOfWeek) * 1000.0);
-}
 
 }  // namespace
 
@@ -70,38 +59,21 @@ PromptAnswer CReplaySession::MessageBox(const std::string& text, const std::stri
 }
 
 bool CReplaySession::ReplayFile(const std::string& path, std::string& error) {
-  std::FILE* in = std::fopen(path.c_str(), "rb");
-  if (in == nullptr) {
-    error = "cannot read " + path + ": " + std::strerror(errno);
+  // A reader of its own per file: the bytes of a frame cut off at the end of one file must not
+  // join the next file's first frame.
+  CRawLogReader reader(kReadChunk);
+  if (!reader.Open(path, error)) return false;
+  while (!failed && reader.Next(packet)) HandlePacket(packet);
+  if (!reader.Error().empty()) {
+    error = reader.Error();
     return false;
   }
-  // A parser of its own per file: the bytes of a frame cut off at the end of one file must not
-  // join the next file's first frame.
-  CKavoParser parser(nullptr);
-  std::vector<std::uint8_t> buffer(kReadChunk);
-  bool ok = true;
-  for (;;) {
-    const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), in);
-    for (std::size_t i = 0; i < n && !failed; ++i) {
-      if (!parser.FeedByte(buffer[i])) continue;
-      while (parser.TryPopPacket(packet)) HandlePacket(packet);
-    }
-    if (n < buffer.size()) {
-      if (std::ferror(in)) {
-        error = "cannot read " + path + ": " + std::strerror(errno);
-        ok = false;
-      }
-      break;
-    }
-    if (failed) break;
-  }
-  std::fclose(in);
-  return ok;
+  return true;
 }
 
 void CReplaySession::HandlePacket(const KavoPacket& p) {
   ++packets;
-  const std::int64_t gpsMs = GpsMilliseconds(p);
+  const std::int64_t gpsMs = TimePacketGpsMs(p);
   // The clock follows the stream and never runs backwards.
   if (gpsMs >= 0) clockMs = std::max(clockMs, gpsMs);
   if (timeSeen) {

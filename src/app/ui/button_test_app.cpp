@@ -56,6 +56,8 @@ bool CButtonTestApp::InitInstance() {
   services.lockFolder = paths.lockFolder;
   services.relayServer = options.relayServer;
   services.relayPort = options.relayPort;
+  services.playFile = options.playFile;
+  services.playSpeed = options.playSpeed;
   auto* view = new CButtonTestView(document.get(), services);
   mainFrame->SetView(view);
   view->OnInitialUpdate();

@@ -27,6 +27,9 @@ struct AppRunOptions {
   // Save the main window here once the panel shows the receiver (or when no connection is under
   // way 3 s after start), then close the window.
   std::filesystem::path screenshot;
+  // --play FILE [--speed N]: play this raw packet log instead of connecting.
+  std::string playFile;
+  double playSpeed = 1.0;
 };
 
 // The windowed application: builds the settings file access, the document, the main window and

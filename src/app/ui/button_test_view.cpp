@@ -14,6 +14,7 @@
 #include "app/instance_lock.h"
 #include "app/link_session.h"
 #include "app/logger_bridge.h"
+#include "app/playback_session.h"
 #include "app/settings_profile.h"
 #include "app/settings_snapshot.h"
 #include "app/ui/button_test_doc.h"
@@ -204,7 +205,11 @@ void CButtonTestView::OnInitialUpdate() {
   // Before the title: the log data window's caption is set with it.
   CreateChildWindows();
   control->InitialUpdate(instanceNumber);
-  ConnectAtStartUp();
+  if (!services.playFile.empty()) {
+    StartPlayback(services.playFile, services.playSpeed);
+  } else {
+    ConnectAtStartUp();
+  }
   setFocus();
 }
 
@@ -349,11 +354,25 @@ void CButtonTestView::RefreshProcessorUsage() {
 void CButtonTestView::OnDestroy() {
   if (destroyed) return;
   destroyed = true;
+  StopPlayback();
   if (control && control->State() != kDisconnected) control->Disconnect();
 }
 
 bool CButtonTestView::IsCommandEnabled(int commandId) const {
   const int state = control->State();
+  if (playback) {
+    // Playing: only what looks on; Disconnect ends the playback.
+    switch (commandId) {
+      case kIdFileDisconnect:
+      case kIdViewLogRowanData:
+        return true;
+      case kIdViewSpaWindow:
+        return SpaAvailable();
+      default:
+        return false;
+    }
+  }
+  if (commandId == kIdFilePlayRawLog) return state == kDisconnected;
   switch (commandId) {
     case kIdFileConnect:
       return state == kDisconnected;
@@ -390,6 +409,10 @@ void CButtonTestView::OnFileConnect() {
 }
 
 void CButtonTestView::OnFileDisconnect() {
+  if (playback) {
+    StopPlayback();
+    return;
+  }
   if (control->State() == kConnected) control->Disconnect();
 }
 
@@ -418,7 +441,8 @@ void CButtonTestView::OnUpdate(int hint) {
 
 void CButtonTestView::SetMainTitle(const std::string& title) {
   // The receiver's part of the title is bytes of its own character set, not UTF-8.
-  window()->setWindowTitle(QString::fromLatin1(title.data(), static_cast<qsizetype>(title.size())));
+  window()->setWindowTitle(QString::fromLatin1(title.data(), static_cast<qsizetype>(title.size())) +
+                           PlaybackTitleSuffix());
 }
 
 void CButtonTestView::StateChanged(int /*state*/) {
@@ -446,6 +470,7 @@ void CButtonTestView::resizeEvent(QResizeEvent* event) {
 }
 
 void CButtonTestView::keyPressEvent(QKeyEvent* event) {
+  if (PlaybackKey(event)) return;
   const int key = event->key();
   if (IsReturn(key)) {
     // Auto-repeat of a held Return is not a new press: the receiver counts the hold itself.
@@ -466,6 +491,7 @@ void CButtonTestView::keyPressEvent(QKeyEvent* event) {
 }
 
 void CButtonTestView::keyReleaseEvent(QKeyEvent* event) {
+  if (playback) return;
   const int key = event->key();
   if (event->isAutoRepeat()) return;
   if (IsReturn(key)) {
@@ -511,7 +537,7 @@ void CButtonTestView::ReleaseEnterButton() {
 }
 
 void CButtonTestView::mousePressEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton && EnterButtonContains(event->position().toPoint())) {
+  if (!playback && event->button() == Qt::LeftButton && EnterButtonContains(event->position().toPoint())) {
     PressEnterButton();
     return;
   }

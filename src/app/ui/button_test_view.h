@@ -25,6 +25,7 @@ class LogRowanDataDlg;
 struct ConnectionSettings;
 class CInstanceLock;
 class CLinkSession;
+class CPlaybackSession;
 class CQtCanDeviceSelector;
 class CPanelKeyButton;
 class CSettingsProfile;
@@ -71,6 +72,11 @@ struct ViewServices {
   // connection made at start-up.
   bool relayServer = false;
   int relayPort = -1;
+
+  // --play FILE [--speed N]: the view plays this raw packet log at the initial update instead of
+  // connecting.
+  std::string playFile;
+  double playSpeed = 1.0;
 };
 
 // The main view: the receiver's front panel with its LCD and six keys, filling the main window's
@@ -127,6 +133,15 @@ class CButtonTestView : public QWidget, public IConnectionPeers {
   CPanelKeyButton* KeyButton(int controlId) const;
   QMenu* WindowsMenu() const { return windowsMenu; }
 
+  // Playback of a raw packet log in place of the connection (File > Play Raw Log..., --play): the
+  // panel, the log viewer and the processor usage window show the recording and the title its GPS
+  // time; the panel's keys are off, Space pauses and Right steps one second. Starts only while
+  // disconnected; false (after a message) when the file cannot be read. File > Disconnect stops it.
+  bool StartPlayback(const std::string& path, double speed);
+  void StopPlayback();
+  bool Playing() const { return playback != nullptr; }
+  CPlaybackSession* Playback() const { return playback.get(); }
+
   // Replaces the processor usage window's own answer to whether it is available (tests).
   void SetSpaAvailable(std::function<bool()> available) { spaAvailable = std::move(available); }
 
@@ -166,8 +181,14 @@ class CButtonTestView : public QWidget, public IConnectionPeers {
   void OnWindowCommand(int commandId);
   void OnToggleLogDataWindow();
   void OnToggleSpaWindow();
+  // File > Play Raw Log...: asks for a .kavo file and plays it at real time.
+  void OnFilePlayRawLog();
+  // The playback slider: go on from this fraction (0..1) of the file.
+  void OnPlaybackSeek(double fraction);
 
  signals:
+  // The playback started, stopped, paused, moved on a second or ended.
+  void PlaybackChanged();
   // The enabling of the commands may have changed; the main window refreshes its menu.
   void CommandStatesChanged();
   // Something on the panel changed (state, a row, the LCD look).
@@ -210,6 +231,12 @@ class CButtonTestView : public QWidget, public IConnectionPeers {
   CSerialPortMap PortMap() const;
   ConnectionSettings Snapshot(bool startUp) const;
   void ConnectAtStartUp();
+  // Space and Right while playing; true when the key was the playback's (all panel keys are).
+  bool PlaybackKey(QKeyEvent* event);
+  void ShowPlaybackTitle();
+  void SetKeysEnabled(bool enabled);
+  // "  -  Playing NAME - GPS week ..." while playing, else empty.
+  QString PlaybackTitleSuffix() const;
 
   CButtonTestDoc* document;
   ViewServices services;
@@ -228,6 +255,9 @@ class CButtonTestView : public QWidget, public IConnectionPeers {
   std::unique_ptr<CLinkSession> session;
   std::unique_ptr<CConnectionControl> injectedControl;
   CConnectionControl* control = nullptr;
+  // While playing, `control` is the playback's and this the connection's to go back to.
+  std::unique_ptr<CPlaybackSession> playback;
+  CConnectionControl* liveControl = nullptr;
 
   std::array<CPanelKeyButton*, 6> keys{};
   CPanelKeyButton* enterButton = nullptr;

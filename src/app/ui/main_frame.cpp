@@ -5,7 +5,10 @@
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSlider>
+#include <QToolBar>
 
+#include "app/playback_session.h"
 #include "app/ui/about_dlg.h"
 #include "app/ui/button_test_view.h"
 
@@ -23,6 +26,8 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   QAction* disconnect = AddCommand(kIdFileDisconnect, QStringLiteral("&Disconnect\tAlt+D"));
   disconnect->setShortcut(QKeySequence(Qt::ALT | Qt::Key_D));
   disconnect->setStatusTip(QStringLiteral("Close the serial port."));
+  QAction* play = AddCommand(kIdFilePlayRawLog, QStringLiteral("&Play Raw Log..."));
+  play->setStatusTip(QStringLiteral("Play a raw packet log (.kavo) on the panel instead of a receiver."));
   fileMenu->addSeparator();
   AddCommand(kIdClearBbRam, QStringLiteral("Clear &BB Ram..."));
   fileMenu->addSeparator();
@@ -36,6 +41,17 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   about->setStatusTip(QStringLiteral("Display program information, version number and copyright."));
   commands[kIdAppAbout] = about;
   QObject::connect(about, &QAction::triggered, this, &CMainFrame::OnAppAbout);
+
+  playbackBar = new QToolBar(QStringLiteral("Playback"), this);
+  playbackBar->setMovable(false);
+  playbackBar->setFloatable(false);
+  playbackSlider = new QSlider(Qt::Horizontal, playbackBar);
+  playbackSlider->setRange(0, 1000);
+  playbackSlider->setFocusPolicy(Qt::NoFocus);
+  playbackSlider->setToolTip(QStringLiteral("Position in the raw log; Space pauses, Right steps one second"));
+  playbackBar->addWidget(playbackSlider);
+  addToolBar(Qt::BottomToolBarArea, playbackBar);
+  playbackBar->hide();
 }
 
 void CMainFrame::OnAppAbout() {
@@ -58,6 +74,12 @@ void CMainFrame::SetView(CButtonTestView* newView) {
                    &CButtonTestView::OnFileDisconnect);
   QObject::connect(commands[kIdClearBbRam], &QAction::triggered, view, &CButtonTestView::OnClearBbRam);
   QObject::connect(view, &CButtonTestView::CommandStatesChanged, this, &CMainFrame::UpdateCommandUi);
+  QObject::connect(commands[kIdFilePlayRawLog], &QAction::triggered, view,
+                   &CButtonTestView::OnFilePlayRawLog);
+  QObject::connect(view, &CButtonTestView::PlaybackChanged, this, &CMainFrame::UpdatePlaybackBar);
+  QObject::connect(playbackSlider, &QSlider::sliderReleased, this, [this] {
+    if (this->view) this->view->OnPlaybackSeek(playbackSlider->value() / 1000.0);
+  });
   // The window's size follows its contents: the view's fixed size plus the menu bar.
   layout()->setSizeConstraint(QLayout::SetFixedSize);
   UpdateCommandUi();
@@ -72,6 +94,14 @@ void CMainFrame::UpdateCommandUi() {
   if (!view) return;
   for (const auto& [id, action] : commands)
     if (id != kIdAppExit && id != kIdAppAbout) action->setEnabled(view->IsCommandEnabled(id));
+}
+
+void CMainFrame::UpdatePlaybackBar() {
+  const bool playing = view && view->Playing();
+  playbackBar->setVisible(playing);
+  if (playing && !playbackSlider->isSliderDown())
+    playbackSlider->setValue(static_cast<int>(view->Playback()->Player().Fraction() * 1000.0));
+  UpdateCommandUi();
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

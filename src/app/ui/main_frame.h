@@ -6,11 +6,14 @@
 class CButtonTestView;
 class QAction;
 class QMenu;
+class QSlider;
+class QToolBar;
 
 // Command ids of the main window's menu and accelerators; the view enables and handles them.
 inline constexpr int kIdFileConnect = 32771;
 inline constexpr int kIdFileDisconnect = 32772;
 inline constexpr int kIdClearBbRam = 32777;
+inline constexpr int kIdFilePlayRawLog = 32790;
 inline constexpr int kIdAppExit = 0xE141;
 inline constexpr int kIdAppAbout = 0xE140;
 
@@ -31,6 +34,9 @@ class CMainFrame : public QMainWindow {
   QAction* CommandAction(int commandId) const;
   QMenu* FileMenu() const { return fileMenu; }
   QMenu* HelpMenu() const { return helpMenu; }
+  // Shown under the panel while a raw log plays: where in the file, and a handle to move there.
+  QToolBar* PlaybackBar() const { return playbackBar; }
+  QSlider* PlaybackSlider() const { return playbackSlider; }
 
   // Asks the view which commands are enabled; done whenever the menu opens and when the view says
   // its state changed, so a disabled command's accelerator is off too.
@@ -44,9 +50,12 @@ class CMainFrame : public QMainWindow {
   QAction* AddCommand(int commandId, const QString& text);
 
   void OnAppAbout();
+  void UpdatePlaybackBar();
 
   QMenu* fileMenu = nullptr;
   QMenu* helpMenu = nullptr;
   CButtonTestView* view = nullptr;
+  QToolBar* playbackBar = nullptr;
+  QSlider* playbackSlider = nullptr;
   std::map<int, QAction*> commands;
 };

@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <cstdio>
 
+#include "app/headless_playback.h"
 #include "app/headless_runner.h"
 #include "app/instance_lock.h"
 #include "app/port_settings.h"
@@ -42,7 +43,8 @@ struct OptionSet {
                                              "when the connection fails or is lost.")};
   QCommandLineOption printLog{QStringLiteral("print-log"),
                               QStringLiteral("With --headless: print the receiver's title, its panel rows "
-                                             "and every log line to stdout as they change.")};
+                                             "and every log line to stdout as they change, and the GPS "
+                                             "time of each time packet (\"gps: \" lines).")};
   QCommandLineOption relayServer{QStringLiteral("relay-server"),
                                  QStringLiteral("Serve the receiver's packets to other instances over TCP "
                                                 "for this run (\"Enable as Server\"), on PORT when given "
@@ -72,6 +74,21 @@ struct OptionSet {
                                               "device that went away, a server that closed), reopen it "
                                               "every 0.5 s until it is back and go on logging into the "
                                               "same file (\"AutoReconnect\" for this run).")};
+};
+
+// The playback options, kept apart from the connection options above.
+struct PlaybackOptionSet {
+  QCommandLineOption play{QStringLiteral("play"),
+                          QStringLiteral("Play the raw packet log FILE (a .kavo file) instead of connecting: "
+                                         "the panel, the log viewer and the processor usage window show "
+                                         "the recording, paced by its time packets; nothing is sent. "
+                                         "With --headless the run ends at the end of the file (and "
+                                         "--print-log adds a \"gps: \" line for each played second)."),
+                          QStringLiteral("FILE")};
+  QCommandLineOption speed{QStringLiteral("speed"),
+                           QStringLiteral("With --play: N times real time (default 1; 0 plays as fast "
+                                          "as possible)."),
+                           QStringLiteral("N")};
 };
 
 // "--relay-server" takes an optional port, which QCommandLineParser cannot express: a number
@@ -110,6 +127,8 @@ int RunWindow(int argc, char** argv, const PlowviewOptions& options) {
   run.relayServer = options.relayServer;
   run.relayPort = options.relayPort;
   run.screenshot = options.screenshot;
+  run.playFile = options.playFile;
+  run.playSpeed = options.playSpeed;
   CButtonTestApp app(paths, run);
   if (!app.InitInstance()) return 1;
   // SIGINT and SIGTERM close the window as its close box would: the panel is handed back to the
@@ -131,6 +150,12 @@ QStringList SimulatorArgumentsFromEnvironment() {
 int RunHeadless(int argc, char** argv, const PlowviewOptions& options) {
   QCoreApplication qtApp(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("Plowview"));
+  if (!options.playFile.empty()) {
+    CInstanceLock playInstance;
+    CHeadlessPlayback playback({options.playFile, options.playSpeed, options.printLog},
+                               playInstance.Number());
+    return playback.Run();
+  }
   CSettingsProfile profile(options.configPath.empty() ? CSettingsProfile::DefaultPath() : options.configPath);
   CPortSettings settings(profile);
   settings.LoadSettings();
@@ -174,6 +199,8 @@ CommandLineResult ParsePlowviewCommandLine(const QStringList& arguments) {
                                QStringLiteral("[PATTERN...]"));
 
   parser.addOption(options.verbose);
+  PlaybackOptionSet playback;
+  parser.addOptions({playback.play, playback.speed});
   parser.addOption(options.canAddress);
   parser.addOption(options.reconnect);
   QStringList args = arguments;
@@ -244,6 +271,18 @@ CommandLineResult ParsePlowviewCommandLine(const QStringList& arguments) {
   if (parser.isSet(options.getFiles) && o.getFiles.empty())
     return fail("--get-files needs at least one PATTERN");
   if (o.deleteAfter && !parser.isSet(options.getFiles)) return fail("--delete-after goes with --get-files");
+  if (parser.isSet(playback.play)) {
+    o.playFile = parser.value(playback.play).toStdString();
+    if (o.playFile.empty()) return fail("--play needs a file");
+    if (o.listFiles || parser.isSet(options.getFiles) || o.simulate || o.relayServer)
+      return fail("--play goes with none of --simulate, --relay-server, --list-files, --get-files");
+  }
+  if (parser.isSet(playback.speed)) {
+    bool ok = false;
+    o.playSpeed = parser.value(playback.speed).toDouble(&ok);
+    if (!ok || !(o.playSpeed >= 0.0) || o.playSpeed > 1000.0) return fail("--speed N must be from 0 to 1000");
+    if (o.playFile.empty()) return fail("--speed goes with --play");
+  }
   return result;
 }
 

@@ -18,6 +18,8 @@ struct PlowviewOptions {
   bool listFiles = false;             // --list-files: with --headless, print the receiver's entries
   std::vector<std::string> getFiles;  // --get-files PATTERN...: with --headless, download the matches
   bool deleteAfter = false;           // --delete-after: with --get-files, delete each file once done
+  std::string playFile;               // --play FILE: play a raw packet log instead of connecting
+  double playSpeed = 1.0;             // --speed N: with --play, N times real time (0: no waiting)
   bool reconnect = false;             // --reconnect: with --headless, reopen a lost link ("AutoReconnect")
 };
 

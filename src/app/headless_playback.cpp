@@ -1,0 +1,91 @@
+#include "app/headless_playback.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include "app/playback_session.h"
+#include "app/signal_watcher.h"
+#include "app/stderr_prompts.h"
+
+namespace {
+
+// The LCD codes above 0x7F are glyphs of the panel font; a terminal shows them as '?'.
+std::string Printable(const std::string& text) {
+  std::string shown = text;
+  for (char& c : shown) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u >= 0x7F) c = '?';
+  }
+  shown.resize(CLcdModel::kColumns, ' ');
+  return shown;
+}
+
+}  // namespace
+
+CHeadlessPlayback::CHeadlessPlayback(PlaybackRunOptions runOptions, int instance, std::FILE* output)
+    : options(std::move(runOptions)),
+      instanceNumber(instance),
+      out(output),
+      prompts(std::make_unique<CStderrPrompts>()) {}
+
+CHeadlessPlayback::~CHeadlessPlayback() {
+  session.reset();
+}
+
+int CHeadlessPlayback::Run() {
+  CPlaybackSession::Callbacks callbacks;
+  callbacks.progress = [this] { Progress(); };
+  // After the last packet has been handled, not from inside the player.
+  callbacks.finished = [this] { QTimer::singleShot(0, this, [this] { Stop(0); }); };
+  session = std::make_unique<CPlaybackSession>(*prompts, *this, std::move(callbacks));
+  std::string error;
+  if (!session->Start(instanceNumber, options.file, options.speed, error)) {
+    std::fprintf(stderr, "plowview: %s\n", error.c_str());
+    return 1;
+  }
+  signalWatcher = std::make_unique<CSignalWatcher>([this](int) { Stop(0); });
+  return QCoreApplication::exec();
+}
+
+void CHeadlessPlayback::Stop(int exitCode) {
+  if (stopping) return;
+  stopping = true;
+  if (session) session->Stop();
+  std::fflush(out);
+  QCoreApplication::exit(exitCode);
+}
+
+void CHeadlessPlayback::Progress() {
+  if (!options.printLog || !session) return;
+  const CRawLogPlayer& player = session->Player();
+  if (player.PlayedGpsMs() == printedGpsMs) return;
+  printedGpsMs = player.PlayedGpsMs();
+  std::fprintf(out, "gps: %s\n", CRawLogPlayer::FormatGpsTime(printedGpsMs, player.UtcOffset()).c_str());
+  std::fflush(out);
+}
+
+void CHeadlessPlayback::SetMainTitle(const std::string& title) {
+  if (!options.printLog || title == printedTitle) return;
+  printedTitle = title;
+  std::fprintf(out, "title: %s\n", title.c_str());
+  std::fflush(out);
+}
+
+void CHeadlessPlayback::Redraw(int) {
+  if (!options.printLog || !session || session->Control().State() != kConnected) return;
+  bool printed = false;
+  for (int row = 0; row < CLcdModel::kRows; ++row) {
+    const std::string text = Printable(session->Control().Lcd().lines[row]);
+    if (text == printedRows[row]) continue;
+    printedRows[row] = text;
+    std::fprintf(out, "lcd %d: |%s|\n", row, text.c_str());
+    printed = true;
+  }
+  if (printed) std::fflush(out);
+}
+
+void CHeadlessPlayback::AddLogViewerLine(const std::string& line) {
+  if (!options.printLog) return;
+  std::fprintf(out, "%s\n", line.c_str());
+  std::fflush(out);
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QObject>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "app/connection_peers.h"
+
+class CPlaybackSession;
+class CSignalWatcher;
+class CStderrPrompts;
+
+struct PlaybackRunOptions {
+  std::string file;       // the raw packet log to play
+  double speed = 1.0;     // times real time; 0 as fast as possible
+  bool printLog = false;  // title, played GPS time, panel rows and log lines to `out` as they change
+};
+
+// plowview --headless --play: a raw packet log played through the connection control without a
+// window, until the end of the file (exit 0) or SIGINT/SIGTERM (exit 0). Exit 1 when the file
+// cannot be read. With printLog the output is the headless live format ("title: ", "lcd N: |...|",
+// log lines) plus a line "gps: TIME" whenever the played GPS time moves on, before the packets of
+// that second.
+class CHeadlessPlayback final : public QObject, public IConnectionPeers {
+  Q_OBJECT
+ public:
+  CHeadlessPlayback(PlaybackRunOptions options, int instanceNumber, std::FILE* out = stdout);
+  ~CHeadlessPlayback() override;
+
+  // Runs the event loop of the current QCoreApplication; returns the exit code.
+  int Run();
+
+  // IConnectionPeers
+  void SetMainTitle(const std::string& title) override;
+  void Redraw(int hint) override;
+  void AddLogViewerLine(const std::string& line) override;
+
+ private:
+  void Progress();
+  void Stop(int exitCode);
+
+  PlaybackRunOptions options;
+  int instanceNumber;
+  std::FILE* out;
+  std::unique_ptr<CStderrPrompts> prompts;
+  std::unique_ptr<CPlaybackSession> session;
+  std::unique_ptr<CSignalWatcher> signalWatcher;
+  bool stopping = false;
+  std::int64_t printedGpsMs = -1;
+  std::string printedTitle;
+  std::string printedRows[2];
+};
