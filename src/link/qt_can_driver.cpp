@@ -150,6 +150,12 @@ CanStatus CQtCanDriver::BusOn(int handle) {
     }
     device->setConfigurationParameter(QCanBusDevice::BitRateKey, QVariant(BitsPerSecond(rate)));
     started = device->connectDevice();
+    if (!started) {
+      // Changing the rate may need rights the program lacks (socketcan sets it through netlink):
+      // an adapter configured by its administrator is still used at the rate it has.
+      device->setConfigurationParameter(QCanBusDevice::BitRateKey, QVariant());
+      started = device->connectDevice();
+    }
     std::lock_guard guard(c->lock);
     if (!started) c->error = device->errorString().toStdString();
     c->connected = device->state() == QCanBusDevice::ConnectedState;

@@ -30,8 +30,9 @@ struct CanBusSettings {
 //
 // Channel i is interface `interfaces[i]` of `plugin`. A missing plugin fails OpenChannel; a
 // missing interface fails OpenChannel or BusOn (socketcan finds out only when connecting).
-// SetBitRate is applied as the device's BitRateKey at BusOn where the plugin takes it (socketcan
-// needs the rights to change it; a refusal leaves the adapter's own rate). Received standard,
+// SetBitRate is applied as the device's BitRateKey at BusOn where the plugin takes it; when the
+// device does not connect with it (socketcan needs the rights to change it), BusOn connects again
+// without it, at the rate the adapter was given by its administrator. Received standard,
 // remote and error frames are dropped; at most kReceiveQueueLimit frames wait unread per channel,
 // further ones are dropped and counted.
 class CQtCanDriver final : public ICanDriver {

@@ -198,18 +198,26 @@ TEST(CanLinkVirtualBus, SecondReceiverTwoSecondsLater_ExtendsTheSearch) {
   link.Close(kLinkCan0);
 }
 
-TEST(CanLinkVirtualBus, MissingPlugin_FailsWithTheHardwareMessage) {
-  CLinkOwnerRecorder owner;
-  CPromptRecorder prompts;
-  CCommLink link(&owner, prompts);
-  CanBusSettings bus;
-  bus.plugin = "no-such-plugin";
-  link.SetCanBus(bus, nullptr);
-  ASSERT_TRUE(link.SetCanParams(28, 1, 0));
-  link.Open(kLinkCan1, false);
-  ASSERT_TRUE(owner.WaitStatuses(1, 5s));
-  EXPECT_EQ(owner.Statuses().front(), kLinkStatusDown);
-  EXPECT_EQ(prompts.Texts(), std::vector<std::string>{"Error: Could not initialize the PC CANBUS Hardware"});
+TEST(CanLinkVirtualBus, MissingPluginOrInterface_FailsWithTheHardwareMessage) {
+  const std::pair<const char*, const char*> missing[] = {{"no-such-plugin", "can0"},
+                                                         {"socketcan", "plowcan9"}};
+  for (const auto& [plugin, interfaceName] : missing) {
+    SCOPED_TRACE(plugin);
+    CLinkOwnerRecorder owner;
+    CPromptRecorder prompts;
+    CCommLink link(&owner, prompts);
+    CanBusSettings bus;
+    bus.plugin = plugin;
+    bus.interfaces[1] = interfaceName;
+    link.SetCanBus(bus, nullptr);
+    ASSERT_TRUE(link.SetCanParams(28, 1, 0));
+    link.Open(kLinkCan1, false);
+    ASSERT_TRUE(owner.WaitStatuses(1, 10s));
+    EXPECT_EQ(owner.Statuses().front(), kLinkStatusDown);
+    EXPECT_EQ(prompts.Texts(),
+              std::vector<std::string>{"Error: Could not initialize the PC CANBUS Hardware"});
+    EXPECT_FALSE(link.IsConnected());
+  }
 }
 
 // Packets per second from plowsim's streams into the parser, for the figures in the README.
