@@ -63,7 +63,19 @@ bool CReplaySession::ReplayFile(const std::string& path, std::string& error) {
   // join the next file's first frame.
   CRawLogReader reader(kReadChunk);
   if (!reader.Open(path, error)) return false;
-  while (!failed && reader.Next(packet)) HandlePacket(packet);
+  // The frames the reader's parser threw away go to the hour manifest as a live link's do, each
+  // before the packet that followed it.
+  std::uint64_t dropsPassed = 0;
+  auto passDrops = [&] {
+    const std::uint64_t drops = reader.DroppedFrames();
+    if (drops > dropsPassed && !failed) logger->NoteDroppedFrames(drops - dropsPassed);
+    dropsPassed = drops;
+  };
+  while (!failed && reader.Next(packet)) {
+    passDrops();
+    HandlePacket(packet);
+  }
+  passDrops();
   if (!reader.Error().empty()) {
     error = reader.Error();
     return false;
