@@ -195,15 +195,25 @@ TEST(PlowviewReconnect, HundredDropsOfThePseudoTerminal_EachRestoredWithin2sNoth
   EXPECT_EQ(restores, cycles);
 
   // Before every loss, the receiver's last velocity report (the simulator sends one with each
-  // epoch) is in the log: what it sent up to the drop was all logged.
+  // epoch) is in the log: what it sent up to the drop was all logged. Drops where the program had
+  // not read everything (a starved machine: the simulator waits 0.5 s) lose data with the line
+  // itself and are left out; they must stay rare.
   std::vector<std::string> lastSentBeforeDrop;
   std::string lastSent;
+  int cut = 0;
   for (const auto& line : FileLines(trace)) {
     if (StartsWith(line, "TX 56 ")) lastSent = TracedVelocityTime(line);
     if (line == "LINE-DROPPED") lastSentBeforeDrop.push_back(lastSent);
+    if (StartsWith(line, "LINE-DROPPED UNREAD ")) {
+      lastSentBeforeDrop.push_back("");
+      ++cut;
+    }
   }
+  std::printf("[ measure ] drops with bytes the program had not read yet: %d\n", cut);
+  EXPECT_LE(cut, cycles / 10);
   ASSERT_GE(lastSentBeforeDrop.size(), lostAt.size());
   for (std::size_t k = 0; k < lostAt.size(); ++k) {
+    if (lastSentBeforeDrop[k].empty()) continue;
     std::string lastLogged;
     for (std::size_t i = lostAt[k]; i-- > 0;) {
       if (StartsWith(logged[i], "V ")) {

@@ -50,14 +50,15 @@ CPtyTransport::~CPtyTransport() {
   Close();
 }
 
-void CPtyTransport::Close(int drainMs) {
+std::size_t CPtyTransport::Close(int drainMs) {
+  int unread = 0;
   if (masterFd >= 0 && drainMs > 0) {
     // The program has read everything once the slave's input queue (which our own slave
     // descriptor shares) is empty.
     for (int waited = 0; waited < drainMs; waited += 5) {
       Flush();
-      int unread = 0;
-      if (outQueue.empty() && ::ioctl(slaveFd, FIONREAD, &unread) == 0 && unread == 0) break;
+      if (::ioctl(slaveFd, FIONREAD, &unread) != 0) unread = 0;
+      if (outQueue.empty() && unread == 0) break;
       ::usleep(5000);
     }
   }
@@ -72,7 +73,9 @@ void CPtyTransport::Close(int drainMs) {
   slaveFd = masterFd = -1;
   linkPath.clear();
   slavePath.clear();
+  const std::size_t lost = outQueue.size() + static_cast<std::size_t>(unread > 0 ? unread : 0);
   outQueue.clear();
+  return lost;
 }
 
 bool CPtyTransport::Open(const std::string& path, const PortSettings& initial, std::string& error) {

@@ -26,7 +26,8 @@ class CPtyTransport {
   // The same as the destructor, leaving the transport ready for another Open: the program's end
   // sees a hang-up, and its path is gone until then. What is queued is handed over first, and
   // the program is given up to `drainMs` to read it, so the line goes away between frames.
-  void Close(int drainMs = 0);
+  // Returns how many bytes the program had not read when the line went (lost with it).
+  std::size_t Close(int drainMs = 0);
   bool IsOpen() const { return masterFd >= 0; }
   CPtyTransport(const CPtyTransport&) = delete;
   CPtyTransport& operator=(const CPtyTransport&) = delete;

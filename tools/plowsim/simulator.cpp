@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "trace_format.h"
@@ -74,6 +75,7 @@ int CSimulator::Run(int stopFd) {
     }
     const std::int64_t wait = std::clamp<std::int64_t>(due - clock.NowMs(), 0, 1000);
     pollfd fds[2] = {{stopFd, POLLIN, 0},
+                     // Away, the pty is closed: a negative descriptor is not polled.
                      {pty.Fd(), static_cast<short>(POLLIN | (pty.WantsWrite() ? POLLOUT : 0)), 0}};
     const int ready = ::poll(fds, 2, static_cast<int>(wait));
     if (ready < 0) {
@@ -106,11 +108,11 @@ bool CSimulator::CycleLine(std::string& error) {
   if (lineToggleMs < 0 || clock.NowMs() < lineToggleMs) return true;
   if (!lineAway) {
     // Between frames: what was sent reaches the program before the line goes.
-    constexpr int kDrainMs = 200;
-    pty.Close(kDrainMs);
+    constexpr int kDrainMs = 500;
+    const std::size_t unread = pty.Close(kDrainMs);
     lineAway = true;
     lineToggleMs = clock.NowMs() + options.returnAfterMs;
-    Trace("LINE-DROPPED");
+    Trace(unread == 0 ? std::string("LINE-DROPPED") : "LINE-DROPPED UNREAD " + std::to_string(unread));
     return true;
   }
   if (!pty.Open(options.ptyPath, model->Port(), error)) return false;
