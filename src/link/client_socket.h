@@ -6,7 +6,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "link/protocol/ring_buffer.h"
 #include "link/protocol/stream_message.h"
@@ -42,11 +41,9 @@ class CClientSocket {
   };
 
   // Queues `count` bytes for the peer, unless it has fallen too far behind by `limits` at `now`:
-  // then it queues nothing and returns false. The bytes wait in the client until Flush.
+  // then it queues nothing and returns false.
   bool Send(const std::uint8_t* bytes, std::size_t count, const QueueLimits& limits,
             std::chrono::steady_clock::time_point now);
-  // Hands what Send queued to the socket in one write.
-  void Flush();
   // Bytes accepted by Send but not yet handed to the system.
   std::size_t Queued() const;
   // The peer's address and port, for the log.
@@ -61,7 +58,6 @@ class CClientSocket {
   std::string peer;
   // Since when the queue has stayed beyond the slow mark; empty while below it.
   std::optional<std::chrono::steady_clock::time_point> slowSince;
-  std::vector<std::uint8_t> pending;  // sent, not yet flushed; its room is kept between flushes
   RingBuffer ring{kStreamReceiveRing};
   StreamMessage message;
 };

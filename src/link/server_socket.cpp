@@ -3,7 +3,6 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTimer>
 #include <algorithm>
 #include <utility>
 
@@ -11,20 +10,14 @@
 #include "link/protocol/stream_message.h"
 
 CServerSocket::CServerSocket(CClientSocket::FrameHandler clientFrameHandler)
-    : onClientFrame(std::move(clientFrameHandler)),
-      server(std::make_unique<QTcpServer>()),
-      flushTimer(std::make_unique<QTimer>()) {
+    : onClientFrame(std::move(clientFrameHandler)), server(std::make_unique<QTcpServer>()) {
   server->setListenBacklogSize(kBacklog);
-  flushTimer->setSingleShot(true);
-  flushTimer->setTimerType(Qt::PreciseTimer);
-  QObject::connect(flushTimer.get(), &QTimer::timeout, flushTimer.get(), [this] { FlushAll(); });
   QObject::connect(server.get(), &QTcpServer::newConnection, server.get(), [this] { OnAccept(); });
 }
 
 CServerSocket::~CServerSocket() {
   Close();
   QObject::disconnect(server.get(), nullptr, nullptr, nullptr);
-  QObject::disconnect(flushTimer.get(), nullptr, nullptr, nullptr);
 }
 
 void CServerSocket::SetOptions(const RelayOptions& relayOptions) {
@@ -47,7 +40,6 @@ bool CServerSocket::Listen(std::uint32_t port) {
 }
 
 void CServerSocket::Close() {
-  flushTimer->stop();
   server->close();
   // The sockets of accepted clients are children of the server: they go with it at the latest.
   clients.clear();
@@ -77,20 +69,7 @@ int CServerSocket::Send(const std::uint8_t* bytes, std::size_t count, int catchU
   }
   dropped += static_cast<std::uint64_t>(clients.end() - behind);
   clients.erase(behind, clients.end());
-
-  if (flushTimer->isActive()) return 1;
-  const auto due = lastFlush + kFlushInterval;
-  if (now >= due) {
-    FlushAll();
-  } else {
-    flushTimer->start(std::chrono::ceil<std::chrono::milliseconds>(due - now));
-  }
   return 1;
-}
-
-void CServerSocket::FlushAll() {
-  lastFlush = std::chrono::steady_clock::now();
-  for (const auto& client : clients) client->Flush();
 }
 
 int CServerSocket::CatchUpSlotOf(const KavoPacket& packet) {
@@ -131,7 +110,6 @@ void CServerSocket::OnAccept() {
     for (const auto& m : catchUpMessages) {
       if (!m.empty()) client->Send(m.data(), m.size(), limits, now);
     }
-    client->Flush();
     clients.push_back(std::move(client));
   }
 }

@@ -13,7 +13,6 @@
 #include "link/relay_options.h"
 
 class QTcpServer;
-class QTimer;
 struct KavoPacket;
 
 // The relay server: listens on a port (any local address unless one is set), hands every packet
@@ -36,10 +35,6 @@ class CServerSocket {
   static constexpr std::size_t kSlowClientQueue = 256 * 1024;
   static constexpr std::size_t kMaxClientQueue = 2 * 1024 * 1024;
   static constexpr std::chrono::milliseconds kSlowClientPatience{2000};
-  // Frames that come closer together than this go out to the clients together: one write per
-  // client for all of them instead of one each, which is most of the relay's work at high rates.
-  // A frame after a quiet spell goes out at once.
-  static constexpr std::chrono::microseconds kFlushInterval{1000};
   // The reports a joining client is sent at once, in this order.
   enum CatchUp : int {
     kCatchUpNone = -1,
@@ -94,7 +89,6 @@ class CServerSocket {
 
  private:
   void OnAccept();
-  void FlushAll();
   void Remove(CClientSocket* client);
 
   CClientSocket::FrameHandler onClientFrame;
@@ -102,8 +96,6 @@ class CServerSocket {
   RelayOptions options;
   CClientSocket::QueueLimits limits{kSlowClientQueue, kMaxClientQueue, kSlowClientPatience};
   std::unique_ptr<QTcpServer> server;
-  std::unique_ptr<QTimer> flushTimer;
-  std::chrono::steady_clock::time_point lastFlush{};
   std::vector<std::unique_ptr<CClientSocket>> clients;
   std::array<std::vector<std::uint8_t>, kCatchUpCount> catchUpMessages;
   std::uint64_t dropped = 0;
