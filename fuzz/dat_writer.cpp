@@ -14,6 +14,7 @@
 #include "fuzz_packets.h"
 #include "link/protocol/prompts.h"
 #include "open_descriptors.h"
+#include "scratch_folder.h"
 #include "support/fake_clock.h"
 
 namespace fs = std::filesystem;
@@ -31,23 +32,10 @@ class CQuietPrompts final : public IPrompts {
   }
 };
 
-const fs::path& Scratch() {
-  static const fs::path scratch = [] {
-    fs::path p = fs::temp_directory_path() / ("plowview-fuzz-dat-" + std::to_string(getpid()));
-    fs::create_directories(p);
-    std::atexit([] {
-      std::error_code ec;
-      fs::remove_all(Scratch(), ec);
-    });
-    return p;
-  }();
-  return scratch;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const fs::path& scratch = Scratch();
+  const fs::path& scratch = ScratchFolder("dat");
   const std::size_t descriptors = OpenDescriptors();
   CFakeClock clock;
   CQuietPrompts prompts;

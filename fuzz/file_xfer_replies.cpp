@@ -13,6 +13,7 @@
 #include "files/file_xfer_engine.h"
 #include "fuzz_packets.h"
 #include "open_descriptors.h"
+#include "scratch_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -22,23 +23,10 @@ void Check(bool condition) {
   if (!condition) std::abort();
 }
 
-const fs::path& Scratch() {
-  static const fs::path scratch = [] {
-    fs::path p = fs::temp_directory_path() / ("plowview-fuzz-xfer-" + std::to_string(getpid()));
-    fs::create_directories(p);
-    std::atexit([] {
-      std::error_code ec;
-      fs::remove_all(Scratch(), ec);
-    });
-    return p;
-  }();
-  return scratch;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const fs::path& scratch = Scratch();
+  const fs::path& scratch = ScratchFolder("xfer");
   const fs::path folder = scratch / "downloads";
   std::error_code ec;
   fs::remove_all(folder, ec);

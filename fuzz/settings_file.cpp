@@ -16,6 +16,8 @@
 #include "logger/archive_profile.h"
 #include "logger/archive_settings.h"
 
+#include "scratch_folder.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -24,29 +26,16 @@ void Check(bool condition) {
   if (!condition) std::abort();
 }
 
-const fs::path& Scratch() {
-  static const fs::path scratch = [] {
-    fs::path p = fs::temp_directory_path() / ("plowview-fuzz-ini-" + std::to_string(getpid()));
-    fs::create_directories(p);
-    std::atexit([] {
-      std::error_code ec;
-      fs::remove_all(Scratch(), ec);
-    });
-    return p;
-  }();
-  return scratch;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const fs::path file = Scratch() / "Plowview.ini";
+  const fs::path file = ScratchFolder("ini") / "Plowview.ini";
   {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   }
   CSettingsProfile profile(file);
-  CPortSettings settings(profile, Scratch());
+  CPortSettings settings(profile, ScratchFolder("ini"));
   settings.LoadSettings();
   SnapshotConnectionSettings(settings);
   LoadSerialPortMap(profile);
@@ -60,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // Saving writes the file once per key: only now and then, so that the reading gets the time.
   if (size % 8 == 0 && settings.SaveSettings()) {
-    CPortSettings again(profile, Scratch());
+    CPortSettings again(profile, ScratchFolder("ini"));
     again.LoadSettings();
     Check(again.port == settings.port && again.highSpeedKavo == settings.highSpeedKavo);
   }
