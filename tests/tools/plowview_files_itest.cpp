@@ -188,6 +188,8 @@ TEST(PlowviewFiles, GetFilesFailures_ExitOne) {
 // answers; it ends the run when the script is done.
 TEST(PlowviewFiles, CardScript_EveryStepPasses) {
   FilesRun run(true);
+  // What the script's hostile names aim at, beside the card folder.
+  std::ofstream(run.dir / "outside.txt") << "outside";
   const QString script = QStringLiteral(PLOWVIEW_SOURCE_DIR "/tools/plowsim/card_script.txt");
   run.Run("--card-script \"" + script + "\"", {}, 60000);
   const std::vector<std::string> lines = Lines(run.err);
@@ -196,10 +198,12 @@ TEST(PlowviewFiles, CardScript_EveryStepPasses) {
     EXPECT_NE(line.rfind("FAIL ", 0), 0u) << line;
     passed += line.rfind("PASS ", 0) == 0 ? 1 : 0;
   }
-  EXPECT_NE(run.err.find("CARD PASS: 44 steps, 0 failed"), std::string::npos) << run.err;
-  EXPECT_EQ(passed, 44);
-  // The script removes what it wrote.
+  EXPECT_NE(run.err.find("CARD PASS: 50 steps, 0 failed"), std::string::npos) << run.err;
+  EXPECT_EQ(passed, 50);
+  // The script removes what it wrote, and nothing outside the card was touched.
   EXPECT_TRUE(fs::is_empty(run.Card()));
+  EXPECT_EQ(ReadWholeFile(run.dir / "outside.txt"), "outside");
+  EXPECT_FALSE(fs::exists(run.dir / "LOG001.T02"));
 }
 
 // A wrong expectation is reported as a failed step and a failed script.

@@ -58,7 +58,7 @@ struct Arity {
 };
 constexpr Arity kArity[] = {{"cardinfo", 0, 0}, {"list", 1, 64}, {"open", 2, 3}, {"write", 1, 2},
                             {"writeat", 2, 3},  {"read", 1, 1},  {"seek", 3, 3}, {"tell", 1, 1},
-                            {"close", 0, 2},    {"remove", 1, 1}};
+                            {"close", 0, 2},    {"remove", 1, 2}};
 
 }  // namespace
 
@@ -88,8 +88,8 @@ bool CCardClient::Load(const std::string& path, std::string& error) {
     }
     for (std::size_t i = 1; i < step.words.size(); ++i) {
       long v = 0;
-      const bool text =
-          step.words[0] == "list" || step.words[0] == "remove" || (step.words[0] == "open" && i <= 2);
+      const bool text = step.words[0] == "list" || (step.words[0] == "remove" && i == 1) ||
+                        (step.words[0] == "open" && i <= 2);
       if (!text && !Number(step.words[i], v)) {
         error = path + ":" + std::to_string(number) + ": not a number: " + step.words[i];
         return false;
@@ -219,8 +219,9 @@ void CCardClient::Begin(std::int64_t nowMs) {
     expectPosition = static_cast<std::uint32_t>(num(1, 0));
   } else if (cmd == "remove") {
     op = kRemove;
+    expectError = static_cast<int>(num(2, 0));
     PutText(f, 4, w[1]);
-    files.erase(w[1]);
+    if (expectError == 0) files.erase(w[1]);
   }
   SendRequest(op, f);
 }
@@ -325,8 +326,9 @@ void CCardClient::Check(const KavoPacket& p) {
       if (!need(16u + size)) break;
       const std::vector<std::uint8_t>& image = files[openName];
       const std::uint32_t from = readFrom + kBlock * (block - 1u);
-      for (std::uint32_t i = 0; i < size && from + i < image.size(); ++i)
-        if (p.data[16 + i] != image[from + i]) {
+      // Past the end of the file a block keeps its size; those bytes must be zeros, never stale.
+      for (std::uint32_t i = 0; i < size; ++i)
+        if (p.data[16 + i] != (from + i < image.size() ? image[from + i] : 0)) {
           failure = "byte " + std::to_string(from + i) + " differs";
           break;
         }

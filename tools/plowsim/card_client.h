@@ -20,11 +20,12 @@
 //   open MODE NAME [ERR]          mode r, w, a or any other character; success keeps the handle
 //   write COUNT [ERR]             COUNT bytes in 120-byte blocks at the current position, one answer
 //   writeat POS COUNT [ERR]       the same with op 0x1B at POS from the start, position saved
-//   read COUNT                    answers of 120-byte blocks; data checked against what was written
+//   read COUNT                    answers of 120-byte blocks; data checked against what was written,
+//                                 and zeros past the end of the file
 //   seek OFFSET ORIGIN POS        expects the new position POS
 //   tell POS
 //   close [ERR] [HANDLE]          the open handle, or HANDLE
-//   remove NAME
+//   remove NAME [ERR]
 // The bytes written are a fixed pattern, so reads can be checked against a model of each file.
 // Single-threaded: the owner feeds every packet and calls Tick.
 class CCardClient {
