@@ -1,6 +1,7 @@
 #include "dat/dat_writer.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -115,6 +116,41 @@ int OpenFile(const std::string& name, int mode) {
 void CloseFile(int& fd) {
   if (fd >= 0) ::close(fd);
   fd = -1;
+}
+
+// Walks the records of the DAT file `name` by their headers and cuts the file, open for writing
+// on `fd`, after the last whole one when a record at its end is cut off (a writer that was killed
+// mid-record). A file that is not a sequence of records is left as it is.
+void CutPartialRecord(const std::string& name, int fd) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return;
+  const int in = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return;
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  std::uint64_t at = 0;
+  std::uint8_t header[kDatHeaderLength];
+  bool walked = true;
+  while (at < size) {
+    if (size - at < kDatHeaderLength) break;  // a header cut off
+    if (::pread(in, header, sizeof header, static_cast<off_t>(at)) != static_cast<ssize_t>(sizeof header)) {
+      walked = false;
+      break;
+    }
+    if (header[0] != kDatSync) {
+      walked = false;
+      break;
+    }
+    std::size_t length = header[1];
+    if (header[3] == 17) length |= static_cast<std::size_t>(header[2]) << 8;
+    if (length < kDatHeaderLength) {
+      walked = false;
+      break;
+    }
+    if (size - at < length) break;  // a body cut off
+    at += length;
+  }
+  ::close(in);
+  if (walked && at < size) (void)::ftruncate(fd, static_cast<off_t>(at));
 }
 
 }  // namespace
@@ -266,14 +302,15 @@ void CDATWriter::FreeKeptPackets() {
   selection.reset();
 }
 
-void CDATWriter::StartDatLogging(const std::string& datName) {
-  const int newDat = OpenFile(datName, O_TRUNC);
+void CDATWriter::StartDatLogging(const std::string& datName, bool append) {
+  const int newDat = OpenFile(datName, append ? O_APPEND : O_TRUNC);
   if (newDat < 0) {
     ShowOpenFailure(kDatOpenFailed, datName);
     return;
   }
+  if (append) CutPartialRecord(datName, newDat);
   const std::string baseName = BaseFileName(datName);
-  const int newBase = OpenFile(baseName, O_TRUNC);
+  const int newBase = OpenFile(baseName, append ? O_APPEND : O_TRUNC);
   if (newBase < 0) {
     ::close(newDat);
     ShowOpenFailure(kBaseOpenFailed, baseName);

@@ -54,7 +54,10 @@ class CDATWriter {
   // Creates or truncates `datName` and its base file (BaseFileName) and starts the acquisition at
   // state 0. A file that cannot be opened is reported by a message box and leaves the writer as
   // it was (files, state and activity). The week record of an earlier session is kept.
-  void StartDatLogging(const std::string& datName);
+  // With `append`, files that exist keep what they hold and the new session's records follow
+  // (a session restarted within the hour of its files); a record an earlier writer left cut off at
+  // the end of the DAT file is cut away first, so the file stays walkable record by record.
+  void StartDatLogging(const std::string& datName, bool append = false);
 
   // Switches a running session to a new file pair, opened for appending, without leaving the
   // current state: writes the new file's type 5 records, requests the ephemerides of the

@@ -19,14 +19,16 @@ class CDatLogPart final : public IDatLog {
               IPrompts& prompts, CDATWriter::LineFn writeLine);
 
   bool Wanted() override { return wanted && wanted(); }
-  void Start(const std::string& datPath) override { writer.StartDatLogging(datPath); }
+  // Like the text log, an hour's file that exists is continued (a session restarted within the
+  // hour), not emptied: the new session's records follow the earlier ones.
+  void Start(const std::string& datPath) override { writer.StartDatLogging(datPath, true); }
   // A writer whose start failed (its file could not be made) starts afresh on the next hour's
   // file instead of appending to it without the acquisition.
   void Reopen(const std::string& datPath) override {
     if (writer.IsActive())
       writer.ReopenDatFile(datPath);
     else
-      writer.StartDatLogging(datPath);
+      writer.StartDatLogging(datPath, true);
   }
   void Post(const KavoPacket& packet) override {
     writer.PostPacket(packet.id, packet.length, packet.data, packet.checksumOk);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "dat_test_support.h"
 #include "support/fake_clock.h"
@@ -428,6 +429,44 @@ TEST_F(DatWriterTest, StartFails_ShowsMessageAndStaysAsItWas) {
   EXPECT_EQ(writer.DatStep(), 6);
   Post(CmrPacket(0x93, 40, 43));
   EXPECT_EQ(ReadWholeFile(baseName).size(), 40u);
+}
+
+TEST_F(DatWriterTest, StartAppending_KeepsEarlierRecordsAndCutsARecordLeftHalfWritten) {
+  writer.StartDatLogging(datName);
+  Post(TimePacket(1.0f, 2100));
+  Post(CmrPacket(0x93, 40, 43));
+  writer.StopDatLogging();
+  const std::string earlier = ReadWholeFile(datName);
+  ASSERT_EQ(Kinds(DatRecords()), (std::vector<std::string>{"5/1", "5/2"}));
+  // A writer killed in the middle of a record: its header and part of its body.
+  {
+    std::ofstream cut(datName, std::ios::binary | std::ios::app);
+    cut << std::string("\x74\x41\x01\x05\x00\x00", 6);
+  }
+
+  writer.StartDatLogging(datName, /*append=*/true);
+  ASSERT_TRUE(writer.IsActive());
+  EXPECT_EQ(writer.DatStep(), 0);
+  Post(TimePacket(1.0f, 2200));
+  Post(CmrPacket(0x94, 40, 43));
+  const std::string now = ReadWholeFile(datName);
+  EXPECT_EQ(now.substr(0, earlier.size()), earlier);
+  EXPECT_EQ(Kinds(DatRecords()), (std::vector<std::string>{"5/1", "5/2", "5/1", "5/2"}));
+  EXPECT_EQ(ReadWholeFile(baseName).size(), 80u);
+
+  // Without appending the files start empty.
+  writer.StartDatLogging(datName);
+  EXPECT_TRUE(ReadWholeFile(datName).empty());
+  EXPECT_TRUE(ReadWholeFile(baseName).empty());
+}
+
+TEST_F(DatWriterTest, StartAppending_FileThatIsNoDatFile_LeftAsItIs) {
+  { std::ofstream(datName, std::ios::binary) << "not records"; }
+  writer.StartDatLogging(datName, true);
+  Post(TimePacket(1.0f, 2100));
+  const std::string now = ReadWholeFile(datName);
+  EXPECT_EQ(now.substr(0, 11), "not records");
+  EXPECT_EQ(now.size(), 11u + 65 + 64);
 }
 
 TEST_F(DatWriterTest, Reopen_NewFileGetsOpeningRecordsAndRequests_StateKept) {

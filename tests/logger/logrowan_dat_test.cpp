@@ -152,6 +152,25 @@ TEST_F(LogrowanDatTest, RealWriter_PassiveSessionWritesOpeningRecordsAndSendsNot
   EXPECT_TRUE(prompts.Texts().empty());
 }
 
+TEST_F(LogrowanDatTest, RealWriter_SessionRestartedWithinTheHour_ContinuesTheHoursDatFile) {
+  logger.SetDatLog(MakeDatLogPart(logger, prompts, [] { return true; }));
+  StartInHour14(kLogPassive);
+  logger.QueuePacket(TimePacket(kHour14 + 1));
+  Tick();
+  logger.StopLogging();
+  const std::string first = ReadWholeFile(PathOf("FARM7031614.dat"));
+  ASSERT_EQ(first.size(), 65u + 64u);  // the week record and type 5 sub-type 2
+
+  // As the text log beside it, the file is continued, not emptied.
+  StartInHour14(kLogPassive);
+  logger.QueuePacket(TimePacket(kHour14 + 2));
+  Tick();
+  logger.StopLogging();
+  const std::string both = ReadWholeFile(PathOf("FARM7031614.dat"));
+  EXPECT_EQ(both.size(), 2 * first.size());
+  EXPECT_EQ(both.substr(0, first.size()), first);
+}
+
 TEST_F(LogrowanDatTest, RealWriter_ActiveSessionSendsItsRequestsAndReopensOnTheNextHour) {
   logger.SetDatLog(MakeDatLogPart(logger, prompts, [] { return true; }));
   StartInHour14(0);
