@@ -1,5 +1,6 @@
 #include "logger/dat_log_part.h"
 
+#include <QLoggingCategory>
 #include <atomic>
 #include <cstdio>
 
@@ -7,6 +8,10 @@
 
 namespace {
 std::atomic<bool> verboseTrace{false};
+// The program's debug output for the writer's progress: off unless switched on with
+// QT_LOGGING_RULES="plowview.dat.debug=true" (or a qtlogging.ini), as a debugger's output window
+// shows it only to whoever looks.
+Q_LOGGING_CATEGORY(datTraceCategory, "plowview.dat", QtInfoMsg)
 }  // namespace
 
 void SetDatTraceVerbose(bool on) {
@@ -14,10 +19,12 @@ void SetDatTraceVerbose(bool on) {
 }
 
 void DatTrace(const char* text) {
-  // The program has no debug output channel of its own on this platform: stderr stands in for it
-  // when asked for.
-  if (text == nullptr || !verboseTrace.load()) return;
-  std::fprintf(stderr, "%s\n", text);
+  if (text == nullptr) return;
+  if (verboseTrace.load()) {
+    std::fprintf(stderr, "%s\n", text);
+    return;
+  }
+  qCDebug(datTraceCategory).noquote() << text;
 }
 
 CDatLogPart::CDatLogPart(WantedFn wantedFn, CDATWriter::SendFn send, CDATWriter::TraceFn trace,
