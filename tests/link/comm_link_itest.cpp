@@ -211,6 +211,46 @@ TEST_F(CommLinkIntegration, WithPortSetup_SwitchesTo38400Odd_RestoresReportedSet
   EXPECT_EQ(owner.Statuses().size(), 1u);
 }
 
+// Disconnect and Connect again, as a user does from the File menu: the second take-over starts
+// from the settings the first restore put back, and each close puts them back once more.
+TEST_F(CommLinkIntegration, WithPortSetup_ReconnectTakesOverAgainAndRestoresAgain) {
+  StartReceiver({});
+  CommLinkTiming timing;  // only the settle phase is shortened; the take-over keeps its times
+  timing.settlePassMs = 5;
+  timing.settleConfirmMs = 5;
+  timing.settleQuietMs = 25;
+  link->SetTiming(timing);
+  link->SetSerialParams(9600, 'N', 8, 1);
+  const std::string restore = "RX BC FF 07 07 03 00 00 00 02 02 00\n";
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE(round);
+    link->Open(0, true);
+    ASSERT_TRUE(owner.WaitStatuses(static_cast<std::size_t>(round), 20s));
+    ASSERT_EQ(owner.Statuses().back(), kLinkStatusUp);
+    ASSERT_TRUE(link->IsConnected());
+    EXPECT_EQ(link->SerialPort().GetBaudRate(), 38400);
+    EXPECT_EQ(link->SerialPort().GetParity(), 'O');
+    EXPECT_EQ(link->PortReport().inBaud, 9600);
+    ExchangeTimePacket();
+    ASSERT_TRUE(link->Close(0));
+    EXPECT_FALSE(link->SerialPort().IsOpen());
+    const auto restoresInTrace = [&] {
+      const std::string trace = Trace();
+      std::size_t count = 0;
+      for (auto at = trace.find(restore); at != std::string::npos; at = trace.find(restore, at + 1)) ++count;
+      return count;
+    };
+    const auto until = Clock::now() + 2s;
+    while (restoresInTrace() < static_cast<std::size_t>(round) && Clock::now() < until)
+      std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(restoresInTrace(), static_cast<std::size_t>(round)) << Trace();
+  }
+  // The last restore left the receiver's port where it was before the first take-over.
+  EXPECT_TRUE(WaitTrace("PORT-CONFIG 9600 9600 8N1 02 02", 2s));
+  EXPECT_EQ(owner.Statuses(), (std::vector<int>{kLinkStatusUp, kLinkStatusUp}));
+  EXPECT_TRUE(prompts.Texts().empty());
+}
+
 TEST_F(CommLinkIntegration, ReceiverIgnoresBreak_MessageAndStatusDown) {
   StartReceiver({"--no-auto-config"});
   const auto took = OpenAndWait(true);
