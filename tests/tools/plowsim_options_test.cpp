@@ -78,6 +78,9 @@ TEST(SimOptions, BadCommandLines_Refused) {
       {"--pty", "p", "--return-after", "1"},                             // no drop
       {"--pty", "p", "--drop-after", "0", "--return-after", "1"},        // never away
       {"--pty", "p", "--first-drop-after", "5", "--return-after", "1"},  // no drop
+      {"--pty", "p", "--drop-every", "7"},                               // no --files
+      {"--pty", "p", "--files", "d", "--drop-every", "0"},               // at least 1
+      {"--pty", "p", "--pace", "0"},                                     // at least 1
   };
   for (const auto& args : bad) {
     SimOptions o;

@@ -228,6 +228,10 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
     error = "--drop-after and --return-after go together (and --first-drop-after with them)";
     return false;
   }
+  if (options.dropEvery > 0 && options.filesDir.empty()) {
+    error = "--drop-every needs --files: only file transfer answers are lost";
+    return false;
+  }
   const int transports = !options.ptyPath.empty() + (options.tcpPort >= 0) + !options.canBus.empty();
   if (!options.help && transports != 1) {
     error = "one of --pty PATH, --tcp PORT or --can PLUGIN:INTERFACE is required";
