@@ -30,6 +30,10 @@ constexpr std::uint8_t kIdPosition = 0x84;
 constexpr std::uint8_t kCmr93 = 0x93;
 constexpr std::uint8_t kCmr94 = 0x94;
 
+// Acquisition states named outside the state handler.
+constexpr int kUtcWait = 8;
+constexpr int kEphemerisRound = 11;
+
 constexpr double kIonoUtcWait = 2.0;
 constexpr double kEphemerisWait = 3.5;
 constexpr double kOscillatorWait = 1.5;
@@ -347,12 +351,17 @@ void CDATWriter::ReopenDatFile(const std::string& datName) {
     return;
   }
 
-  // Only the satellites of the latest epoch need their ephemerides in the new file.
-  ephemerisHave.fill(1);
-  if (measurementRecord) {
-    for (std::size_t k = 0; k < CDATRecord17::kMaxBlocks; ++k) {
-      const std::uint8_t prn = measurementRecord->SlotPrn(k);
-      if (prn >= 1 && prn <= 32) ephemerisHave[prn] = 0;
+  // Only the satellites of the latest epoch need their ephemerides in the new file. Before the
+  // acquisition's ephemeris round the table is left alone: that round asks for every satellite,
+  // into the new file, and marking them all present here would skip it.
+  const bool roundBegun = datStep >= kEphemerisRound;
+  if (roundBegun) {
+    ephemerisHave.fill(1);
+    if (measurementRecord) {
+      for (std::size_t k = 0; k < CDATRecord17::kMaxBlocks; ++k) {
+        const std::uint8_t prn = measurementRecord->SlotPrn(k);
+        if (prn >= 1 && prn <= 32) ephemerisHave[prn] = 0;
+      }
     }
   }
   if (weekRecord) {
@@ -363,7 +372,13 @@ void CDATWriter::ReopenDatFile(const std::string& datName) {
   }
   Trace("DAT: Constructing Type 5 sub 2");
   WriteType5Sub2();
-  RequestMissingEphemerides();
+  // Past its type 15 step the acquisition takes no ionosphere or UTC reply, so the new file gets
+  // its type 15 from the replies kept.
+  if (datStep > kUtcWait && datStep < kSteadyState && ionosphere && utc) {
+    Trace("DAT: Constructing Type 15");
+    WriteType15();
+  }
+  if (roundBegun) RequestMissingEphemerides();
   RequestIonosphere();
   RequestUtc();
   needTimeTag = 1;

@@ -492,6 +492,39 @@ TEST_F(DatWriterTest, Reopen_NewFileGetsOpeningRecordsAndRequests_StateKept) {
   EXPECT_EQ(ReadWholeFile(datName), oldFile);
 }
 
+TEST_F(DatWriterTest, Reopen_DuringAcquisition_NewFileStillGetsIonoUtcAndEveryEphemeris) {
+  writer.StartDatLogging(datName);
+  Post(TimePacket(1.0f, 2100));
+  Post(IonoReply());
+  Post(UtcReply());
+  ASSERT_EQ(writer.DatStep(), 9);  // type 15 is in the first file
+
+  const std::string nextName = dir / "2120813.dat";
+  sent.clear();
+  writer.ReopenDatFile(nextName);
+  EXPECT_EQ(writer.DatStep(), 9);
+  EXPECT_EQ(sent, (std::vector<Sent>{kIonoRequest, kUtcRequest}));  // no ephemeris yet
+
+  Post(L1Packet({{.prn = 5}}));
+  Post(L2Packet({{.prn = 5}}));
+  ASSERT_EQ(writer.DatStep(), 12);
+  EXPECT_EQ(CountSent(EphemerisRequest(1)), 1u);  // the round asks for every satellite
+  EXPECT_EQ(CountSent(EphemerisRequest(32)), 1u);
+  for (std::uint8_t prn = 1; prn <= 32; ++prn) Post(EphemerisFor(prn));
+  ASSERT_EQ(writer.DatStep(), 17);
+  Post(TimePacket(2.0f, 2100));
+  Post(OscillatorPacket());
+  Post(SelectionPacket());
+  Post(VelocityPacket());
+  Post(PositionPacket(2.0, true));
+  ASSERT_EQ(writer.DatStep(), CDATWriter::kSteadyState);
+
+  std::vector<std::string> expected{"5/1", "5/2", "15"};
+  for (int i = 0; i < 32; ++i) expected.push_back("21");
+  for (const char* k : {"16/27", "16/43", "19/5", "11"}) expected.push_back(k);
+  EXPECT_EQ(Kinds(DatRecords(nextName)), expected);
+}
+
 TEST_F(DatWriterTest, Reopen_AppendsToAnExistingFile) {
   ASSERT_NO_FATAL_FAILURE(DriveToSteadyState());
   const auto before = DatRecords().size();

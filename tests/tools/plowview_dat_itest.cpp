@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -190,10 +191,11 @@ TEST(PlowviewDat, HourlyRotation_NextFileOpensWithItsOwnRecords) {
   CDatRun run(dir, "--start-time 2026-01-07T14:40:00Z --time-scale 600");
   ASSERT_TRUE(run.process.waitForStarted(5000));
   const fs::path logs = dir.Path() / "logs";
-  // Two hours done: a later file has its opening records and more behind them.
+  // Three hours done: a later file has its opening records and more behind them, and the one
+  // before the last was opened in the steady state.
   const bool rotated = run.WaitFor(90000, [&] {
     const auto files = Files(logs, ".dat");
-    if (files.size() < 3) return false;
+    if (files.size() < 4) return false;
     bool synced = false;
     return RecordKinds(ReadWholeFile(logs / files[1]), synced).size() >= 3;
   });
@@ -215,6 +217,15 @@ TEST(PlowviewDat, HourlyRotation_NextFileOpensWithItsOwnRecords) {
   }
   // The next file goes on with the session: more records than the two it opened with.
   EXPECT_GE(Kinds(logs / files[1]).size(), 3u);
+  // A whole hour in the steady state (the last closed one) carries what a reader needs from its
+  // own records: ionosphere and UTC, the ephemerides of the satellites in view, a time tag, and
+  // then the epochs.
+  const auto hour = Kinds(logs / files[files.size() - 2]);
+  const std::set<std::string> present(hour.begin(), hour.end());
+  for (const char* kind : {"15", "21", "19", "17", "11"})
+    EXPECT_EQ(present.count(kind), 1u)
+        << kind << " in " << files[files.size() - 2] << ": " << ::testing::PrintToString(hour);
+  EXPECT_EQ(std::count(hour.begin(), hour.end(), "5/1"), 1) << ::testing::PrintToString(hour);
 }
 
 }  // namespace
