@@ -14,6 +14,8 @@ namespace {
 
 constexpr const char* kLogExtension = ".log";
 constexpr const char* kManifestExtension = ".manifest";
+constexpr const char* kUploadTries = "3";
+constexpr const char* kUploadTimeoutTenths = "300";  // tenths of a second
 
 bool Exists(const std::string& path) {
   std::error_code ec;
@@ -132,7 +134,10 @@ bool CArchiveChain::UploadZip(const std::string& base) {
   const std::string url = BuildUploadUrl(settings, closed.zipName);
   const std::string local = base + ".zip";
 
-  std::vector<std::string> argv{tools.upload, "-B"};
+  // The upload program retries for ever and waits minutes on a silent server by default: a dead
+  // server would hold this worker (and its process) past the next hour's and never mail the
+  // failure. A few tries with a 30 s time-out keep the worst case within minutes.
+  std::vector<std::string> argv{tools.upload, "-B", "-t", kUploadTries, "-T", kUploadTimeoutTenths};
   if (settings.limitUploadRate) {
     argv.push_back("-l");
     argv.push_back("5K");

@@ -324,6 +324,36 @@ TEST_F(ArchiveUploadTest, MissingZip_IsAnUploadFailureNotASuccess) {
   EXPECT_EQ("PLV: Error during FTP session", ArgAfter(calls[0], "-a"));
 }
 
+TEST_F(ArchiveChainTest, Upload_CommandLineHasBoundedTriesAndTheUrlOnlyOnStandardInput) {
+  settings.ftpZippedFiles = 1;
+  settings.limitUploadRate = 1;
+  settings.ftpHostAddress = "ftp.example.org";
+  settings.ftpUserName = "farm";
+  settings.ftpPassword = "pw";
+  WriteFile(base + ".zip", "zip bytes");
+  EXPECT_TRUE(Chain(0).UploadZip(base));
+  const auto calls = ReadCalls(uploadRecord);
+  ASSERT_EQ(1u, calls.size());
+  EXPECT_EQ((std::vector<std::string>{"-B", "-t", "3", "-T", "300", "-l", "5K", "-i", "-", base + ".zip"}),
+            calls[0].args);
+  EXPECT_EQ("ftp://farm:pw@ftp.example.org/fields/north/FARM6120914.zip\n", calls[0].input);
+}
+
+// The upload program on its own retries a refused connection for ever: the worker would never end
+// and the failure never be mailed.
+TEST_F(ArchiveUploadTest, UnreachableServer_FailsWithinMinutesAndMails) {
+  settings.ftpHostAddress = "127.0.0.1:" + std::to_string(FreeLoopbackPort());
+  WriteFile(base + ".zip", "zip bytes");
+  QElapsedTimer timer;
+  timer.start();
+  EXPECT_FALSE(Chain(0).UploadZip(base));
+  EXPECT_LT(timer.elapsed(), 120000);
+  EXPECT_TRUE(Has(".zip"));
+  const auto calls = ReadCalls(mailRecord);
+  ASSERT_EQ(1u, calls.size());
+  EXPECT_EQ("PLV: Error during FTP session", ArgAfter(calls[0], "-a"));
+}
+
 TEST_F(ArchiveChainTest, Plowmail_DeliversTheChainsMailToTheRelay) {
   CPythonPeer smtp(dir, "smtp_peer.py", kSmtpPeer, {QString::fromStdString(dir / "mailbox.txt")});
   ASSERT_NE(0, smtp.port) << smtp.Problem();

@@ -3,6 +3,11 @@
 // Loopback FTP and SMTP peers for the archiving tests, started from Debian's python3 with
 // pyftpdlib and aiosmtpd, and the zip listing as `unzip -l` gives it.
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QStringList>
@@ -94,6 +99,22 @@ class CPythonPeer {
  private:
   QProcess process;
 };
+
+// A loopback port nobody listens on (bound, read back and released): connections are refused.
+inline int FreeLoopbackPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return 1;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = 1;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+    port = ntohs(address.sin_port);
+  ::close(fd);
+  return port;
+}
 
 // The names `unzip -l` lists, in the zip's order.
 inline std::vector<std::string> ZipListing(const std::string& zip) {
