@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -33,6 +34,7 @@
 #include "app/ui/test_cmd_dlg.h"
 #include "dat/ui/log_rowan_data_dlg.h"
 #include "dat/ui/logging_config_options_dlg.h"
+#include "files/file_test_packets.h"
 #include "files/ui/file_xfer_dialog.h"
 #include "support/prompt_recorder.h"
 #include "support/temp_dir.h"
@@ -240,6 +242,14 @@ TEST_F(ViewWiringTest, WindowCommands_OpenTheirWindowOnlyWhenEnabled) {
   view->OnWindowCommand(kIdViewFileTransferWindow);
   EXPECT_TRUE(view->FileTransferWindow()->isVisible());
   EXPECT_EQ(view->FileTransferWindow()->Engine().DownloadFolder(), dir.Path());
+  // Its first show asks for the receiver's listing on the link, and the entries reach it.
+  const std::vector<std::vector<std::uint8_t>> lists = SentPayloads(0x93);
+  ASSERT_EQ(lists.size(), 1u);
+  EXPECT_EQ(lists[0], filetest::Cat({{0x8E, 0x93, 0x15, 0x00}, filetest::Text("A:\\gpsData\\")}));
+  Deliver(
+      filetest::Received(0x8F, filetest::Cat({{0x93, 0x15, 0x00, 0x00, 0x00}, filetest::Text("B0001.T02")})));
+  ASSERT_EQ(view->FileTransferWindow()->List()->count(), 1);
+  EXPECT_EQ(view->FileTransferWindow()->List()->item(0)->text(), QStringLiteral("B0001.T02"));
 
   // Once the link is down the panel sends nothing (its own box says so).
   view->OnFileDisconnect();
