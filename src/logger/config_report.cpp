@@ -376,10 +376,11 @@ void ReportNavigation(const CFieldReader& f, CReportWriter& w) {
 // ---- Super-packet replies (sub-identifier at byte 0, checksum in the last two bytes) ----------
 
 // The configuration block. Layout: 1-10 serial number, 11-21 part number, 22-26 firmware version
-// (major, minor, month, day, year - 1900), 28 layout (3: newer); in the newer layout 29-48 the
-// product name override and 49-60 the brief name override. Then, from 49 (older, data length
-// 157) or 61 (newer): manufacture month, day, year (u16), the option bytes, and 8 bytes per port.
-constexpr std::size_t kOlderOptions = 49;
+// (major, minor, month, day, year - 1900), 28 layout (3: newer); 29-60 in the older layout the
+// product text that the firmware identity's "I" line prints, in the newer one split into the
+// product name override (29-48) and the brief name override (49-60). Then, from 61 in both:
+// manufacture month, day, year (u16), the option bytes, and 8 bytes per port.
+constexpr std::size_t kOlderOptions = 61;
 constexpr std::size_t kNewerOptions = 61;
 constexpr std::size_t kOptionBytes = 40;
 constexpr std::size_t kPortBytes = 8;

@@ -22,13 +22,13 @@ Lines Report(const KavoPacket& packet) {
   return context.lines;
 }
 
-// A configuration block; `newer` puts 3 in byte 28 and the name overrides in 29-60.
-CBytes ConfigBlock(bool newer, const std::string& productOverride = "") {
+// A configuration block; `newer` puts 3 in byte 28. `product` fills 29-60: the name overrides in
+// the newer layout, the identity's product text in the older one.
+CBytes ConfigBlock(bool newer, const std::string& product = "") {
   CBytes b;
   b.U8(newer ? 0x7F : 0x7B).Text("SN12345").PadTo(11).Text("PN-0042").PadTo(22);
   b.U8(4).U8(7).U8(3).U8(16).U8(107).U8(0).U8(newer ? 3 : 0);
-  if (newer) b.Text(productOverride).PadTo(61);
-  b.PadTo(newer ? 61 : 49);
+  b.Text(product).PadTo(61);
   b.U8(11).U8(2).U16(2006);                                                // manufacture date
   b.U16(7);                                                                // product
   b.U8(1).U8(3).U8(0).U8(1).U8(2).U8(9).U8(0).U8(1).U8(2).U8(0).U8(1);     // One PPS .. Carrier phase
@@ -103,6 +103,8 @@ Lines Concat(std::initializer_list<Lines> parts) {
 TEST(ConfigReportTest, ConfigurationBlock_BothLayouts) {
   const Lines older = Concat({kBlockHead, kBlockBody});
   EXPECT_EQ(Report(MakeSuper(ConfigBlock(false))), older);
+  // The older layout's product text (the firmware identity's) spans 29-60 and prints no line.
+  EXPECT_EQ(Report(MakeSuper(ConfigBlock(false, "Brisk Mote 4415A01234 long name"))), older);
   EXPECT_EQ(
       Report(MakeSuper(ConfigBlock(true, "Field Pro"))),
       Concat({kBlockHead, {"* Prod. name override: Field Pro", "* Brief name override: none"}, kBlockBody}));

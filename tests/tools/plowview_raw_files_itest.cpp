@@ -1,6 +1,8 @@
 // The raw side files end to end: plowview headless on the built-in simulator with "Log KAVO" and
 // "Log Q0X" on keeps every frame it takes in the hour's .kavo file exactly as the simulator sent
-// it, and stores the raw measurement file the simulator streams when asked.
+// it, and stores the raw measurement file the simulator streams when asked; the hour's log opens
+// with the receiver's configuration report, and plowview-replay of the .kavo file gives the same
+// position and velocity lines as the live session.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -62,6 +64,32 @@ std::vector<std::string> FileFrames(const std::string& content) {
     while (parser.TryPopPacket(p)) frames.emplace_back(reinterpret_cast<const char*>(p.raw), p.rawLength);
   }
   return frames;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::size_t Find(const std::vector<std::string>& lines, const std::string& line) {
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    if (lines[i] == line) return i;
+  return lines.size();
+}
+
+std::size_t FindPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    if (lines[i].rfind(prefix, 0) == 0) return i;
+  return lines.size();
+}
+
+std::vector<std::string> PositionAndVelocity(const std::vector<std::string>& lines) {
+  std::vector<std::string> out;
+  for (const std::string& line : lines)
+    if (line.rfind("P ", 0) == 0 || line.rfind("V ", 0) == 0) out.push_back(line);
+  return out;
 }
 
 TEST(PlowviewRawFiles, KavoFileHoldsTheSentFramesAndTheStreamedFileArrives) {
@@ -131,6 +159,36 @@ TEST(PlowviewRawFiles, KavoFileHoldsTheSentFramesAndTheStreamedFileArrives) {
   EXPECT_EQ(rebuilt, kavo);
   EXPECT_LE(gaps, 1u);
   EXPECT_GT(inFile.size() - lastGapAt, 200u) << "the logging part is one run of frames";
+
+  // The session's log: the header, the receiver's whole configuration (the configuration block
+  // closed, the PV filter reply last), the set-up line, then the logging lines.
+  const std::string log = ReadWholeFile(logs / "A_6010714.log");
+  const std::vector<std::string> lines = Lines(log);
+  ASSERT_GT(lines.size(), 6u) << log;
+  EXPECT_EQ(lines[6], "* Machine ID         : 90") << log;
+  const auto endBlock = Find(lines, "* -- End Config Block Parameters --");
+  const auto pvLevel = Find(lines, "* PV filter level    : normal (0)");
+  const auto configured = Find(lines, "* Receiver now configured for logrowan logging.");
+  const auto firstP = FindPrefix(lines, "P ");
+  ASSERT_LT(configured, lines.size()) << log;
+  EXPECT_LT(endBlock, pvLevel);
+  EXPECT_EQ(pvLevel + 1, configured) << "the PV filter lines end the report";
+  EXPECT_LT(configured, firstP);
+  for (std::size_t i = 6; i < configured; ++i) EXPECT_EQ(lines[i].rfind("* ", 0), 0u) << lines[i];
+  // Every configuration request got a plausible reply: no value outside its table.
+  EXPECT_EQ(log.find("Unknown ("), std::string::npos) << log;
+  EXPECT_EQ(log.find("unknown ("), std::string::npos) << log;
+
+  // plowview-replay of the session's .kavo gives the same position and velocity lines.
+  QProcess replay;
+  replay.start(Program("plowview-replay"), {"--log-dir", QString::fromStdString(dir / "replayed"), "--prefix",
+                                            "A_", "--options", QString::number(0x4000 | 0x2000 | 0x0200),
+                                            QString::fromStdString((logs / "A_6010714.kavo").string())});
+  ASSERT_TRUE(replay.waitForFinished(30000));
+  ASSERT_EQ(replay.exitCode(), 0) << replay.readAllStandardError().toStdString();
+  const std::vector<std::string> live = PositionAndVelocity(lines);
+  EXPECT_GE(live.size(), 10u);
+  EXPECT_EQ(PositionAndVelocity(Lines(ReadWholeFile(dir.Path() / "replayed" / "A_6010714.log"))), live);
 }
 
 }  // namespace

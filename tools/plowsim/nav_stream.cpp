@@ -417,6 +417,7 @@ void CNavStream::Build(Kind kind, std::int64_t utcMs, const Sink& sink) const {
       CPayload out(p, 0x8F);
       out.U8(0x81).U8(n);
       out.U16(101).U8(0x03).U16(107).U8(0x01).U16(233).U8(0x00);
+      out.U8(0).U16(0).U8(2);  // prefer network stations, no manual station, software decoder
       super(out, 3 * n + 10);
       return;
     }
@@ -429,7 +430,17 @@ void CNavStream::Build(Kind kind, std::int64_t utcMs, const Sink& sink) const {
     }
     case Kind::FirmwareIdentity: {
       CPayload out(p, 0x8F);
-      out.U8(0x7B).PadTo(22).U8(4).U8(2).U8(11).U8(28).U8(126).U8(0).U8(0).Text("Brisk Mote 4415A01234");
+      // The configuration block in its older layout (byte 28 not 3), which is also what the
+      // logger's configuration report reads from this reply: identity, product text, options, ports.
+      out.U8(0x7B).Text("4415A01234").PadTo(11).Text("70214-00").PadTo(22);
+      out.U8(4).U8(2).U8(11).U8(28).U8(126).U8(0).U8(0).Text("Brisk Mote 4415A01234").PadTo(61);
+      out.U8(6).U8(14).U16(2025).U16(12);                                     // made 6/14/2025, product 12
+      out.U8(1).U8(1).U8(0).U8(1).U8(2).U8(1).U8(0).U8(1).U8(2).U8(0).U8(1);  // One PPS .. Carrier phase
+      out.U16(2390).U16(2410);
+      out.U8(1).U8(0).U8(0).U8(0).U8(3).U8(0x00).U8(2).U8(1).U8(1).U8(1).U8(1);  // Brantix .. WAAS
+      out.U8(48).U8(0).U8(1).U8(1).U8(1).U8(1).U8(1).U8(0);                      // contrast .. A-Reserved
+      out.U8(1).U8(2).U8(11).U8(0).U8(0).U8(3).U8(0).U8(0x01);                   // port A: KAVO, 115K
+      out.U8(4).U8(3).U8(7).U8(7).U8(0).U8(3).U8(0).U8(0x00);                    // port B: RTCM in, NMEA out
       super(out, 157);
       return;
     }
@@ -447,7 +458,11 @@ void CNavStream::Build(Kind kind, std::int64_t utcMs, const Sink& sink) const {
     }
     case Kind::GuidanceConfig: {
       CPayload out(p, 0x8F);
-      out.U8(0x91).U8(1).U8(0).U8(2).PadTo(16).U32(0).U8(0x0A).U8(0x14);
+      // Units, display, boundary, pattern, skip, look ahead, swath generation; swath width and
+      // antenna offset (m); output rate (ms, what the logger changes); curve log filter, A-B
+      // heading, DGPS for guidance.
+      out.U8(0x91).U8(1).U8(0).U8(0).U8(0).U8(0).U8(5).U8(0).F32(12.0).F32(0.5).U32(1000);
+      out.U8(1).F32(87.5).U8(0);
       super(out, 37);
       return;
     }
