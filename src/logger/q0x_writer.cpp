@@ -61,6 +61,15 @@ void CQ0xWriter::Close() {
   fd = -1;
 }
 
+// A file that cannot be written (a full disk) is given up without touching the stream: asking for
+// it again would send a second start command in the session. Forgetting the name lets the
+// receiver's next name record, even the same name, open the file again.
+void CQ0xWriter::DropFile() {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+  currentName = kNoName;
+}
+
 void CQ0xWriter::TakePacket(const KavoPacket& packet) {
   if (!streaming && ++packetCount > kPacketsBeforeStream) {
     streaming = true;
@@ -75,7 +84,7 @@ void CQ0xWriter::TakePacket(const KavoPacket& packet) {
     case kRecordData: {
       const std::size_t count = packet.data[3];
       if (fd < 0 || kRecordHeader + count > end) return;
-      if (!WriteAll(fd, packet.data + kRecordHeader, count)) Close();
+      if (!WriteAll(fd, packet.data + kRecordHeader, count)) DropFile();
       return;
     }
     case kRecordName:

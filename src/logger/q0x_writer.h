@@ -44,10 +44,13 @@ class CQ0xWriter final : public IQ0xWriter {
  private:
   void SendStreamCommand(std::uint8_t on);
   void OpenName(const std::uint8_t* name, std::size_t available);
+  void DropFile();
+
+  static constexpr const char* kNoName = "q0xfile_INDEXq02";  // a path no received name equals
 
   SendFunction send;
   int fd = -1;
-  std::string currentName = "q0xfile_INDEXq02";  // a path no received name equals
+  std::string currentName = kNoName;
   std::string folder;
   std::uint32_t packetCount = 0;
   bool streaming = false;

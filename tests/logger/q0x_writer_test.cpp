@@ -120,4 +120,24 @@ TEST_F(Q0xWriterTest, NameThatCannotBeOpened_DropsDataUntilNextName) {
   EXPECT_EQ(ReadWholeFile(dir.Path() / "a.q02"), "kept");
 }
 
+TEST_F(Q0xWriterTest, WriteFailure_FileGivenUpButStreamNotAskedAgain) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  writer.ResetPacketCount();
+  for (int i = 0; i < 101; ++i) writer.TakePacket(Filler());
+  ASSERT_EQ(sent, (std::vector<std::pair<Bytes, int>>{kStart}));
+  // Every write to /dev/full fails as on a full disk.
+  writer.SetFolder("/dev");
+  writer.TakePacket(NameRecord("full"));
+  ASSERT_TRUE(writer.IsOpen());
+  writer.TakePacket(DataRecord("lost"));
+  EXPECT_FALSE(writer.IsOpen());
+  EXPECT_TRUE(writer.Streaming());
+  for (int i = 0; i < 300; ++i) writer.TakePacket(Filler());
+  EXPECT_EQ(sent.size(), 1u) << "the stream was asked for twice in one session";
+  // The receiver naming the same file again gets it opened again.
+  writer.TakePacket(NameRecord("full"));
+  EXPECT_TRUE(writer.IsOpen());
+  writer.Close();
+}
+
 }  // namespace
