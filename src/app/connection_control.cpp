@@ -30,10 +30,13 @@ const char* const kConnectionNotMade =
     "settings are unknown, you may\nselect 'Auto Port Configuration' to force the receiver to\noptimal "
     "settings.";
 
-// A zero-terminated text inside a packet's payload from `offset`, never read past `length`.
+// A zero-terminated text inside a packet's payload from `offset`, never read past `length`. A text
+// the receiver did not terminate ends before the checksum trailer, so the two sum bytes never show
+// up in a title or message.
 std::string PayloadText(const KavoPacket& packet, std::size_t offset) {
   std::string text;
-  for (std::size_t i = offset; i < packet.length && i < kKavoMaxData && packet.data[i] != 0; ++i)
+  const std::size_t end = packet.checksumOk && packet.length >= 2 ? packet.length - 2u : packet.length;
+  for (std::size_t i = offset; i < end && i < kKavoMaxData && packet.data[i] != 0; ++i)
     text.push_back(static_cast<char>(packet.data[i]));
   return text;
 }

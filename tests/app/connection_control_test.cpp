@@ -221,6 +221,14 @@ TEST_F(ConnectionControlTest, TitleReport_SetsTitleSendsPanelCommandAndDisplayRe
   EXPECT_EQ(SentBytes(), (std::vector<Bytes>{{0x8E, 0x8C, 0x03, 0x03, 0, 0, 0, 0}, kDisplayRequest}));
 }
 
+TEST_F(ConnectionControlTest, UnterminatedReportTexts_EndBeforeTheChecksum) {
+  ConnectSerial();
+  Receive(Report(0x8C, 0x04, {0x01, 'R', 'X', '-', '2'}));
+  EXPECT_EQ(peers.title, "Plowview [1] - RX-2");
+  Receive(Report(0x93, 0x12, {'F', 'a', 'u', 'l', 't'}));
+  EXPECT_EQ(prompts.Texts(), (std::vector<std::string>{"Fault"}));
+}
+
 TEST_F(ConnectionControlTest, DisconnectAfterDisplay_ClearsPanelBit) {
   ConnectSerial(true);
   Receive(Report(0x8C, 0x03, {0x07}));
