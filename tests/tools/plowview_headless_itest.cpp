@@ -71,10 +71,17 @@ TEST(PlowviewHeadless, SimulatedReceiver_PanelPrintedAndCleanStopClearsPanelFlag
   EXPECT_EQ(plowview.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(plowview.exitCode(), 0) << plowview.readAllStandardError().toStdString();
 
-  // The last panel flags command the simulator received has the panel bit (0x02) cleared.
+  // The last panel flags command the simulator received has the panel bit (0x02) cleared. Only the
+  // command counts (8E 8C 03, four flag bytes, the checksum); the bare request 8E 8C 03 is no command.
+  const std::size_t kCommandLineLength = std::string("RX 8E 8C 03 00 00 00 00 00 00 8F").size();
   std::string lastPanelCommand;
-  for (const auto& line : Lines(ReadWholeFile(dir / "trace.txt")))
-    if (line.rfind("RX 8E 8C 03 ", 0) == 0 && line.size() > 14) lastPanelCommand = line;
+  int panelOnCommands = 0;
+  for (const auto& line : Lines(ReadWholeFile(dir / "trace.txt"))) {
+    if (line.rfind("RX 8E 8C 03 ", 0) != 0 || line.size() != kCommandLineLength) continue;
+    lastPanelCommand = line;
+    panelOnCommands += (std::stoi(line.substr(12, 2), nullptr, 16) & 0x02) != 0 ? 1 : 0;
+  }
+  EXPECT_GT(panelOnCommands, 0);
   ASSERT_FALSE(lastPanelCommand.empty());
   const int flags = std::stoi(lastPanelCommand.substr(12, 2), nullptr, 16);
   EXPECT_EQ(flags & 0x02, 0) << lastPanelCommand;
