@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QProcess>
 #include <QProcessEnvironment>
 
 #include <filesystem>
@@ -61,6 +62,18 @@ TEST(ArchiveHeadless, ClosedHourArrivesOnTheFtpServerAsAZipWithLogAndPlot) {
   while (Zips(arrived).empty() && timer.elapsed() < 90000 && plowview.state() == QProcess::Running)
     plowview.waitForFinished(250);
   const std::vector<fs::path> zips = Zips(arrived);
+  // The hour after the closed one goes on logging while its predecessor is archived.
+  const fs::path logs = dir.Path() / "logs";
+  const auto newestLogSize = [&] {
+    fs::path newest;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(logs, ec))
+      if (entry.path().extension() == ".log" && entry.path() > newest) newest = entry.path();
+    return std::make_pair(newest, newest.empty() ? std::uintmax_t{0} : fs::file_size(newest, ec));
+  };
+  const auto openBefore = newestLogSize();
+  plowview.waitForFinished(1000);
+  const auto openAfter = newestLogSize();
   ::kill(static_cast<pid_t>(plowview.processId()), SIGTERM);
   const bool stopped = plowview.waitForFinished(60000);
   if (!stopped) plowview.kill();
@@ -75,12 +88,35 @@ TEST(ArchiveHeadless, ClosedHourArrivesOnTheFtpServerAsAZipWithLogAndPlot) {
   EXPECT_EQ(base.rfind("A_60107", 0), 0u) << base;
   EXPECT_EQ((std::vector<std::string>{base + ".log", base + ".pdf", base + ".manifest"}),
             ZipListing(first.string()));
+  // The clock runs an hour in six seconds, so the open file may have moved on to the next hour.
+  EXPECT_GT(openBefore.first.stem().string(), base);
+  EXPECT_TRUE(openAfter.first > openBefore.first || openAfter.second > openBefore.second) << openAfter.first;
+  // Stopping closes the open hour without archiving it.
+  EXPECT_TRUE(fs::exists(openAfter.first)) << openAfter.first;
+  EXPECT_FALSE(fs::exists(arrived / (openAfter.first.stem().string() + ".zip")));
+
+  // The plot inside the zip opens: its first page renders to an image.
+  const fs::path pdf = dir.Path() / "arrived.pdf";
+  QProcess unzip;
+  unzip.setStandardOutputFile(QString::fromStdString(pdf.string()));
+  unzip.start("unzip", {"-p", QString::fromStdString(first.string()), QString::fromStdString(base + ".pdf")});
+  ASSERT_TRUE(unzip.waitForFinished(10000));
+  QProcess render;
+  render.start("pdftoppm", {"-png", "-r", "30", "-f", "1", "-l", "1", "-singlefile",
+                            QString::fromStdString(pdf.string()), QString::fromStdString(dir / "page")});
+  ASSERT_TRUE(render.waitForFinished(30000));
+  EXPECT_EQ(render.exitCode(), 0) << render.readAllStandardError().toStdString();
+  std::ifstream page(dir / "page.png", std::ios::binary);
+  std::string signature(8, '\0');
+  page.read(signature.data(), 8);
+  EXPECT_EQ(signature, std::string("\x89PNG\r\n\x1a\n", 8));
+
   // Uploaded, then removed here with the zipped sources; the password went nowhere else.
-  const fs::path logs = dir.Path() / "logs";
   EXPECT_FALSE(fs::exists(logs / (base + ".zip")));
   EXPECT_FALSE(fs::exists(logs / (base + ".log")));
   EXPECT_FALSE(fs::exists(logs / (base + ".pdf")));
   EXPECT_EQ(err.find("pw%1"), std::string::npos) << err;
+  EXPECT_EQ(err.find("pw%251"), std::string::npos) << err;
 }
 
 }  // namespace
