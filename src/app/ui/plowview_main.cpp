@@ -105,6 +105,42 @@ int TakeRelayPort(QStringList& arguments) {
   return -1;
 }
 
+// Qt's own command-line options ("-platform offscreen", "-style fusion", "-reverse", ...) are
+// Qt's to take: QApplication reads them from argv later. Our parser would take "-platform" for
+// the short options p, l, a, ... and refuse them, so they are taken out of its copy here.
+void TakeQtOptions(QStringList& arguments) {
+  static const QStringList withValue = {
+      QStringLiteral("platform"),        QStringLiteral("platformpluginpath"),
+      QStringLiteral("platformtheme"),   QStringLiteral("plugin"),
+      QStringLiteral("qwindowgeometry"), QStringLiteral("qwindowtitle"),
+      QStringLiteral("qwindowicon"),     QStringLiteral("geometry"),
+      QStringLiteral("title"),           QStringLiteral("icon"),
+      QStringLiteral("display"),         QStringLiteral("name"),
+      QStringLiteral("session"),         QStringLiteral("style"),
+      QStringLiteral("stylesheet")};
+  static const QStringList flags = {QStringLiteral("reverse"), QStringLiteral("widgetcount"),
+                                    QStringLiteral("nograb"), QStringLiteral("dograb"),
+                                    QStringLiteral("sync")};
+  for (int i = 1; i < arguments.size();) {
+    const QString& arg = arguments[i];
+    if (arg == QStringLiteral("--")) break;
+    // Qt takes "-platform" and "--platform" alike.
+    QString name = arg.startsWith(QStringLiteral("--")) ? arg.mid(2)
+                   : arg.startsWith(QLatin1Char('-'))   ? arg.mid(1)
+                                                        : QString();
+    const auto equals = name.indexOf(QLatin1Char('='));
+    const bool inlineValue = equals > 0;
+    if (inlineValue) name.truncate(equals);
+    if (withValue.contains(name) && (inlineValue || i + 1 < arguments.size())) {
+      arguments.remove(i, inlineValue ? 1 : 2);
+    } else if (!inlineValue && flags.contains(name)) {
+      arguments.removeAt(i);
+    } else {
+      ++i;
+    }
+  }
+}
+
 std::string HelpText(const QCommandLineParser& parser) {
   // The parser names the program after the running application, which does not exist yet here.
   QString text = parser.helpText();
@@ -184,7 +220,8 @@ CommandLineResult ParsePlowviewCommandLine(const QStringList& arguments) {
   parser.setApplicationDescription(QStringLiteral(
       "Remote front panel, diagnostic logger and packet relay for agricultural GPS receivers.\n"
       "Settings are kept in $XDG_CONFIG_HOME/Plowview.ini unless --config names another file.\n"
-      "With --simulate, PLOWVIEW_SIMULATOR_ARGS adds arguments to plowsim (see plowsim --help)."));
+      "With --simulate, PLOWVIEW_SIMULATOR_ARGS adds arguments to plowsim (see plowsim --help).\n"
+      "Qt's own options (-platform NAME, -style NAME, -reverse, ...) are passed on to Qt."));
   // Our own help option: Qt's would also offer --help-all, which needs the application object.
   const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                 QStringLiteral("Displays this help and exits."));
@@ -204,6 +241,7 @@ CommandLineResult ParsePlowviewCommandLine(const QStringList& arguments) {
   parser.addOption(options.canAddress);
   parser.addOption(options.reconnect);
   QStringList args = arguments;
+  TakeQtOptions(args);
   const int relayPort = TakeRelayPort(args);
   if (!parser.parse(args)) {
     result.action = CommandLineAction::Fail;

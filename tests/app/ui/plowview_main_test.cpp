@@ -32,6 +32,21 @@ TEST(PlowviewCommandLine, BadArguments_Refused) {
   }
 }
 
+TEST(PlowviewCommandLine, QtsOwnOptions_LeftToQt) {
+  for (const QStringList& args : {QStringList{"-platform", "offscreen", "--headless"},
+                                  QStringList{"--headless", "--platform", "offscreen"},
+                                  QStringList{"-style", "fusion", "-reverse", "--headless"},
+                                  QStringList{"-style=fusion", "--headless"}}) {
+    const auto r = Parse(args);
+    EXPECT_EQ(r.action, CommandLineAction::Run) << args.join(' ').toStdString() << ": " << r.text;
+    EXPECT_TRUE(r.options.headless) << args.join(' ').toStdString();
+  }
+  // Our own options keep their values; a Qt option without its value is no Qt option.
+  EXPECT_EQ(Parse({"-platform", "offscreen", "--config", "a.ini"}).options.configPath, "a.ini");
+  EXPECT_EQ(Parse({"--headless", "-platform"}).action, CommandLineAction::Fail);
+  EXPECT_EQ(Parse({"-reverse=1"}).action, CommandLineAction::Fail);
+}
+
 TEST(PlowviewCommandLine, Help_NamesOnlyTheOptionsThatExist) {
   const auto r = Parse({"--help"});
   ASSERT_EQ(r.action, CommandLineAction::ShowHelp);
