@@ -123,7 +123,7 @@ TEST(PlowviewFiles, GetFilesWithLostAnswers_EveryFileByteIdentical) {
   QElapsedTimer clock;
   clock.start();
   ASSERT_TRUE(run.Run("--drop-every 7 --files " + run.Quoted(run.Receiver()),
-                      {"--get-files", "*.t02", "EMPTY.*", "three.bin"}, 110000))
+                      {"--get-files", "*.t02", "EMPTY.*", "three.bin"}, 200000))
       << run.out << run.err;
   EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
   ExpectSameFiles(run, {"DATA0001.T02", "empty.log", "three.bin"});
@@ -154,7 +154,7 @@ TEST(PlowviewFiles, GetFilesDeleteAfter_MegabyteArrivesAndIsDeletedOnTheReceiver
   WriteFile(run.Receiver() / "keep.txt", 20, 9);
   const QByteArray bigHash = Hash(run.Receiver() / "BIG.T02");
   ASSERT_TRUE(run.Run("--drop-every 1000 --files " + run.Quoted(run.Receiver()),
-                      {"--get-files", "--delete-after", "big.t02", "nothing.dat"}, 110000))
+                      {"--get-files", "--delete-after", "big.t02", "nothing.dat"}, 200000))
       << run.out << run.err;
   EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
   EXPECT_EQ(Hash(run.Logs() / "BIG.T02"), bigHash);
