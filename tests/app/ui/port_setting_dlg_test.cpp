@@ -4,12 +4,15 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -322,6 +325,11 @@ TEST_F(PortSettingDlgTest, Lists_ShowSlotsWithDevicesAndTheStoredChoices) {
   EXPECT_EQ(Get<QComboBox>(*dlg, PortSettingDlg::kParity)->currentText(), "Even");
   EXPECT_EQ(Get<QListWidget>(*dlg, PortSettingDlg::kCanBusSpeed)->currentItem()->text(), " 850 Bps");
   EXPECT_EQ(Get<QComboBox>(*dlg, PortSettingDlg::kCanPort)->currentText(), "Port 1");
+
+  // The picture of the dialog in the README, taken with $PLOWVIEW_SCREENSHOT_DIR set.
+  if (const char* out = std::getenv("PLOWVIEW_SCREENSHOT_DIR"); out && *out) {
+    EXPECT_TRUE(dlg->grab().save(QDir(QString::fromLocal8Bit(out)).filePath("port_setting_dlg.png"), "PNG"));
+  }
 }
 
 TEST_F(PortSettingDlgTest, Cancel_WritesNothingButTheMembersFollowTheControls) {
