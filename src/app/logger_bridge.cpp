@@ -34,7 +34,7 @@ void CLoggerBridge::Attach(CConnectionControl& connectionControl) {
   control = &connectionControl;
 }
 
-void CLoggerBridge::StartLogging(std::uint32_t logOptions) {
+CLogrowan& CLoggerBridge::GetLogger() {
   if (!logger) {
     destroyPending = false;
     logger = std::make_unique<CLogrowan>(static_cast<ILoggerHost&>(*this), clock, prompts, archive);
@@ -42,9 +42,14 @@ void CLoggerBridge::StartLogging(std::uint32_t logOptions) {
     // Frames dropped before this logger are no part of its hours.
     droppedFramesSeen = droppedFrameSource ? droppedFrameSource() : 0;
   }
+  return *logger;
+}
+
+void CLoggerBridge::StartLogging(std::uint32_t logOptions) {
+  CLogrowan& log = GetLogger();
   CInLogger busy(*this);
-  logger->StartLogging(logOptions);
-  logger->AddListener(this);
+  log.StartLogging(logOptions);
+  log.AddListener(this);
 }
 
 void CLoggerBridge::StopLogging() {

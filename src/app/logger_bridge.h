@@ -58,6 +58,9 @@ class CLoggerBridge final : public IConnectionPeers, private ILoggerHost, privat
 
   // The logger of the running connection; nullptr before StartLogging and after DestroyLogger.
   CLogrowan* Logger() { return logger.get(); }
+  // The one logger: made (with its raw side files and configuration report) on first use, kept
+  // until DestroyLogger.
+  CLogrowan& GetLogger();
 
   // The logger hooks.
   void StartLogging(std::uint32_t logOptions) override;

@@ -56,7 +56,7 @@ UtcCalendarTime CalendarFromGpsTime(std::uint16_t gpsWeek, double utcSecondsOfWe
   return t;
 }
 
-std::uint32_t MakeHourCode(const UtcCalendarTime& time) {
+HourCode MakeHourCode(const UtcCalendarTime& time) {
   const auto y = static_cast<std::uint32_t>(time.year % 10);
   return (((y * 100 + static_cast<std::uint32_t>(time.month)) * 100 + static_cast<std::uint32_t>(time.day)) *
           100) +

@@ -18,6 +18,8 @@ struct UtcCalendarTime {
 // give the last seconds of the previous day instead of negative minutes.
 UtcCalendarTime CalendarFromGpsTime(std::uint16_t gpsWeek, double utcSecondsOfWeek);
 
-// Seven decimal digits Y MM DD HH: last digit of the year, month, day, hour.
-// 16 March 2007, 14 h gives 7031614.
-std::uint32_t MakeHourCode(const UtcCalendarTime& time);
+// Seven decimal digits Y MM DD HH: last digit of the year, month, day, hour. It names each hourly
+// log file and its siblings. 16 March 2007, 14 h gives 7031614.
+using HourCode = std::uint32_t;
+
+HourCode MakeHourCode(const UtcCalendarTime& time);

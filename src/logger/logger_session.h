@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "logger/hour_code.h"
 #include "logger/log_options.h"
 #include "logger/satellite_records.h"
 
@@ -59,7 +60,7 @@ struct LoggerSession {
   std::uint16_t gpsWeek = 0;
   double utcSecondsOfWeek = 0;
   std::int16_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-  std::uint32_t hourCode = 0;
+  HourCode hourCode = 0;
   double stateTime = 0;  // program clock seconds when the current wait began
   std::int64_t openedHourCode = -1;
   std::uint16_t timeRequests = 0;

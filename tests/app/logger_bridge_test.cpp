@@ -233,6 +233,18 @@ TEST_F(LoggerBridgeTest, Disconnect_StopsAndDestroysTheLoggerAndClosesTheFile) {
   EXPECT_NE(bridge.Logger(), nullptr);
 }
 
+TEST_F(LoggerBridgeTest, GetLogger_MadeOnFirstUseAndTheSameUntilDestroyed) {
+  ASSERT_EQ(bridge.Logger(), nullptr);
+  CLogrowan& first = bridge.GetLogger();
+  EXPECT_EQ(&bridge.GetLogger(), &first);
+  EXPECT_EQ(bridge.Logger(), &first);
+  // Starting the session uses the logger that is there.
+  Connect();
+  EXPECT_EQ(bridge.Logger(), &first);
+  control.Disconnect();
+  EXPECT_EQ(bridge.Logger(), nullptr);
+}
+
 TEST_F(LoggerBridgeTest, ParserDrops_NewSinceTheLoggerStartedGoIntoTheHoursManifest) {
   std::uint64_t parserTotal = 5;  // dropped before logging began: not counted
   bridge.SetDroppedFrameSource([&] { return parserTotal; });
