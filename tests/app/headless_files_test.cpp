@@ -94,6 +94,15 @@ TEST_F(HeadlessFilesTest, List_WaitsForAQuietSecondThenPrintsTheEntries) {
   EXPECT_EQ(Output(), "A.T02\nb.txt\n");
 }
 
+TEST_F(HeadlessFilesTest, List_ControlBytesInAnEntryPrintedAsQuestionMarks) {
+  Make({HeadlessFileCommand::Mode::List, {}, false});
+  Entry(0, "A\nB.T02");
+  Entry(1, "\x1b[2J\x7f\xe9.txt");
+  Ticks(100);
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_EQ(Output(), "A?B.T02\n?[2J?\xe9.txt\n");
+}
+
 TEST_F(HeadlessFilesTest, EmptyFolder_ListedAfterFiveSecondsAndGetFails) {
   Make({HeadlessFileCommand::Mode::Get, {"*"}, false});
   Ticks(499);
