@@ -33,6 +33,7 @@ constexpr std::uint8_t kCmr94 = 0x94;
 // Acquisition states named outside the state handler.
 constexpr int kUtcWait = 8;
 constexpr int kEphemerisRound = 11;
+constexpr int kEphemerisWaitState = 12;
 
 constexpr double kIonoUtcWait = 2.0;
 constexpr double kEphemerisWait = 3.5;
@@ -426,6 +427,15 @@ void CDATWriter::CheckDeadline() {
 
 void CDATWriter::Step(const KavoPacket* packet) {
   static const std::uint8_t zeros[16] = {};
+  // Between the ephemeris round and the steady state only a file change asks for ephemerides (of
+  // the satellites still marked missing); their replies go into the new file.
+  if (packet != nullptr && datStep > kEphemerisWaitState && datStep < kSteadyState && IsEphemeris(*packet) &&
+      packet->data[4] <= 32 && ephemerisHave[packet->data[4]] == 0) {
+    CDATRecord21 record(datFd);
+    record.WriteFromPackets(*packet);
+    ephemerisHave[packet->data[4]] = 1;
+    return;
+  }
   switch (datStep) {
     case 0:
       if (!IsTime(*packet)) break;

@@ -64,7 +64,8 @@ class CDATWriter {
   // satellites of the latest measurement epoch and the ionosphere and UTC parameters, and asks
   // for a time tag. Without a week record only type 5 sub-type 2 is written (and a trace says so).
   // During the acquisition, before its ephemeris round, no ephemeris is asked for (the round asks
-  // for all of them), and past its type 15 step the new file gets type 15 from the kept replies.
+  // for all of them); after the round the replies to these requests are written while the
+  // acquisition goes on; past its type 15 step the new file gets type 15 from the kept replies.
   void ReopenDatFile(const std::string& datName);
 
   // Takes a copy of one received packet (at most kKavoMaxData bytes of `data` are read; a longer

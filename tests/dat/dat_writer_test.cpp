@@ -525,6 +525,37 @@ TEST_F(DatWriterTest, Reopen_DuringAcquisition_NewFileStillGetsIonoUtcAndEveryEp
   EXPECT_EQ(Kinds(DatRecords(nextName)), expected);
 }
 
+TEST_F(DatWriterTest, Reopen_AfterEphemerisRound_RequestedEphemerisGoesIntoTheNewFile) {
+  writer.StartDatLogging(datName);
+  Post(TimePacket(1.0f, 2100));
+  Post(IonoReply());
+  Post(UtcReply());
+  Post(L1Packet({{.prn = 5}}));
+  Post(L2Packet({{.prn = 5}}));
+  for (std::uint8_t prn = 1; prn <= 32; ++prn) Post(EphemerisFor(prn));
+  ASSERT_EQ(writer.DatStep(), 17);
+  Post(EphemerisFor(5));  // a late second answer, not asked for again: not written
+  const auto firstFile = DatRecords().size();
+
+  const std::string nextName = dir / "2120813.dat";
+  sent.clear();
+  writer.ReopenDatFile(nextName);
+  EXPECT_EQ(sent, (std::vector<Sent>{EphemerisRequest(5), kIonoRequest, kUtcRequest}));
+  Post(EphemerisFor(6));  // not asked for
+  Post(EphemerisFor(5));
+  Post(EphemerisFor(5));  // once is enough
+  EXPECT_EQ(writer.DatStep(), 17);
+  Post(TimePacket(2.0f, 2100));
+  Post(OscillatorPacket());
+  Post(SelectionPacket());
+  Post(VelocityPacket());
+  Post(PositionPacket(2.0, true));
+  ASSERT_EQ(writer.DatStep(), CDATWriter::kSteadyState);
+  EXPECT_EQ(Kinds(DatRecords(nextName)), (std::vector<std::string>{"5/1", "5/2", "15", "21", "19/5", "11"}));
+  EXPECT_EQ(DatRecords(nextName)[3].bytes[4], 5);
+  EXPECT_EQ(DatRecords().size(), firstFile);
+}
+
 TEST_F(DatWriterTest, Reopen_AppendsToAnExistingFile) {
   ASSERT_NO_FATAL_FAILURE(DriveToSteadyState());
   const auto before = DatRecords().size();
