@@ -1,5 +1,10 @@
 #include "app/simulator_process.h"
 
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <csignal>
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -29,6 +34,14 @@ bool CSimulatorProcess::Start(const QStringList& extraArguments, std::string& er
   process = std::make_unique<QProcess>();
   process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
   process->setWorkingDirectory(folder->path());
+  // The simulator is ours to stop, after the disconnect has restored its port: in a group of its
+  // own, a Ctrl+C at the terminal reaches only plowview. Should plowview die, it goes too.
+  const pid_t parent = ::getpid();
+  process->setChildProcessModifier([parent] {
+    ::setpgid(0, 0);
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) ::_exit(1);
+  });
   process->start(program, QStringList{QStringLiteral("--pty"), link} + extraArguments);
   if (!process->waitForStarted(5000)) {
     error = "plowsim did not start: " + process->errorString().toStdString();
