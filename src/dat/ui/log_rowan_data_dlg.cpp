@@ -116,8 +116,9 @@ void LogRowanDataDlg::AddLine(const std::string& text) {
   if (!LogLinePassesFilter(line, filterState, codesUtf8)) return;
   if (paused) return;
   list->setUpdatesEnabled(false);
-  if (list->GetItemCount() >= kMaxLines) list->DeleteItem(0);
-  const int row = list->AddItem({QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()))});
+  const QStringList texts{QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()))};
+  // A full list drops its oldest line as it takes the new one, at the cost of adding to a short list.
+  const int row = list->GetItemCount() >= kMaxLines ? list->DropFirstAndAdd(texts) : list->AddItem(texts);
   if (followNewest) list->scrollTo(list->model()->index(row, 0));
   list->setUpdatesEnabled(true);
 }

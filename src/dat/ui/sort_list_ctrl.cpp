@@ -69,6 +69,16 @@ int CSortListModel::AddItem(const QStringList& texts) {
   return row;
 }
 
+int CSortListModel::DropFirstAndAdd(const QStringList& texts) {
+  if (rows.empty()) return AddItem(texts);
+  rows.pop_front();
+  rows.push_back(texts);
+  const int last = static_cast<int>(rows.size()) - 1;
+  // Every row moved up by one: the row count and the header stay as they are.
+  emit dataChanged(index(0, 0), index(last, std::max(0, columnCount() - 1)), {Qt::DisplayRole});
+  return last;
+}
+
 bool CSortListModel::DeleteItem(int row) {
   if (row < 0 || row >= rowCount()) return false;
   beginRemoveRows(QModelIndex(), row, row);
@@ -154,6 +164,10 @@ void CSortListCtrl::SetHeadings(const QString& headings) {
 
 int CSortListCtrl::AddItem(const QStringList& texts) {
   return items.AddItem(texts);
+}
+
+int CSortListCtrl::DropFirstAndAdd(const QStringList& texts) {
+  return items.DropFirstAndAdd(texts);
 }
 
 bool CSortListCtrl::DeleteItem(int row) {

@@ -20,6 +20,9 @@ class CSortListModel final : public QAbstractTableModel {
 
   void SetColumns(const QStringList& names);
   int AddItem(const QStringList& texts);
+  // The same rows as DeleteItem(0) then AddItem(texts), told to the views as changed texts rather
+  // than a removal and an insertion, which a view answers with work for every row it holds.
+  int DropFirstAndAdd(const QStringList& texts);
   bool DeleteItem(int row);
   void DeleteAllItems();
   // Sorts by `column`, keeping the order of equal rows.
@@ -39,7 +42,8 @@ class CSortListModel final : public QAbstractTableModel {
 // A report-style list with sortable columns: a click on a column header sorts the rows by it,
 // ascending; a second click on the same column reverses the order, and the header shows the
 // arrow. Rows are added at the end whatever the current order (a sorted list is re-sorted only
-// by another click). Every row has the same height, so the view's cost per row stays flat.
+// by another click). Every row has the same height; a removal or insertion still costs the view
+// work for every row, which DropFirstAndAdd avoids for a list kept at a fixed length.
 class CSortListCtrl final : public QTableView {
  public:
   explicit CSortListCtrl(QWidget* parent = nullptr);
@@ -48,6 +52,9 @@ class CSortListCtrl final : public QTableView {
   void SetHeadings(const QString& headings);
   // Appends a row (one text per column) and returns its index.
   int AddItem(const QStringList& texts);
+  // Deletes the first row and appends one, at a cost that does not grow with the rows (a bounded
+  // list at its limit); returns the new row's index. With no rows it only appends.
+  int DropFirstAndAdd(const QStringList& texts);
   bool DeleteItem(int row);
   void DeleteAllItems();
   int GetItemCount() const { return items.rowCount(); }
