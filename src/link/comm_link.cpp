@@ -314,6 +314,8 @@ bool CCommLink::OpenPortForLink(int port, bool autoConfigure) {
 bool CCommLink::OpenSerial(int port, bool autoConfigure) {
   char captureName[64];
   std::snprintf(captureName, sizeof captureName, "v1.19DebugComm%d.txt", port + 1);
+  // Each port has its own capture: a link opened again on another port moves to that port's file.
+  if (serialPort.IsLogging() && serialPort.LogFileName() != captureName) serialPort.StopLog();
   serialPort.StartLog(captureName);
 
   if (autoConfigure && serialPort.IsOpen()) serialPort.Close();

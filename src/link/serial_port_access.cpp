@@ -1132,6 +1132,7 @@ int SerialPortAccess::StartLog(const std::string& fileName) {
     return kCommLogOpenFailed;
   }
   logging = 1;
+  logFileName = fileName;
   char text[64];
   std::snprintf(text, sizeof text, "SerialPortDLL, v%d.%d build %d", 1, 1, 1);
   sink->LogMessage(text);
@@ -1142,6 +1143,7 @@ void SerialPortAccess::StopLog() {
   std::lock_guard hold(logGuard);
   if (!logging) return;
   logging = 0;
+  logFileName.clear();
   sink->Close();
   if (!externalSink) {
     ownSink.reset();
@@ -1152,6 +1154,11 @@ void SerialPortAccess::StopLog() {
 bool SerialPortAccess::IsLogging() const {
   std::lock_guard hold(logGuard);
   return logging != 0;
+}
+
+std::string SerialPortAccess::LogFileName() const {
+  std::lock_guard hold(logGuard);
+  return logFileName;
 }
 
 void SerialPortAccess::LogText(const std::string& text) {

@@ -166,6 +166,8 @@ class SerialPortAccess {
   int StartLog(const std::string& fileName);
   void StopLog();
   bool IsLogging() const;
+  // The file the capture writes to while logging; empty when not logging.
+  std::string LogFileName() const;
   // Writes `text` as a message line while logging.
   void LogText(const std::string& text);
   // Logs into `sink` instead of a capture of our own at the next StartLog. The sink stays the
@@ -224,4 +226,5 @@ class SerialPortAccess {
   std::uint8_t externalSink = 0;
   CDebugFile* sink = nullptr;
   std::unique_ptr<CDebugFile> ownSink;
+  std::string logFileName;
 };

@@ -333,6 +333,36 @@ TEST_F(CommLinkTest, OpenOnOpenLink_MarksClosedThenCloseEndsTheReader) {
   EXPECT_EQ(owner.Statuses().size(), 3u);
 }
 
+TEST_F(CommLinkTest, OpenedOnAnotherPort_CaptureMovesToThatPortsFile) {
+  CPty second;
+  CSerialPortMap map;
+  map.SetPath(0, pty.Path());
+  map.SetPath(1, second.Path());
+  link.SerialPort().SetPortMap(map);
+  link.SetTiming(CommLinkTiming{}.Scaled(50));
+  link.SetSerialParams(9600, 'N', 8, 1);
+  for (int port : {0, 1, 0}) {
+    link.Open(port, false);
+    ASSERT_TRUE(owner.WaitStatuses(owner.Statuses().size() + 1, 2s));
+    ASSERT_EQ(owner.Statuses().back(), kLinkStatusUp) << port;
+    EXPECT_TRUE(link.Close(port));
+  }
+  const std::string com1 = ReadWholeFile(folder / "v1.19DebugComm1.txt");
+  const std::string com2 = ReadWholeFile(folder / "v1.19DebugComm2.txt");
+  EXPECT_EQ(com2.find("COM1"), std::string::npos) << com2;
+  EXPECT_EQ(com1.find("COM2"), std::string::npos) << com1;
+  EXPECT_NE(com2.find("! Opened port COM2, 9600, N, 8, 1"), std::string::npos) << com2;
+  // COM1's capture was closed when the link moved to COM2 and started again when it came back.
+  auto count = [](const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count(com1, "Debugging started on"), 2u);
+  EXPECT_EQ(count(com1, "Debugging stopped on"), 1u);
+  EXPECT_EQ(count(com1, "! Opened port COM1, 9600, N, 8, 1"), 2u);
+}
+
 TEST_F(CommLinkTest, TalkingReceiver_SettlePhaseEndsAfterTwoBytesInARow) {
   link.SetSerialParams(9600, 'N', 8, 1);
   std::atomic<bool> talking{true};
