@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QTimer>
 #include <chrono>
 
 #include "app/can_bus_settings.h"
@@ -85,6 +86,9 @@ bool IsReturn(int qtKey) {
   return qtKey == Qt::Key_Return || qtKey == Qt::Key_Enter;
 }
 
+// How long a release of Return waits for the press that would make it part of an X11 auto-repeat.
+constexpr int kReturnReleaseSettleMs = 40;
+
 // How long closing the window waits for the archiving of closed hours to finish.
 constexpr std::chrono::seconds kArchiveWaitAtExit{60};
 
@@ -117,6 +121,10 @@ CButtonTestView::CButtonTestView(CButtonTestDoc* doc, const ViewServices& viewSe
   }
   CreateKeyButtons();
   CreateWindowsMenu();
+  returnReleaseTimer = new QTimer(this);
+  returnReleaseTimer->setSingleShot(true);
+  returnReleaseTimer->setInterval(kReturnReleaseSettleMs);
+  connect(returnReleaseTimer, &QTimer::timeout, this, &CButtonTestView::FinishReturnRelease);
   connect(this, &CButtonTestView::ToggleLogDataWindow, this, &CButtonTestView::OnToggleLogDataWindow);
   connect(this, &CButtonTestView::ToggleSpaWindow, this, &CButtonTestView::OnToggleSpaWindow);
   connect(this, &CButtonTestView::ShowWindowCommand, this, &CButtonTestView::OnWindowCommand);
@@ -473,6 +481,12 @@ void CButtonTestView::keyPressEvent(QKeyEvent* event) {
   if (PlaybackKey(event)) return;
   const int key = event->key();
   if (IsReturn(key)) {
+    // A press right behind a release is the X server's auto-repeat, which Qt does not always flag:
+    // Return is still held.
+    if (returnReleaseTimer->isActive()) {
+      returnReleaseTimer->stop();
+      return;
+    }
     // Auto-repeat of a held Return is not a new press: the receiver counts the hold itself.
     if (!event->isAutoRepeat() && !returnDown) {
       returnDown = true;
@@ -495,11 +509,11 @@ void CButtonTestView::keyReleaseEvent(QKeyEvent* event) {
   const int key = event->key();
   if (event->isAutoRepeat()) return;
   if (IsReturn(key)) {
-    if (returnDown) {
-      returnDown = false;
-      control->EnterReleased();
-      enterButton->setDown(false);
-    }
+    // An auto-repeating X server sends release and press pairs while the key is held, and Qt flags
+    // them as auto-repeat only when the press is already queued behind the release. Each one would
+    // send 7 and restart the 3.9 s hold, so the long press (6) could never happen: the release only
+    // counts when no press follows within a moment.
+    if (returnDown) returnReleaseTimer->start();
     return;
   }
   const KeyBinding* binding = FindBinding(key);
@@ -508,6 +522,13 @@ void CButtonTestView::keyReleaseEvent(QKeyEvent* event) {
     return;
   }
   if (binding->buttonId) KeyButton(binding->buttonId)->setDown(false);
+}
+
+void CButtonTestView::FinishReturnRelease() {
+  if (!returnDown) return;
+  returnDown = false;
+  control->EnterReleased();
+  enterButton->setDown(false);
 }
 
 bool CButtonTestView::focusNextPrevChild(bool /*next*/) {

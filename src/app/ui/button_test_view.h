@@ -28,6 +28,7 @@ class CLinkSession;
 class CPlaybackSession;
 class CQtCanDeviceSelector;
 class CPanelKeyButton;
+class QTimer;
 class CSettingsProfile;
 class CLogArchiver;
 class IArchiveProfile;
@@ -214,6 +215,8 @@ class CButtonTestView : public QWidget, public IConnectionPeers {
   bool focusNextPrevChild(bool next) override;
 
  private:
+  // The release of Return that no auto-repeat press followed: Enter released (7).
+  void FinishReturnRelease();
   void CreateKeyButtons();
   void CreateWindowsMenu();
   void OnKeyButtonClicked(int controlId);
@@ -263,6 +266,8 @@ class CButtonTestView : public QWidget, public IConnectionPeers {
   CPanelKeyButton* enterButton = nullptr;
   bool enterShownPushed = false;  // the Enter button shows pushed for the mouse
   bool returnDown = false;        // Return is held on the keyboard
+  // Runs between a release of Return and the Enter release it becomes (see keyReleaseEvent).
+  QTimer* returnReleaseTimer = nullptr;
   QMenu* windowsMenu = nullptr;
   QAction* spaAction = nullptr;
   QAction* logDataAction = nullptr;

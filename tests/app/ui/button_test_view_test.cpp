@@ -209,6 +209,28 @@ TEST_F(ButtonTestViewTest, ReturnHeld_SendsZeroOnceThenSixAfterHoldThenSeven) {
   EXPECT_EQ(SentKeys(), (std::vector<int>{0, 6}));
   EXPECT_FALSE(timers.Running(kTimerEnterHeld));
   SendKey(QEvent::KeyRelease, Qt::Key_Return);
+  // The release becomes Enter released once no auto-repeat press follows it.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return SentKeys().size() == 3; }, 1000));
+  EXPECT_EQ(SentKeys(), (std::vector<int>{0, 6, 7}));
+  EXPECT_FALSE(view->KeyButton(CButtonTestView::kIdEnter)->isDown());
+}
+
+TEST_F(ButtonTestViewTest, ReturnHeldOnX11_UnflaggedRepeatPairsAreNoRelease) {
+  // An X server repeating a held key sends release and press pairs that Qt may leave unflagged.
+  ConnectToReceiver();
+  SendKey(QEvent::KeyPress, Qt::Key_Return);
+  for (int i = 0; i < 5; ++i) {
+    SendKey(QEvent::KeyRelease, Qt::Key_Return);
+    SendKey(QEvent::KeyPress, Qt::Key_Return);
+    QTest::qWait(10);
+  }
+  EXPECT_EQ(SentKeys(), std::vector<int>{0});
+  EXPECT_TRUE(timers.Running(kTimerEnterHeld)) << "the hold goes on";
+  EXPECT_TRUE(view->KeyButton(CButtonTestView::kIdEnter)->isDown());
+  view->Control().OnTimer(kTimerEnterHeld);
+  SendKey(QEvent::KeyRelease, Qt::Key_Return);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return SentKeys().size() == 3; }, 1000));
+  QTest::qWait(60);
   EXPECT_EQ(SentKeys(), (std::vector<int>{0, 6, 7}));
   EXPECT_FALSE(view->KeyButton(CButtonTestView::kIdEnter)->isDown());
 }
@@ -216,12 +238,16 @@ TEST_F(ButtonTestViewTest, ReturnHeld_SendsZeroOnceThenSixAfterHoldThenSeven) {
 TEST_F(ButtonTestViewTest, ReturnShortPress_SendsZeroThenSeven) {
   ConnectToReceiver();
   QTest::keyClick(view, Qt::Key_Return);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return SentKeys().size() == 2; }, 1000));
   EXPECT_EQ(SentKeys(), (std::vector<int>{0, 7}));
   EXPECT_FALSE(timers.Running(kTimerEnterHeld));
-  // The keypad's Enter is the same key.
+  // The keypad's Enter is the same key; two quick presses are two presses.
   link.sent.clear();
   QTest::keyClick(view, Qt::Key_Enter);
-  EXPECT_EQ(SentKeys(), (std::vector<int>{0, 7}));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return SentKeys().size() == 2; }, 1000));
+  QTest::keyClick(view, Qt::Key_Enter);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return SentKeys().size() == 4; }, 1000));
+  EXPECT_EQ(SentKeys(), (std::vector<int>{0, 7, 0, 7}));
 }
 
 TEST_F(ButtonTestViewTest, ArrowAutoRepeat_SendsItsCodeAgainOnEveryRepeat) {
@@ -395,7 +421,8 @@ TEST_F(ButtonTestViewTest, TitleReport_SetsTheWindowTitle) {
   title.data[1] = 0x04;
   title.data[2] = 0x00;
   std::copy(text, text + sizeof text, title.data + 3);
-  title.length = static_cast<std::uint16_t>(3 + sizeof text);
+  // The parser's length counts the two checksum bytes behind the text.
+  title.length = static_cast<std::uint16_t>(3 + sizeof text + 2);
   link.incoming.push_back(title);
   view->Control().LinkPacketReady();
   EXPECT_EQ(frame->windowTitle(), "Plowview [1] - Rover 7");
