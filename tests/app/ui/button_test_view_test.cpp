@@ -396,6 +396,26 @@ TEST_F(ButtonTestViewTest, Painting_LcdDarkThenLitAndCursorBlinksAsFullBlock) {
   EXPECT_FALSE(bright(PixelAt(firstDot)));
 }
 
+TEST_F(ButtonTestViewTest, Painting_LoggingLampLightsWhileLogLinesArrive) {
+  const QPoint lamp = CPanelArt::kLoggingMark.center();
+  auto amber = [](QColor c) { return c.red() > 150 && c.green() > 60 && c.blue() < 100; };
+  view->Settings().logData = 1;
+  view->Settings().loggingFolder = dir / "logs";
+  ConnectToReceiver();
+  EXPECT_FALSE(amber(PixelAt(lamp)));
+  view->Control().OnLogLine("P one\n");
+  EXPECT_TRUE(amber(PixelAt(lamp)));
+  EXPECT_EQ(timers.running[kTimerLogActivity], 1200);
+  view->Control().OnTimer(kTimerLogActivity);
+  EXPECT_FALSE(amber(PixelAt(lamp)));
+  // Without diagnostic logging a log line lights nothing.
+  view->OnFileDisconnect();
+  view->Settings().logData = 0;
+  ConnectToReceiver();
+  view->Control().OnLogLine("P two\n");
+  EXPECT_FALSE(amber(PixelAt(lamp)));
+}
+
 TEST_F(ButtonTestViewTest, WindowClose_ClearsThePanelFlagAndClosesTheLink) {
   ConnectToReceiver();
   frame->close();
