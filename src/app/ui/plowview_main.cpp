@@ -52,7 +52,8 @@ struct OptionSet {
                                                 "stored server port.")};
   QCommandLineOption screenshot{QStringLiteral("screenshot"),
                                 QStringLiteral("Window only: save the main window as PNG once the panel "
-                                               "shows the receiver (or after 3 s), then exit."),
+                                               "shows the receiver (or after 3 s; while a connection "
+                                               "is being made, at most 30 s), then exit."),
                                 QStringLiteral("PNG")};
   QCommandLineOption listFiles{QStringLiteral("list-files"),
                                QStringLiteral("With --headless: print the entries of the receiver's data "
