@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QContextMenuEvent>
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -522,6 +523,16 @@ void CButtonTestView::keyReleaseEvent(QKeyEvent* event) {
     return;
   }
   if (binding->buttonId) KeyButton(binding->buttonId)->setDown(false);
+}
+
+void CButtonTestView::focusOutEvent(QFocusEvent* event) {
+  // The release of a Return held while the keyboard went elsewhere (a message box, another window)
+  // never reaches the view; without this the receiver would keep Enter pressed.
+  if (returnDown) {
+    returnReleaseTimer->stop();
+    FinishReturnRelease();
+  }
+  QWidget::focusOutEvent(event);
 }
 
 void CButtonTestView::FinishReturnRelease() {

@@ -235,6 +235,20 @@ TEST_F(ButtonTestViewTest, ReturnHeldOnX11_UnflaggedRepeatPairsAreNoRelease) {
   EXPECT_FALSE(view->KeyButton(CButtonTestView::kIdEnter)->isDown());
 }
 
+TEST_F(ButtonTestViewTest, ReturnHeldWhenTheKeyboardGoesElsewhere_ReleasesEnter) {
+  ConnectToReceiver();
+  SendKey(QEvent::KeyPress, Qt::Key_Return);
+  QFocusEvent out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+  QApplication::sendEvent(view, &out);
+  EXPECT_EQ(SentKeys(), (std::vector<int>{0, 7}));
+  EXPECT_FALSE(timers.Running(kTimerEnterHeld));
+  EXPECT_FALSE(view->KeyButton(CButtonTestView::kIdEnter)->isDown());
+  // The release that follows elsewhere, should it still arrive, sends nothing more.
+  SendKey(QEvent::KeyRelease, Qt::Key_Return);
+  QTest::qWait(60);
+  EXPECT_EQ(SentKeys(), (std::vector<int>{0, 7}));
+}
+
 TEST_F(ButtonTestViewTest, ReturnShortPress_SendsZeroThenSeven) {
   ConnectToReceiver();
   QTest::keyClick(view, Qt::Key_Return);
