@@ -27,6 +27,10 @@ CButtonTestApp::CButtonTestApp(AppPaths appPaths, AppRunOptions runOptions)
 
 CButtonTestApp::~CButtonTestApp() = default;
 
+CButtonTestView* CButtonTestApp::GetMainView() const {
+  return mainFrame ? mainFrame->View() : nullptr;
+}
+
 bool CButtonTestApp::InitInstance() {
   if (mainFrame) return false;
   // The application display name stays unset on purpose: Qt would append it to every title, and
@@ -70,7 +74,7 @@ bool CButtonTestApp::InitInstance() {
 
 void CButtonTestApp::WatchForScreenshot() {
   sinceStart.start();
-  QObject::connect(mainFrame->View(), &CButtonTestView::PanelChanged, mainFrame.get(),
+  QObject::connect(GetMainView(), &CButtonTestView::PanelChanged, mainFrame.get(),
                    [this] { CheckScreenshot(); });
   screenshotDeadline.setSingleShot(true);
   QObject::connect(&screenshotDeadline, &QTimer::timeout, [this] { OnScreenshotDeadline(); });
@@ -80,14 +84,14 @@ void CButtonTestApp::WatchForScreenshot() {
 
 void CButtonTestApp::CheckScreenshot() {
   if (screenshotScheduled) return;
-  const CConnectionControl& control = mainFrame->View()->Control();
+  const CConnectionControl& control = GetMainView()->Control();
   if (control.State() != kConnected || !control.DisplaySeen()) return;
   screenshotScheduled = true;
   screenshotDeadline.start(kScreenshotSettleMs);
 }
 
 void CButtonTestApp::OnScreenshotDeadline() {
-  const int state = mainFrame->View()->Control().State();
+  const int state = GetMainView()->Control().State();
   const bool underWay = state == kOpening || state == kWaiting;
   // A connection under way decides soon (the link reports up or down on its own); wait for it.
   if (!screenshotScheduled && underWay && sinceStart.elapsed() < kScreenshotLimitMs) {

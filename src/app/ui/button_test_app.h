@@ -7,6 +7,7 @@
 #include <memory>
 
 class CButtonTestDoc;
+class CButtonTestView;
 class CMainFrame;
 class CQtPrompts;
 class CSettingsProfile;
@@ -46,6 +47,10 @@ class CButtonTestApp {
   bool InitInstance();
 
   CMainFrame* MainFrame() const { return mainFrame.get(); }
+  // The program's single view, null before InitInstance made it. Parts that talk to the receiver
+  // are handed the interfaces they need (the connection control, the logger's host) rather than
+  // reaching for this, so that they run without a window too.
+  CButtonTestView* GetMainView() const;
   CSettingsProfile& Profile() { return *profile; }
   CQtPrompts& Prompts() { return *prompts; }
   // After a screenshot run: false when the picture could not be written.

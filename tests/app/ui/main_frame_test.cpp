@@ -143,7 +143,7 @@ TEST_F(MainFrameTest, InitialUpdate_ReadsTheSettingsFile) {
   std::filesystem::create_directories(dir.Path() / "config");
   std::ofstream(dir / "config/Plowview.ini") << "[Connect]\nPort=3\nRLI_Ena=y\n";
   auto app = Start();
-  const CPortSettings& settings = app->MainFrame()->View()->Settings();
+  const CPortSettings& settings = app->GetMainView()->Settings();
   EXPECT_EQ(settings.port, 3);
   EXPECT_FALSE(settings.rliEnabled);
   EXPECT_EQ(settings.enableAsServer, 0);
