@@ -14,18 +14,14 @@
 #include <QTest>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <sstream>
 
 #include "app/connection_control.h"
-#include "app/settings_profile.h"
 #include "app/simulator_process.h"
-#include "app/ui/button_test_doc.h"
-#include "app/ui/button_test_view.h"
-#include "app/ui/main_frame.h"
+#include "app/ui/live_view_fixture.h"
 #include "app/ui/spa_dlg.h"
 #include "dat/ui/log_rowan_data_dlg.h"
 #include "dat/ui/logging_config_options_dlg.h"
-#include "support/prompt_recorder.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -49,21 +45,10 @@ TEST(SpaLive, SimulatorWithLogging_UsageFiguresForEveryTaskAndLogLinesInTheViewe
   CTempDir dir;
   const std::filesystem::path logs = dir.Path() / "logs";
   std::filesystem::create_directory(logs);
-  std::ofstream(dir.Path() / "Plowview.ini")
-      << "[Connect]\nm_LogData=1\nm_LoggingFolder=" << logs.string() << "\nm_LoggingPrefix=T_\n";
-  CSettingsProfile profile(dir.Path() / "Plowview.ini");
-  CPromptRecorder prompts;
-  CButtonTestDoc doc;
-  ViewServices services;
-  services.profile = &profile;
-  services.prompts = &prompts;
-  services.lockFolder = dir.Path();
-  services.simulatorDevice = simulator.DevicePath();
-  CMainFrame frame;
-  auto* view = new CButtonTestView(&doc, services);
-  frame.SetView(view);
-  view->OnInitialUpdate();
-  frame.show();
+  std::ostringstream settings;
+  settings << "[Connect]\nm_LogData=1\nm_LoggingFolder=" << logs.string() << "\nm_LoggingPrefix=T_\n";
+  CLiveViewFixture live(dir.Path(), settings.str(), simulator.DevicePath());
+  CButtonTestView* view = live.View();
 
   CSPADlg* spa = view->SpaWindow();
   ASSERT_NE(spa, nullptr);
@@ -105,13 +90,13 @@ TEST(SpaLive, SimulatorWithLogging_UsageFiguresForEveryTaskAndLogLinesInTheViewe
       << viewer->windowTitle().toStdString();
   SavePicture(viewer, "log_viewer.png");
 
-  CLoggingConfigOptionsDlg options(profile, prompts);
+  CLoggingConfigOptionsDlg options(live.Profile(), live.Prompts());
   options.SetOptions(static_cast<LogOptions>(view->Settings().logOptions));
   options.Open();
   options.show();
   SavePicture(&options, "logging_options.png");
 
-  frame.close();
+  live.Frame().close();
 }
 
 }  // namespace

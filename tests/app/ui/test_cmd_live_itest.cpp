@@ -13,13 +13,9 @@
 #include <fstream>
 #include <string>
 
-#include "app/settings_profile.h"
 #include "app/simulator_process.h"
-#include "app/ui/button_test_doc.h"
-#include "app/ui/button_test_view.h"
-#include "app/ui/main_frame.h"
+#include "app/ui/live_view_fixture.h"
 #include "app/ui/test_cmd_dlg.h"
-#include "support/prompt_recorder.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -42,20 +38,8 @@ TEST(CommandPanelLive, TypedAndReadyMadePackets_ReachTheReceiverByteForByte) {
   ASSERT_TRUE(simulator.Start({QStringLiteral("--trace"), QString::fromStdString(trace.string())}, error))
       << error;
 
-  std::ofstream(dir.Path() / "Plowview.ini") << "[Connect]\nm_LogData=0\n";
-  CSettingsProfile profile(dir.Path() / "Plowview.ini");
-  CPromptRecorder prompts;
-  CButtonTestDoc doc;
-  ViewServices services;
-  services.profile = &profile;
-  services.prompts = &prompts;
-  services.lockFolder = dir.Path();
-  services.simulatorDevice = simulator.DevicePath();
-  CMainFrame frame;
-  auto* view = new CButtonTestView(&doc, services);
-  frame.SetView(view);
-  view->OnInitialUpdate();
-  frame.show();
+  CLiveViewFixture live(dir.Path(), "[Connect]\nm_LogData=0\n", simulator.DevicePath());
+  CButtonTestView* view = live.View();
 
   // The command is offered once the receiver answers.
   ASSERT_TRUE(QTest::qWaitFor([&] { return view->IsCommandEnabled(kIdViewCommandWindow); }, 20000))
@@ -84,9 +68,9 @@ TEST(CommandPanelLive, TypedAndReadyMadePackets_ReachTheReceiverByteForByte) {
   EXPECT_TRUE(QTest::qWaitFor(
       [&] { return TraceHasLine(trace, "RX 8E A6 18 10 01 01 2C 00 02 02 01 00 01 01"); }, 5000))
       << "video window command not received as sent";
-  EXPECT_TRUE(prompts.Texts().empty());
+  EXPECT_TRUE(live.Prompts().Texts().empty());
 
-  frame.close();
+  live.Frame().close();
 }
 
 }  // namespace

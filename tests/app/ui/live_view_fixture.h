@@ -1,0 +1,49 @@
+#pragma once
+
+// A main window whose view connects to a running plowsim through its own link, as ./run does: the
+// settings file is written from the given text, prompts are recorded, instance locks stay in the
+// test's folder.
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "app/settings_profile.h"
+#include "app/ui/button_test_doc.h"
+#include "app/ui/button_test_view.h"
+#include "app/ui/main_frame.h"
+#include "support/prompt_recorder.h"
+
+class CLiveViewFixture {
+ public:
+  CLiveViewFixture(const std::filesystem::path& folder, const std::string& settingsText,
+                   const std::string& simulatorDevice)
+      : profile(WriteSettings(folder / "Plowview.ini", settingsText)) {
+    ViewServices services;
+    services.profile = &profile;
+    services.prompts = &prompts;
+    services.lockFolder = folder;
+    services.simulatorDevice = simulatorDevice;
+    view = new CButtonTestView(&doc, services);
+    frame.SetView(view);
+    view->OnInitialUpdate();
+    frame.show();
+  }
+
+  CButtonTestView* View() const { return view; }
+  CMainFrame& Frame() { return frame; }
+  CSettingsProfile& Profile() { return profile; }
+  CPromptRecorder& Prompts() { return prompts; }
+
+ private:
+  static std::filesystem::path WriteSettings(const std::filesystem::path& file, const std::string& text) {
+    std::ofstream(file) << text;
+    return file;
+  }
+
+  CSettingsProfile profile;
+  CPromptRecorder prompts;
+  CButtonTestDoc doc;
+  CMainFrame frame;  // owns the view
+  CButtonTestView* view = nullptr;
+};
