@@ -54,12 +54,18 @@ std::size_t CPtyTransport::Close(int drainMs) {
   int unread = 0;
   if (masterFd >= 0 && drainMs > 0) {
     // The program has read everything once the slave's input queue (which our own slave
-    // descriptor shares) is empty.
-    for (int waited = 0; waited < drainMs; waited += 5) {
+    // descriptor shares) is empty. Bytes written to the master reach that queue later, from a
+    // kernel worker that a busy machine can hold back; until then the count does not show them,
+    // so the queue must stay empty for a while before it counts as read.
+    constexpr int kStepMs = 5;
+    constexpr int kSettledMs = 60;
+    int emptyFor = 0;
+    for (int waited = 0; waited < drainMs; waited += kStepMs) {
       Flush();
       if (::ioctl(slaveFd, FIONREAD, &unread) != 0) unread = 0;
-      if (outQueue.empty() && unread == 0) break;
-      ::usleep(5000);
+      emptyFor = outQueue.empty() && unread == 0 ? emptyFor + kStepMs : 0;
+      if (emptyFor > kSettledMs) break;
+      ::usleep(kStepMs * 1000);
     }
   }
   if (!linkPath.empty()) {
