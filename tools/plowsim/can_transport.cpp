@@ -160,16 +160,7 @@ void CCanTransport::SendPacket(const KavoPacket& packet, int withChecksum) {
     result = stack->Send(kPgnProprietaryA, static_cast<std::uint8_t>(program), body, length);
   const bool sent = result == J1939SendResult::Sent || result == J1939SendResult::Started;
   // Traced as the other transports do: the payload as sent, checksum included, unstuffed.
-  std::uint8_t payload[kKavoMaxData + 2];
-  std::memcpy(payload, packet.data, packet.length);
-  std::size_t payloadLength = packet.length;
-  if (withChecksum == 1) {
-    std::uint16_t sum = 0;
-    for (std::size_t i = 0; i < packet.length; ++i) sum = static_cast<std::uint16_t>(sum + packet.data[i]);
-    payload[payloadLength++] = static_cast<std::uint8_t>(sum >> 8);
-    payload[payloadLength++] = static_cast<std::uint8_t>(sum);
-  }
-  Trace(FormatPacketLine(sent ? "TX" : "TX-DROPPED", packet.id, payload, payloadLength));
+  Trace(FormatSentPacketLine(sent ? "TX" : "TX-DROPPED", packet, withChecksum));
 }
 
 // The port auto-configuration never runs on CAN: there is no serial line to set up.

@@ -175,16 +175,7 @@ void CSimulator::SendPacket(const KavoPacket& packet, int withChecksum) {
     Put(frame, frameLength);
   }
   // The traced payload is what crossed the line: the checksum trailer included.
-  std::uint8_t payload[kKavoMaxData + 2];
-  std::memcpy(payload, packet.data, packet.length);
-  std::size_t length = packet.length;
-  if (withChecksum == 1) {
-    std::uint16_t sum = 0;
-    for (std::size_t i = 0; i < packet.length; ++i) sum = static_cast<std::uint16_t>(sum + packet.data[i]);
-    payload[length++] = static_cast<std::uint8_t>(sum >> 8);
-    payload[length++] = static_cast<std::uint8_t>(sum);
-  }
-  Trace(FormatPacketLine("TX", packet.id, payload, length));
+  Trace(FormatSentPacketLine("TX", packet, withChecksum));
 }
 
 void CSimulator::SendText(std::string_view text) {

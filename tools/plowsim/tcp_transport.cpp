@@ -215,16 +215,7 @@ void CTcpTransport::SendPacket(const KavoPacket& packet, int withChecksum) {
   if (!BuildFrame(packet, frame, frameLength, withChecksum)) return;
   std::uint8_t message[kStreamMaxDataMessage];
   Broadcast(message, BuildStreamMessage(frame, frameLength, message));
-  std::uint8_t payload[kKavoMaxData + 2];
-  std::memcpy(payload, packet.data, packet.length);
-  std::size_t length = packet.length;
-  if (withChecksum == 1) {
-    std::uint16_t sum = 0;
-    for (std::size_t i = 0; i < packet.length; ++i) sum = static_cast<std::uint16_t>(sum + packet.data[i]);
-    payload[length++] = static_cast<std::uint8_t>(sum >> 8);
-    payload[length++] = static_cast<std::uint8_t>(sum);
-  }
-  Trace(FormatPacketLine("TX", packet.id, payload, length));
+  Trace(FormatSentPacketLine("TX", packet, withChecksum));
 }
 
 // Only the port auto-configuration sends text, and it never starts on TCP; a relay carries

@@ -1,5 +1,9 @@
 #include "trace_format.h"
 
+#include <cstring>
+
+#include "link/protocol/kavo_packet.h"
+
 namespace {
 
 constexpr char kHex[] = "0123456789ABCDEF";
@@ -23,6 +27,20 @@ std::string FormatPacketLine(std::string_view direction, std::uint8_t id, const 
     AppendHex(line, payload[i]);
   }
   return line;
+}
+
+std::string FormatSentPacketLine(std::string_view direction, const KavoPacket& packet, int withChecksum) {
+  std::uint8_t payload[kKavoMaxData + 2];
+  const std::size_t length = packet.length <= kKavoMaxData ? packet.length : kKavoMaxData;
+  std::memcpy(payload, packet.data, length);
+  std::size_t total = length;
+  if (withChecksum == 1) {
+    std::uint16_t sum = 0;
+    for (std::size_t i = 0; i < length; ++i) sum = static_cast<std::uint16_t>(sum + packet.data[i]);
+    payload[total++] = static_cast<std::uint8_t>(sum >> 8);
+    payload[total++] = static_cast<std::uint8_t>(sum);
+  }
+  return FormatPacketLine(direction, packet.id, payload, total);
 }
 
 std::string QuoteText(std::string_view text) {
