@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "link/protocol/kavo_packet.h"
+#include "support/kavo_frame.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -41,15 +42,7 @@ ProgramRun Start(const QString& program, const QStringList& arguments) {
 }
 
 Bytes Frame(std::uint8_t id, const Bytes& payload, int withChecksum = 0) {
-  KavoPacket p;
-  p.id = id;
-  p.length = static_cast<std::uint16_t>(payload.size());
-  if (!payload.empty()) std::memcpy(p.data, payload.data(), payload.size());
-  Bytes out(KavoFrameCapacity(p.length));
-  std::uint16_t n = 0;
-  BuildFrame(p, out.data(), n, withChecksum);
-  out.resize(n);
-  return out;
+  return KavoFrame(id, payload, withChecksum);
 }
 
 // Time packet of GPS week 2400 (7 January 2026 is its day 3) for a UTC time of that day.

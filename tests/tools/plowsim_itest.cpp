@@ -24,6 +24,7 @@
 
 #include "link/protocol/kavo_packet.h"
 #include "link/protocol/kavo_parser.h"
+#include "support/kavo_frame.h"
 #include "support/temp_dir.h"
 
 extern char** environ;
@@ -39,14 +40,7 @@ std::string PlowsimPath() {
 }
 
 Bytes Frame(std::uint8_t id, const Bytes& payload, bool withChecksum = true) {
-  KavoPacket p;
-  p.id = id;
-  p.length = static_cast<std::uint16_t>(payload.size());
-  if (!payload.empty()) std::memcpy(p.data, payload.data(), payload.size());
-  Bytes out(KavoFrameCapacity(p.length));
-  std::uint16_t n = 0;
-  BuildFrame(p, out.data(), n, withChecksum ? 1 : 0);
-  out.resize(n);
+  Bytes out = KavoFrame(id, payload, withChecksum ? 1 : 0);
   out.push_back(0x00);
   out.push_back(0x00);
   return out;

@@ -11,6 +11,7 @@
 #include "receiver_model.h"
 #include "sim_time.h"
 #include "support/fake_clock.h"
+#include "support/kavo_frame.h"
 
 namespace {
 
@@ -42,15 +43,8 @@ class CRecordingHost final : public IReceiverHost {
   std::vector<std::string> lines;
 };
 
-Bytes Frame(std::uint8_t id, Bytes payload, bool withChecksum = true) {
-  KavoPacket p;
-  p.id = id;
-  p.length = static_cast<std::uint16_t>(payload.size());
-  if (!payload.empty()) std::memcpy(p.data, payload.data(), payload.size());
-  Bytes out(KavoFrameCapacity(p.length) + 2);
-  std::uint16_t n = 0;
-  BuildFrame(p, out.data(), n, withChecksum ? 1 : 0);
-  out.resize(n);
+Bytes Frame(std::uint8_t id, const Bytes& payload, bool withChecksum = true) {
+  Bytes out = KavoFrame(id, payload, withChecksum ? 1 : 0);
   out.push_back(0x00);  // the program follows each frame with two NULs
   out.push_back(0x00);
   return out;

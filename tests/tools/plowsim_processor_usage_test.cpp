@@ -12,6 +12,7 @@
 #include "processor_usage.h"
 #include "receiver_model.h"
 #include "support/fake_clock.h"
+#include "support/kavo_frame.h"
 
 namespace {
 
@@ -32,14 +33,7 @@ class CRecordingHost final : public IReceiverHost {
 };
 
 Bytes Frame(std::uint8_t id, const Bytes& payload, bool withChecksum = true) {
-  KavoPacket p;
-  p.id = id;
-  p.length = static_cast<std::uint16_t>(payload.size());
-  if (!payload.empty()) std::memcpy(p.data, payload.data(), payload.size());
-  Bytes out(KavoFrameCapacity(p.length) + 2);
-  std::uint16_t n = 0;
-  BuildFrame(p, out.data(), n, withChecksum ? 1 : 0);
-  out.resize(n);
+  Bytes out = KavoFrame(id, payload, withChecksum ? 1 : 0);
   out.push_back(0x00);
   out.push_back(0x00);
   return out;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "link/protocol/kavo_packet.h"
+#include "support/kavo_frame.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -54,15 +55,7 @@ void PutF64(Bytes& b, double d) {
 
 // The frame of a packet as the link received it (and the raw packet log keeps it).
 Bytes Frame(std::uint8_t id, const Bytes& payload, int withChecksum = 0) {
-  KavoPacket p;
-  p.id = id;
-  p.length = static_cast<std::uint16_t>(payload.size());
-  if (!payload.empty()) std::memcpy(p.data, payload.data(), payload.size());
-  Bytes out(KavoFrameCapacity(p.length));
-  std::uint16_t n = 0;
-  BuildFrame(p, out.data(), n, withChecksum);
-  out.resize(n);
-  return out;
+  return KavoFrame(id, payload, withChecksum);
 }
 
 // GPS week 2400 (Wednesday 7 January 2026 is its day 3); UTC hour, minute, second of that day.
