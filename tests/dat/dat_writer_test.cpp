@@ -106,6 +106,17 @@ class DatWriterTest : public ::testing::Test {
     ASSERT_EQ(writer.DatStep(), CDATWriter::kSteadyState);
   }
 
+  // Once the ephemerides are in: the next epoch's time, oscillator, selection, velocity and
+  // position complete the file's start.
+  void FinishEpochAfterEphemerides() {
+    Post(TimePacket(2.0f, 2100));
+    Post(OscillatorPacket());
+    Post(SelectionPacket());
+    Post(VelocityPacket());
+    Post(PositionPacket(2.0, true));
+    ASSERT_EQ(writer.DatStep(), CDATWriter::kSteadyState);
+  }
+
   CTempDir dir;
   CFakeClock clock;
   CPromptRecorder prompts;
@@ -512,12 +523,7 @@ TEST_F(DatWriterTest, Reopen_DuringAcquisition_NewFileStillGetsIonoUtcAndEveryEp
   EXPECT_EQ(CountSent(EphemerisRequest(32)), 1u);
   for (std::uint8_t prn = 1; prn <= 32; ++prn) Post(EphemerisFor(prn));
   ASSERT_EQ(writer.DatStep(), 17);
-  Post(TimePacket(2.0f, 2100));
-  Post(OscillatorPacket());
-  Post(SelectionPacket());
-  Post(VelocityPacket());
-  Post(PositionPacket(2.0, true));
-  ASSERT_EQ(writer.DatStep(), CDATWriter::kSteadyState);
+  ASSERT_NO_FATAL_FAILURE(FinishEpochAfterEphemerides());
 
   std::vector<std::string> expected{"5/1", "5/2", "15"};
   for (int i = 0; i < 32; ++i) expected.push_back("21");
@@ -545,12 +551,7 @@ TEST_F(DatWriterTest, Reopen_AfterEphemerisRound_RequestedEphemerisGoesIntoTheNe
   Post(EphemerisFor(5));
   Post(EphemerisFor(5));  // once is enough
   EXPECT_EQ(writer.DatStep(), 17);
-  Post(TimePacket(2.0f, 2100));
-  Post(OscillatorPacket());
-  Post(SelectionPacket());
-  Post(VelocityPacket());
-  Post(PositionPacket(2.0, true));
-  ASSERT_EQ(writer.DatStep(), CDATWriter::kSteadyState);
+  ASSERT_NO_FATAL_FAILURE(FinishEpochAfterEphemerides());
   EXPECT_EQ(Kinds(DatRecords(nextName)), (std::vector<std::string>{"5/1", "5/2", "15", "21", "19/5", "11"}));
   EXPECT_EQ(DatRecords(nextName)[3].bytes[4], 5);
   EXPECT_EQ(DatRecords().size(), firstFile);
