@@ -13,17 +13,13 @@
 #include <vector>
 
 #include "link/protocol/kavo_packet.h"
+#include "program_path.h"
 #include "support/kavo_frame.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-QString Program(const char* name) {
-  const char* bin = std::getenv("PLOWVIEW_BIN");
-  return QString::fromStdString(std::string(bin && *bin ? bin : PLOWVIEW_BINARY_DIR "/bin") + "/" + name);
-}
 
 struct ProgramRun {
   int exitCode = -1;

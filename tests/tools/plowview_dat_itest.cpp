@@ -17,16 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "program_path.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-QString Program(const char* name) {
-  const char* bin = std::getenv("PLOWVIEW_BIN");
-  return QString::fromStdString(std::string(bin && *bin ? bin : PLOWVIEW_BINARY_DIR "/bin") + "/" + name);
-}
 
 // The record kinds of a DAT file ("type/sub-type" for types 5 and 16), walked by the records'
 // headers: sync 0x74, a length (two bytes for type 17, else one byte and the sub-type), the type.

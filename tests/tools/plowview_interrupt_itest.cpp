@@ -12,14 +12,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "program_path.h"
 #include "support/temp_dir.h"
 
 namespace {
-
-QString Program(const char* name) {
-  const char* bin = std::getenv("PLOWVIEW_BIN");
-  return QString::fromStdString(std::string(bin && *bin ? bin : PLOWVIEW_BINARY_DIR "/bin") + "/" + name);
-}
 
 TEST(PlowviewInterrupt, CtrlCToTheWholeJob_ReceiverPortStillRestored) {
   CTempDir dir;

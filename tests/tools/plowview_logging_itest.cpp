@@ -18,16 +18,12 @@
 #include <string>
 #include <vector>
 
+#include "program_path.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-QString Program(const char* name) {
-  const char* bin = std::getenv("PLOWVIEW_BIN");
-  return QString::fromStdString(std::string(bin && *bin ? bin : PLOWVIEW_BINARY_DIR "/bin") + "/" + name);
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;

@@ -15,16 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "program_path.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-QString Program(const char* name) {
-  const char* bin = std::getenv("PLOWVIEW_BIN");
-  return QString::fromStdString(std::string(bin && *bin ? bin : PLOWVIEW_BINARY_DIR "/bin") + "/" + name);
-}
 
 // The panel rows at the end of each played second: "gps: " line text -> rows when the next
 // "gps: " line came. The last second of the output is left out (it may be cut short).

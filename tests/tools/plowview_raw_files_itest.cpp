@@ -19,16 +19,12 @@
 
 #include "link/protocol/kavo_packet.h"
 #include "link/protocol/kavo_parser.h"
+#include "program_path.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-QString Program(const char* name) {
-  const char* bin = std::getenv("PLOWVIEW_BIN");
-  return QString::fromStdString(std::string(bin && *bin ? bin : PLOWVIEW_BINARY_DIR "/bin") + "/" + name);
-}
 
 // The wire frames of the trace's TX lines ("TX 8F 93 14 ..."), rebuilt from the bytes traced.
 std::vector<std::string> SentFrames(const std::string& trace) {

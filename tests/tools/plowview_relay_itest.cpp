@@ -16,17 +16,13 @@
 #include <vector>
 
 #include "link/protocol/kavo_parser.h"
+#include "program_path.h"
 #include "relay_test_client.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-QString Program(const char* name) {
-  const char* bin = std::getenv("PLOWVIEW_BIN");
-  return QString::fromStdString(std::string(bin && *bin ? bin : PLOWVIEW_BINARY_DIR "/bin") + "/" + name);
-}
 
 std::uint16_t FreePort() {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);

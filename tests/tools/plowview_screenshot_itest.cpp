@@ -11,14 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "program_path.h"
 #include "support/temp_dir.h"
 
 namespace {
-
-QString Program(const char* name) {
-  const char* bin = std::getenv("PLOWVIEW_BIN");
-  return QString::fromStdString(std::string(bin && *bin ? bin : PLOWVIEW_BINARY_DIR "/bin") + "/" + name);
-}
 
 // Just enough PNG to read what Qt writes: 8-bit RGB or RGBA, not interlaced.
 struct Picture {
