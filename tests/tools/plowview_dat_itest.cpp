@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "program_path.h"
+#include "simulated_run.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -79,51 +80,12 @@ std::vector<std::string> OpeningRecords(const std::vector<std::string>& kinds) {
   return opening;
 }
 
-// plowview --headless --simulate --verbose with logging on and "m_WriteDatFile"=1 into `dir`/logs.
-class CDatRun {
+// The DAT runs: m_WriteDatFile on, the writer's progress on standard error.
+class CDatRun : public CSimulatedRun {
  public:
-  CDatRun(const CTempDir& dir, const std::string& simulatorArguments, std::uint32_t logOptions = 529) {
-    fs::create_directories(dir.Path() / "logs");
-    std::ofstream ini(dir / "Plowview.ini");
-    ini << "[Connect]\nHighSpeedKavo=1\nm_LogData=1\nm_LoggingFolder=" << (dir / "logs")
-        << "\nm_LoggingPrefix=A_\nm_logOptions=" << logOptions
-        << "\n[PlowviewArchiveSettings]\nm_WriteDatFile=1\n";
-    ini.close();
-    process.setWorkingDirectory(QString::fromStdString(dir.Path().string()));
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("PLOWVIEW_SIMULATOR_ARGS",
-               QString::fromStdString("--trace " + (dir / "trace.txt") + " " + simulatorArguments));
-    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(dir.Path().string()));
-    process.setProcessEnvironment(env);
-    process.start(Program("plowview"), {"--headless", "--simulate", "--verbose", "--config",
-                                        QString::fromStdString(dir / "Plowview.ini")});
-  }
-  ~CDatRun() {
-    if (process.state() != QProcess::NotRunning) {
-      process.kill();
-      process.waitForFinished(5000);
-    }
-  }
-  template <typename Predicate>
-  bool WaitFor(int ms, Predicate done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms) {
-      if (done()) return true;
-      if (process.state() == QProcess::NotRunning) break;
-      process.waitForFinished(250);
-    }
-    return done();
-  }
-  int Stop() {
-    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
-    if (!process.waitForFinished(15000)) return -1;
-    err = process.readAllStandardError().toStdString();
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-  }
-
-  QProcess process;
-  std::string err;
+  CDatRun(const CTempDir& dir, const std::string& simulatorArguments, std::uint32_t logOptions = 529)
+      : CSimulatedRun(dir, simulatorArguments, logOptions, "[PlowviewArchiveSettings]\nm_WriteDatFile=1\n",
+                      "--verbose") {}
 };
 
 TEST(PlowviewDat, WriteDatFileOn_DatFileHasTheAcquisitionRecordsThenEpochs) {

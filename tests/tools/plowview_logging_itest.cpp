@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "program_path.h"
+#include "simulated_run.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -47,58 +48,11 @@ bool HasLineStarting(const std::string& text, const std::string& start) {
   return false;
 }
 
-// plowview --headless --simulate --print-log with logging on into `dir`/logs.
-class CLoggingRun {
+// The logging runs: the text log printed on standard output.
+class CLoggingRun : public CSimulatedRun {
  public:
   CLoggingRun(const CTempDir& dir, const std::string& simulatorArguments, std::uint32_t logOptions = 529)
-      : dir(dir) {
-    fs::create_directories(dir.Path() / "logs");
-    std::ofstream ini(dir / "Plowview.ini");
-    ini << "[Connect]\nHighSpeedKavo=1\nm_LogData=1\nm_LoggingFolder=" << (dir / "logs")
-        << "\nm_LoggingPrefix=A_\nm_logOptions=" << logOptions << "\n";
-    ini.close();
-    process.setWorkingDirectory(QString::fromStdString(dir.Path().string()));
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("PLOWVIEW_SIMULATOR_ARGS",
-               QString::fromStdString("--trace " + (dir / "trace.txt") + " " + simulatorArguments));
-    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(dir.Path().string()));
-    process.setProcessEnvironment(env);
-    process.start(Program("plowview"), {"--headless", "--simulate", "--print-log", "--config",
-                                        QString::fromStdString(dir / "Plowview.ini")});
-  }
-  ~CLoggingRun() {
-    if (process.state() != QProcess::NotRunning) {
-      process.kill();
-      process.waitForFinished(5000);
-    }
-  }
-
-  // Waits (bounded) until `done` holds for the log folder, reading the program's output meanwhile.
-  template <typename Predicate>
-  bool WaitFor(int ms, Predicate done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms) {
-      if (done()) return true;
-      if (process.state() == QProcess::NotRunning) break;
-      process.waitForReadyRead(250);
-      out += process.readAllStandardOutput().toStdString();
-    }
-    return done();
-  }
-
-  // SIGTERM and a clean exit.
-  int Stop() {
-    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
-    if (!process.waitForFinished(15000)) return -1;
-    out += process.readAllStandardOutput().toStdString();
-    err = process.readAllStandardError().toStdString();
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-  }
-
-  const CTempDir& dir;
-  QProcess process;
-  std::string out, err;
+      : CSimulatedRun(dir, simulatorArguments, logOptions, "", "--print-log") {}
 };
 
 TEST(PlowviewLogging, SimulatedReceiver_LogHasHeaderSetUpAndNavigationLines) {
