@@ -106,6 +106,17 @@ class DatWriterTest : public ::testing::Test {
     ASSERT_EQ(writer.DatStep(), CDATWriter::kSteadyState);
   }
 
+  // Starts the file and gets through the time, the ionosphere and UTC answers and one epoch of
+  // L1 and L2 measurements of satellite 5: the writer then asks for the ephemerides.
+  void StartWithSatelliteFiveMeasured() {
+    writer.StartDatLogging(datName);
+    Post(TimePacket(1.0f, 2100));
+    Post(IonoReply());
+    Post(UtcReply());
+    Post(L1Packet({{.prn = 5}}));
+    Post(L2Packet({{.prn = 5}}));
+  }
+
   // Once the ephemerides are in: the next epoch's time, oscillator, selection, velocity and
   // position complete the file's start.
   void FinishEpochAfterEphemerides() {
@@ -258,12 +269,7 @@ TEST_F(DatWriterTest, InState10_BadL1LengthOrBadL2Checksum_BackToWaitingForL1) {
 }
 
 TEST_F(DatWriterTest, EphemerisRound_ResendsOnlyMissingAfterTimeout_PrnAbove32WrittenNotCounted) {
-  writer.StartDatLogging(datName);
-  Post(TimePacket(1.0f, 2100));
-  Post(IonoReply());
-  Post(UtcReply());
-  Post(L1Packet({{.prn = 5}}));
-  Post(L2Packet({{.prn = 5}}));
+  StartWithSatelliteFiveMeasured();
   ASSERT_EQ(writer.DatStep(), 12);
   for (std::uint8_t prn = 1; prn <= 30; ++prn) Post(EphemerisFor(prn));
   Post(EphemerisFor(40));
@@ -532,12 +538,7 @@ TEST_F(DatWriterTest, Reopen_DuringAcquisition_NewFileStillGetsIonoUtcAndEveryEp
 }
 
 TEST_F(DatWriterTest, Reopen_AfterEphemerisRound_RequestedEphemerisGoesIntoTheNewFile) {
-  writer.StartDatLogging(datName);
-  Post(TimePacket(1.0f, 2100));
-  Post(IonoReply());
-  Post(UtcReply());
-  Post(L1Packet({{.prn = 5}}));
-  Post(L2Packet({{.prn = 5}}));
+  StartWithSatelliteFiveMeasured();
   for (std::uint8_t prn = 1; prn <= 32; ++prn) Post(EphemerisFor(prn));
   ASSERT_EQ(writer.DatStep(), 17);
   Post(EphemerisFor(5));  // a late second answer, not asked for again: not written
