@@ -14,8 +14,7 @@
 // them too.
 inline void RepairTrailer(KavoPacket& packet) {
   if (packet.length < 3 || packet.length > kKavoMaxData) return;
-  std::uint16_t sum = 0;
-  for (std::size_t i = 0; i + 2 < packet.length; ++i) sum = static_cast<std::uint16_t>(sum + packet.data[i]);
+  const std::uint16_t sum = KavoPayloadSum(packet.data, packet.length - 2u);
   packet.data[packet.length - 2] = static_cast<std::uint8_t>(sum >> 8);
   packet.data[packet.length - 1] = static_cast<std::uint8_t>(sum);
 }

@@ -32,9 +32,7 @@ void LogNmeaSentence(const KavoPacket& packet, ILogLineContext& context) {
 bool SuperPacketChecksumOk(const KavoPacket& packet) {
   const std::size_t length = packet.length;
   if (length < 2 || length > 255) return false;
-  std::uint16_t sum = 0;
-  for (std::size_t i = 0; i + 2 < length; ++i) sum = static_cast<std::uint16_t>(sum + packet.data[i]);
-  return ReadBe16(packet.data + length - 2) == sum;
+  return ReadBe16(packet.data + length - 2) == KavoPayloadSum(packet.data, length - 2);
 }
 
 void DispatchPacket(const KavoPacket& packet, ILogLineContext& context) {

@@ -12,8 +12,7 @@
 inline KavoPacket ChecksummedPacket(std::uint8_t id, std::vector<std::uint8_t> payload) {
   KavoPacket p;
   p.id = id;
-  std::uint16_t sum = 0;
-  for (std::uint8_t b : payload) sum = static_cast<std::uint16_t>(sum + b);
+  const std::uint16_t sum = KavoPayloadSum(payload.data(), payload.size());
   payload.push_back(static_cast<std::uint8_t>(sum >> 8));
   payload.push_back(static_cast<std::uint8_t>(sum));
   const std::size_t n = std::min(payload.size(), kKavoMaxData);

@@ -35,8 +35,7 @@ std::string FormatSentPacketLine(std::string_view direction, const KavoPacket& p
   std::memcpy(payload, packet.data, length);
   std::size_t total = length;
   if (withChecksum == 1) {
-    std::uint16_t sum = 0;
-    for (std::size_t i = 0; i < length; ++i) sum = static_cast<std::uint16_t>(sum + packet.data[i]);
+    const std::uint16_t sum = KavoPayloadSum(packet.data, length);
     payload[total++] = static_cast<std::uint8_t>(sum >> 8);
     payload[total++] = static_cast<std::uint8_t>(sum);
   }

@@ -36,9 +36,7 @@ void VerifyChecksum(KavoPacket& packet) {
   packet.checksumOk = 1;
 #else
   const std::size_t body = packet.length - 2u;
-  std::uint16_t sum = 0;
-  for (std::size_t i = 0; i < body; ++i) sum = static_cast<std::uint16_t>(sum + packet.data[i]);
-  packet.checksumOk = (ReadBe16(packet.data + body) == sum) ? 1 : 0;
+  packet.checksumOk = (ReadBe16(packet.data + body) == KavoPayloadSum(packet.data, body)) ? 1 : 0;
 #endif
 }
 

@@ -42,6 +42,13 @@ struct KavoPacket {
 // the data area.
 bool BuildFrame(const KavoPacket& packet, std::uint8_t* out, std::uint16_t& outLength, int withChecksum);
 
+// The wrapping 16-bit sum of `length` payload bytes: the checksum trailer's value.
+inline std::uint16_t KavoPayloadSum(const std::uint8_t* data, std::size_t length) {
+  std::uint16_t sum = 0;
+  for (std::size_t i = 0; i < length; ++i) sum = static_cast<std::uint16_t>(sum + data[i]);
+  return sum;
+}
+
 // Sets packet.checksumOk: 1 when length >= 3 and the last two payload bytes (big-endian) equal
 // the wrapping 16-bit sum of the payload bytes before them.
 void VerifyChecksum(KavoPacket& packet);
