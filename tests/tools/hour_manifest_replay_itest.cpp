@@ -6,7 +6,6 @@
 
 #include <QCryptographicHash>
 #include <QProcess>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>

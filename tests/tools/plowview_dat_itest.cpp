@@ -3,16 +3,11 @@
 // measurement and position epochs, and continues in the next hour's file after the rotation.
 
 #include <gtest/gtest.h>
-#include <signal.h>
 
-#include <QElapsedTimer>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <string>
 #include <vector>

@@ -8,7 +8,6 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>

@@ -7,7 +7,6 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>

@@ -9,7 +9,6 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <cstdlib>
 #include <string>
 
 #include "program_path.h"

@@ -3,15 +3,10 @@
 // hour, archiving the closed one.
 
 #include <gtest/gtest.h>
-#include <signal.h>
 
-#include <QElapsedTimer>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QThread>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>

@@ -10,7 +10,6 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>

@@ -9,7 +9,6 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>

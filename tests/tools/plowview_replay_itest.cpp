@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QProcess>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
