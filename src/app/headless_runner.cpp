@@ -13,8 +13,8 @@
 #include "app/signal_watcher.h"
 #include "app/simulator_process.h"
 #include "app/stderr_prompts.h"
-#include "logger/archive_profile.h"
 #include "link/comm_link.h"
+#include "logger/archive_profile.h"
 #include "logger/log_archiver.h"
 
 namespace {
@@ -162,4 +162,8 @@ void CHeadlessRunner::FileTransferPacket(const KavoPacket& packet) {
                  CRawLogPlayer::FormatGpsTime(TimePacketGpsMs(packet), TimePacketUtcOffset(packet)).c_str());
   }
   if (files) files->OnPacket(packet);
+}
+
+void CHeadlessRunner::LinkNotice(const std::string& line) {
+  if (options.verbose) std::fprintf(stderr, "plowview: %s\n", line.c_str());
 }

@@ -26,6 +26,7 @@ struct HeadlessOptions {
   bool relayServer = false;  // switch "Enable as Server" on for this run
   int relayPort = -1;        // -1: the stored port
   bool reconnect = false;    // reopen a lost link instead of ending the run ("AutoReconnect")
+  bool verbose = false;      // the link's notices ("* CAN send to N aborted: ...") to stderr
   // --list-files / --get-files: work on the receiver's data folder once connected, then stop.
   HeadlessFileCommand files;
 };
@@ -55,6 +56,7 @@ class CHeadlessRunner final : public QObject, public IConnectionPeers {
   void AddLogViewerLine(const std::string& line) override;
   void MailFatalError(const std::string& loggingPrefix, const std::string& receiverText) override;
   void FileTransferPacket(const KavoPacket& packet) override;
+  void LinkNotice(const std::string& line) override;
 
  private:
   void Stop(int exitCode);

@@ -69,6 +69,11 @@ class CLoggerBridge final : public IConnectionPeers, private ILoggerHost, privat
   void ProcessLogger() override;
   void QueueLogPacket(const KavoPacket& packet) override;
   void WriteLogLine(const std::string& line) override;
+  // "* Link lost. Last GPS time: ..." into the running logger (which counts it in the hour's
+  // manifest), then on to the outer peers.
+  void NoteLinkLost() override;
+  // Into the log while a logger runs, and on to the outer peers.
+  void LinkNotice(const std::string& line) override;
 
   // Passed on to the outer peers.
   void Redraw(int hint) override { outer.Redraw(hint); }

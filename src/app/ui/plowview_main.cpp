@@ -27,7 +27,8 @@ namespace {
 struct OptionSet {
   QCommandLineOption verbose{
       QStringLiteral("verbose"),
-      QStringLiteral("With --headless: the DAT file writer's progress lines on stderr.")};
+      QStringLiteral("With --headless: the DAT file writer's progress lines, and the link's notices "
+                     "(a CAN send the bus transport aborted), on stderr.")};
   QCommandLineOption config{QStringLiteral("config"),
                             QStringLiteral("Read and write the settings in PATH instead of "
                                            "$XDG_CONFIG_HOME/Plowview.ini (~/.config/Plowview.ini)."),
@@ -209,6 +210,7 @@ int RunHeadless(int argc, char** argv, const PlowviewOptions& options) {
   headless.files.patterns = options.getFiles;
   headless.files.deleteAfter = options.deleteAfter;
   headless.reconnect = options.reconnect;
+  headless.verbose = options.verbose;
   CHeadlessRunner runner(profile, settings, instance.Number(), headless);
   return runner.Run();
 }
@@ -278,7 +280,8 @@ CommandLineResult ParsePlowviewCommandLine(const QStringList& arguments) {
   o.headless = parser.isSet(options.headless);
   o.printLog = parser.isSet(options.printLog);
   // Process-wide, like the debug output the progress lines otherwise go to.
-  if (o.headless && parser.isSet(options.verbose)) SetDatTraceVerbose(true);
+  o.verbose = o.headless && parser.isSet(options.verbose);
+  if (o.verbose) SetDatTraceVerbose(true);
   o.relayServer = parser.isSet(options.relayServer);
   o.relayPort = relayPort;
   if (parser.isSet(options.screenshot)) o.screenshot = parser.value(options.screenshot).toStdString();
@@ -293,7 +296,8 @@ CommandLineResult ParsePlowviewCommandLine(const QStringList& arguments) {
   if (parser.isSet(options.canAddress)) {
     bool ok = false;
     o.canAddress = parser.value(options.canAddress).toInt(&ok);
-    if (!ok || o.canAddress < 1 || o.canAddress > 253) return fail("--can-address N must be between 1 and 253");
+    if (!ok || o.canAddress < 1 || o.canAddress > 253)
+      return fail("--can-address N must be between 1 and 253");
     if (!o.headless) return fail("--can-address goes with --headless (the window asks)");
   }
   o.reconnect = parser.isSet(options.reconnect);
