@@ -17,6 +17,7 @@
 #include <system_error>
 
 #include "app/port_settings.h"
+#include "app/settings_profile.h"
 #include "dat/ui/logging_config_options_dlg.h"
 #include "link/protocol/prompts.h"
 
@@ -463,15 +464,39 @@ void PortSettingDlg::accept() {
       prompts.MessageBox("The directory specified for logging is invalid.", "Plowview", PromptIcon::None);
       return;
     }
-    if (settings.loggingFolder.size() + settings.loggingPrefix.size() > kMaxLogPathChars) {
-      prompts.MessageBox(
-          "The total length of the logging folder and the logging prefix must be under 47 characters.",
-          "Plowview", PromptIcon::None);
-      return;
-    }
+    if (!CheckLogPathLength(settings.loggingFolder, settings.loggingPrefix, prompts)) return;
   }
   if (!CheckNumbers()) return;
-  // Only a dialog that passed every check writes the file.
-  settings.SaveSettings();
+  // Only a dialog that passed every check writes the file; one that could not be written is no
+  // confirmed choice, so the dialog stays open with the choices in it.
+  std::error_code error;
+  if (!settings.SaveSettings(&error)) {
+    const std::string why = error ? error.message() : std::string("unknown error");
+    prompts.MessageBox(
+        "The settings could not be saved to:\n[ " + settings.Profile().Path().string() + " ]\n" + why + ".",
+        "Plowview", PromptIcon::Exclamation);
+    return;
+  }
   QDialog::accept();
+}
+
+bool PortSettingDlg::CheckLogPathLength(const std::string& folder, const std::string& prefix,
+                                        IPrompts& prompts) {
+  const std::string longest = folder + "/" + prefix + std::string(kLogFileTailBytes, 'x');
+  bool fits = longest.size() <= kMaxPathBytes;
+  for (std::size_t start = 0; fits && start < longest.size();) {
+    std::size_t end = longest.find('/', start);
+    if (end == std::string::npos) end = longest.size();
+    fits = end - start <= kMaxNameBytes;
+    start = end + 1;
+  }
+  if (fits) return true;
+  const std::size_t maxTogether = kMaxPathBytes - 1 - kLogFileTailBytes;
+  const std::size_t maxPrefix = kMaxNameBytes - kLogFileTailBytes;
+  prompts.MessageBox("The total length of the logging folder and the logging prefix must be under " +
+                         std::to_string(maxTogether + 1) + " characters, with no folder name over " +
+                         std::to_string(kMaxNameBytes) + " and a prefix of at most " +
+                         std::to_string(maxPrefix) + ".",
+                     "Plowview", PromptIcon::None);
+  return false;
 }
