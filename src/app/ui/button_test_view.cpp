@@ -240,6 +240,13 @@ void CButtonTestView::CreateChildWindows() {
   logDataWindow = std::make_unique<LogRowanDataDlg>(services.profile, this);
   // Its single column already spans the list (the last column stretches).
   logDataWindow->List()->setFont(listFont);
+  // Esc in the viewer is the receiver's Esc, as if pressed on the panel.
+  logDataWindow->SetPanelKeyHandler([this](QKeyEvent* event) {
+    if (event->type() == QEvent::KeyPress)
+      keyPressEvent(event);
+    else
+      keyReleaseEvent(event);
+  });
   logDataWindow->hide();
 
   spaWindow = std::make_unique<CSPADlg>(this);
