@@ -276,22 +276,6 @@ TEST_F(CanLinkTest, SendAbortedByTheReceiver_CountedToldAndTheLinkStaysUp) {
   EXPECT_EQ(notices.size(), 1u);
 }
 
-TEST(CanInterfaceAbortText, ReasonsReadAsTheLogShowsThem) {
-  struct Case {
-    J1939AbortReason reason;
-    bool byPeer;
-    const char* text;
-  };
-  const Case cases[] = {
-      {J1939AbortReason::Timeout, false, "time-out"},
-      {J1939AbortReason::AlreadyInSession, true, "by the receiver (busy)"},
-      {J1939AbortReason::Timeout, true, "by the receiver (time-out)"},
-      {J1939AbortReason::BadSequenceNumber, false, "bad sequence number"},
-      {static_cast<J1939AbortReason>(77), true, "by the receiver (reason 77)"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(CCANInterface::AbortReasonText(c.reason, c.byPeer), c.text);
-}
-
 TEST_F(CanLinkTest, TwoReceivers_BothOffered) {
   CFakeReceiver first(bus, 28);
   CFakeReceiver second(bus, 30);
