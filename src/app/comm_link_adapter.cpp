@@ -57,6 +57,6 @@ void CCommLinkAdapter::RelayPacket(const KavoPacket& packet) {
   link.RelayPacket(packet);
 }
 
-bool CCommLinkAdapter::TryPopPacket(KavoPacket& packet) {
-  return link.Parser().TryPopPacket(packet);
+void CCommLinkAdapter::TakePackets(CPacketBatch& batch) {
+  link.TakePackets(batch);
 }

@@ -19,7 +19,7 @@ class CCommLinkAdapter final : public IReceiverLink {
   bool IsConnected() override;
   bool SendPacket(int linkType, const KavoPacket& packet, int withChecksum) override;
   void RelayPacket(const KavoPacket& packet) override;
-  bool TryPopPacket(KavoPacket& packet) override;
+  void TakePackets(CPacketBatch& batch) override;
 
  private:
   CCommLink& link;

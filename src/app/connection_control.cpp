@@ -214,13 +214,17 @@ void CConnectionControl::EndLostConnection() {
 }
 
 void CConnectionControl::LinkPacketReady() {
-  KavoPacket packet;
-  while (link.TryPopPacket(packet)) {
+  // Everything waiting, in one hand-over. The batch's buffers are kept for the next one; a call
+  // nested in a handler (a message box's event loop) works on a batch of its own.
+  CPacketBatch batch = std::move(incoming);
+  link.TakePackets(batch);
+  for (const KavoPacket& packet : batch) {
     if (state == kConnected && settings.logData) peers.QueueLogPacket(packet);
     if (settings.remoteFileIo && peers.IsRemoteFileRequest(packet)) peers.QueueRemoteFileRequest(packet);
     peers.FileTransferPacket(packet);
     HandlePacket(packet);
   }
+  incoming = std::move(batch);
   for (int slot = 0; slot < 4; ++slot) {
     if (auto text = peers.TakeLogViewerEvent(slot)) peers.WriteLogLine("M " + *text + "\n");
   }

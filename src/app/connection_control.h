@@ -121,6 +121,7 @@ class CConnectionControl {
   ConnectionSettings settings;
   CLcdModel lcd;
 
+  CPacketBatch incoming;  // the last packets taken from the link, kept for its buffers
   int linkType = 12;
   int state = kDisconnected;
   int silenceTicks = 0;

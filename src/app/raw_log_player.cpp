@@ -49,11 +49,10 @@ bool CRawLogPlayer::SendPacket(int, const KavoPacket&, int) {
   return false;
 }
 
-bool CRawLogPlayer::TryPopPacket(KavoPacket& packet) {
-  if (queued.empty()) return false;
-  packet = queued.front();
-  queued.pop_front();
-  return true;
+void CRawLogPlayer::TakePackets(CPacketBatch& batch) {
+  batch.Clear();
+  for (const KavoPacket& packet : queued) batch.Add(packet);
+  queued.clear();
 }
 
 double CRawLogPlayer::Fraction() const {

@@ -30,7 +30,7 @@ class CRawLogPlayer final : public IReceiverLink {
   static constexpr int kMaxPacketsPerTick = 2000;
   static constexpr int kMaxPacketsPerStep = 100000;
   static constexpr std::int64_t kMaxGapMs = 10000;
-  // Packets waiting for TryPopPacket beyond this are dropped (the control drains after each one).
+  // Packets waiting for TakePackets beyond this are dropped (the control drains after each one).
   static constexpr std::size_t kMaxQueued = 64;
 
   struct Callbacks {
@@ -87,7 +87,7 @@ class CRawLogPlayer final : public IReceiverLink {
   bool IsConnected() override { return false; }
   bool SendPacket(int, const KavoPacket&, int) override;
   void RelayPacket(const KavoPacket&) override {}
-  bool TryPopPacket(KavoPacket& packet) override;
+  void TakePackets(CPacketBatch& batch) override;
 
  private:
   bool ReadAhead();

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "link/protocol/kavo_packet.h"
+#include "link/protocol/kavo_parser.h"
 #include "link/relay_options.h"
 
 // What the connection control needs of the link object. The program's link implements it through
@@ -29,6 +30,6 @@ class IReceiverLink {
   virtual bool IsConnected() = 0;
   virtual bool SendPacket(int linkType, const KavoPacket& packet, int withChecksum) = 0;
   virtual void RelayPacket(const KavoPacket& packet) = 0;
-  // Drains the link's packet queue (the parser's TryPopPacket).
-  virtual bool TryPopPacket(KavoPacket& packet) = 0;
+  // Replaces the contents of `batch` with every packet waiting on the link, in arrival order.
+  virtual void TakePackets(CPacketBatch& batch) = 0;
 };

@@ -30,6 +30,11 @@ bool IsSerial(int linkType) {
   return linkType >= kLinkSerialFirst && linkType <= kLinkSerialLast;
 }
 
+// The receive stamp of a read: whole seconds since 1970 UTC.
+std::int64_t WallSeconds() {
+  return static_cast<std::int64_t>(std::time(nullptr));
+}
+
 std::int64_t SteadyMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
@@ -68,7 +73,7 @@ CCommLink::CCommLink(ILinkOwner* ownerView, IPrompts& prompter)
     if (owner != nullptr) owner->PostLinkPacket();
   });
   client = new CPlowviewSocket({
-      [this](const std::uint8_t* frame, std::size_t count) { parser->Feed(frame, count); },
+      [this](const std::uint8_t* frame, std::size_t count) { parser->Feed(frame, count, WallSeconds()); },
       [this](bool up) { OnNetworkConnect(up); },
       [this] { OnNetworkClosed(); },
   });
@@ -524,7 +529,7 @@ void CCommLink::ReadLoop() {
   while (!StopRequested()) {
     const int got = serialPort.ReadBuffer(bytes, static_cast<int>(sizeof bytes));
     if (got > 0) {
-      parser->Feed(bytes, static_cast<std::size_t>(got));
+      parser->Feed(bytes, static_cast<std::size_t>(got), WallSeconds());
       readableButEmpty = false;
       badRounds = 0;
       continue;

@@ -133,6 +133,8 @@ class CCommLink {
   // Hands a packet taken from the parser to every relay client, framed again without checksum
   // (a checksum that came with it is still in the payload). Nothing without a listening relay.
   void RelayPacket(const KavoPacket& packet);
+  // Replaces the contents of `batch` with the packets received since the last take.
+  std::size_t TakePackets(CPacketBatch& batch) { return parser->TakePackets(batch); }
 
   // Receiver port set-up; all but RestoreReceiverPort run on the reader thread of an open
   // serial link (tests call them on a port opened through SerialPort()).

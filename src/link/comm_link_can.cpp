@@ -3,6 +3,8 @@
 
 #include "link/comm_link.h"
 
+#include <ctime>
+
 #include "link/can_device_selector.h"
 #include "link/can_interface.h"
 #include "link/can_link_parts.h"
@@ -91,7 +93,7 @@ void CCommLink::OnCanPacket() {
   item.data[3] = item.id;
   item.data[n + 4] = kDle;
   item.data[n + 5] = kEtx;
-  for (std::size_t i = 2; i <= n + 5; ++i) parser->FeedByte(item.data[i]);
+  parser->Feed(item.data + 2, n + 4, static_cast<std::int64_t>(std::time(nullptr)));
 }
 
 // The link stays up: whether the receiver is still there is the watchdog's to decide.

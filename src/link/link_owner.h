@@ -13,7 +13,8 @@ inline constexpr int kLinkStatusDown = 1;
 class ILinkOwner {
  public:
   virtual ~ILinkOwner() = default;
-  // WM_LINK_PACKET: drain the parser with TryPopPacket until it returns false.
+  // WM_LINK_PACKET: packets were queued in the parser (once per read, however many); take them
+  // with TakePackets.
   virtual void PostLinkPacket() = 0;
   // WM_LINK_STATUS with kLinkStatusUp or kLinkStatusDown as wParam.
   virtual void PostLinkStatus(int wParam) = 0;

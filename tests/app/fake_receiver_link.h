@@ -50,11 +50,10 @@ class CFakeReceiverLink final : public IReceiverLink {
     return true;
   }
   void RelayPacket(const KavoPacket&) override { ++relayed; }
-  bool TryPopPacket(KavoPacket& p) override {
-    if (incoming.empty()) return false;
-    p = incoming.front();
-    incoming.pop_front();
-    return true;
+  void TakePackets(CPacketBatch& batch) override {
+    batch.Clear();
+    for (const KavoPacket& p : incoming) batch.Add(p);
+    incoming.clear();
   }
 
   bool configureResult = true;

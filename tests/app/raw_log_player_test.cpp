@@ -88,8 +88,9 @@ class CPlayerHarness {
                static_cast<std::streamsize>(log.bytes.size()));
     CRawLogPlayer::Callbacks cb;
     cb.packetReady = [this] {
-      KavoPacket p;
-      while (player->TryPopPacket(p)) {
+      CPacketBatch batch;
+      player->TakePackets(batch);
+      for (const KavoPacket& p : batch) {
         const std::int64_t gps = TimePacketGpsMs(p);
         std::string what = gps >= 0
                                ? "T" + std::to_string((gps % 604800000LL) / 100)

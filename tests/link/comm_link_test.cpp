@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -446,22 +447,31 @@ TEST_F(CommLinkTest, CloseWhileSettling_NoStatusAndPortClosed) {
   EXPECT_FALSE(link.SerialPort().IsOpen());
 }
 
-TEST_F(CommLinkTest, ReceivedFrames_QueuedAndOwnerToldOncePerPacket) {
+// The owner is told once per read, however many packets the read completed; the packets come
+// in order with their receive stamp.
+TEST_F(CommLinkTest, ReceivedFrames_QueuedAndOwnerToldPerRead) {
   link.SetTiming(CommLinkTiming{}.Scaled(50));
   link.SetSerialParams(9600, 'N', 8, 1);
   link.Open(0, false);
   ASSERT_TRUE(owner.WaitStatuses(1, 2s));
+  const auto before = static_cast<std::int64_t>(std::time(nullptr));
   // Noise between the frames is ignored.
   pty.Write(Bytes{0x10, 0x41, 0x01, 0x02, 0x10, 0x03, 0x00, 0x00, 0x55, 0x10, 0x8F, 0x10, 0x10, 0x10, 0x03});
-  ASSERT_TRUE(owner.WaitPackets(2, 2s));
-  KavoPacket p;
-  ASSERT_TRUE(link.Parser().TryPopPacket(p));
-  EXPECT_EQ(p.id, 0x41);
-  EXPECT_EQ(Bytes(p.data, p.data + p.length), (Bytes{0x01, 0x02}));
-  ASSERT_TRUE(link.Parser().TryPopPacket(p));
-  EXPECT_EQ(p.id, 0x8F);
-  EXPECT_EQ(Bytes(p.data, p.data + p.length), (Bytes{0x10}));
-  EXPECT_FALSE(link.Parser().TryPopPacket(p));
+  ASSERT_TRUE(owner.WaitPackets(1, 2s));
+  for (int i = 0; i < 200 && link.Parser().QueuedPackets() < 2; ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_LE(owner.Packets(), 2);
+  CPacketBatch batch;
+  ASSERT_EQ(link.TakePackets(batch), 2u);
+  std::vector<Bytes> got;
+  for (const KavoPacket& p : batch) {
+    Bytes described{p.id};
+    described.insert(described.end(), p.data, p.data + p.length);
+    got.push_back(described);
+    EXPECT_GE(p.receivedAt, before);
+    EXPECT_LE(p.receivedAt, static_cast<std::int64_t>(std::time(nullptr)));
+  }
+  EXPECT_EQ(got, (std::vector<Bytes>{{0x41, 0x01, 0x02}, {0x8F, 0x10}}));
+  EXPECT_EQ(link.TakePackets(batch), 0u);
   EXPECT_TRUE(link.Close(0));
 }
 

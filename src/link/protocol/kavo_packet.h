@@ -3,6 +3,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#if defined(__SSE2__) && defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
 // Wire framing of the receiver's packet protocol:
 //   DLE id payload... [checksum hi lo] DLE ETX
 // Every payload (and checksum) byte equal to DLE is sent twice. The id is sent as is.
@@ -44,9 +48,21 @@ bool BuildFrame(const KavoPacket& packet, std::uint8_t* out, std::uint16_t& outL
 
 // The wrapping 16-bit sum of `length` payload bytes: the checksum trailer's value.
 inline std::uint16_t KavoPayloadSum(const std::uint8_t* data, std::size_t length) {
-  std::uint16_t sum = 0;
-  for (std::size_t i = 0; i < length; ++i) sum = static_cast<std::uint16_t>(sum + data[i]);
-  return sum;
+  // Summed wide and cut at the end (the same value modulo 65536). Every received packet is
+  // summed: on x86-64, 16 bytes at a time with the SSE2 sum of absolute differences against 0.
+  std::uint64_t sum = 0;
+  std::size_t i = 0;
+#if defined(__SSE2__) && defined(__x86_64__)
+  __m128i wide = _mm_setzero_si128();
+  for (; i + 16 <= length; i += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+    wide = _mm_add_epi64(wide, _mm_sad_epu8(bytes, _mm_setzero_si128()));
+  }
+  sum = static_cast<std::uint64_t>(_mm_cvtsi128_si64(wide)) +
+        static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(wide, wide)));
+#endif
+  for (; i < length; ++i) sum += data[i];
+  return static_cast<std::uint16_t>(sum);
 }
 
 // Sets packet.checksumOk: 1 when length >= 3 and the last two payload bytes (big-endian) equal

@@ -96,48 +96,93 @@ TEST(KavoParserFeed, LengthLimits_SameDropsAndPacketsAsByteWise) {
   }
 }
 
+// Good frames (some checksummed, some full of DLEs), noise with DLE pairs and stray ETX, frames
+// cut short by the next one and overlong frames, to at least `size` bytes.
+Bytes RandomStream(std::mt19937& rng, std::size_t size) {
+  std::uniform_int_distribution<int> byte(0, 255), pct(0, 99);
+  Bytes stream;
+  while (stream.size() < size) {
+    const int kind = pct(rng);
+    if (kind < 70) {
+      KavoPacket p;
+      p.id = static_cast<std::uint8_t>(byte(rng) == 0x10 ? 0x8F : byte(rng) | 0x20);
+      p.length = static_cast<std::uint16_t>(std::uniform_int_distribution<int>(0, 400)(rng));
+      const int dlePct = pct(rng) < 20 ? 30 : 1;
+      for (int i = 0; i < p.length; ++i)
+        p.data[i] = pct(rng) < dlePct ? 0x10 : static_cast<std::uint8_t>(byte(rng));
+      std::uint8_t frame[kKavoMaxFrame];
+      std::uint16_t n = 0;
+      BuildFrame(p, frame, n, pct(rng) < 50 ? 1 : 0);
+      stream.insert(stream.end(), frame, frame + n);
+    } else if (kind < 85) {
+      for (int i = std::uniform_int_distribution<int>(1, 30)(rng); i > 0; --i)
+        stream.push_back(pct(rng) < 30 ? 0x10 : pct(rng) < 10 ? 0x03 : static_cast<std::uint8_t>(byte(rng)));
+    } else if (kind < 95) {
+      const Bytes f = Frame(0x8F, Bytes(std::uniform_int_distribution<int>(1, 60)(rng), 0x55));
+      stream.insert(stream.end(), f.begin(), f.begin() + static_cast<long>(f.size() / 2));
+    } else {
+      Bytes payload(std::uniform_int_distribution<int>(690, 760)(rng), 0x66);
+      for (int i = std::uniform_int_distribution<int>(0, 20)(rng); i > 0; --i)
+        payload[static_cast<std::size_t>(i) * 3] = 0x10;
+      const Bytes f = Frame(0x8F, payload);
+      stream.insert(stream.end(), f.begin(), f.end());
+    }
+  }
+  return stream;
+}
+
+std::vector<std::size_t> RandomPieces(std::mt19937& rng) {
+  std::vector<std::size_t> pieces;
+  for (int i = 0; i < 16; ++i)
+    pieces.push_back(static_cast<std::size_t>(std::uniform_int_distribution<int>(1, 900)(rng)));
+  return pieces;
+}
+
 TEST(KavoParserFeed, RandomStreamsInRandomPieces_SameAsByteWise) {
   std::mt19937 rng(20261209);
-  std::uniform_int_distribution<int> byte(0, 255), pct(0, 99);
   for (int round = 0; round < 40; ++round) {
-    Bytes stream;
-    while (stream.size() < 60000) {
-      const int kind = pct(rng);
-      if (kind < 70) {  // a good frame, sometimes checksummed, sometimes full of DLEs
-        KavoPacket p;
-        p.id = static_cast<std::uint8_t>(byte(rng) == 0x10 ? 0x8F : byte(rng) | 0x20);
-        p.length = static_cast<std::uint16_t>(std::uniform_int_distribution<int>(0, 400)(rng));
-        const int dlePct = pct(rng) < 20 ? 30 : 1;
-        for (int i = 0; i < p.length; ++i)
-          p.data[i] = pct(rng) < dlePct ? 0x10 : static_cast<std::uint8_t>(byte(rng));
-        std::uint8_t frame[kKavoMaxFrame];
-        std::uint16_t n = 0;
-        BuildFrame(p, frame, n, pct(rng) < 50 ? 1 : 0);
-        stream.insert(stream.end(), frame, frame + n);
-      } else if (kind < 85) {  // noise, DLE pairs and stray ETX among it
-        for (int i = std::uniform_int_distribution<int>(1, 30)(rng); i > 0; --i)
-          stream.push_back(pct(rng) < 30   ? 0x10
-                           : pct(rng) < 10 ? 0x03
-                                           : static_cast<std::uint8_t>(byte(rng)));
-      } else if (kind < 95) {  // a frame cut short by the next one
-        const Bytes f = Frame(0x8F, Bytes(std::uniform_int_distribution<int>(1, 60)(rng), 0x55));
-        stream.insert(stream.end(), f.begin(), f.begin() + static_cast<long>(f.size() / 2));
-      } else {  // an overlong frame, some of its DLEs first
-        Bytes payload(std::uniform_int_distribution<int>(690, 760)(rng), 0x66);
-        for (int i = std::uniform_int_distribution<int>(0, 20)(rng); i > 0; --i)
-          payload[static_cast<std::size_t>(i) * 3] = 0x10;
-        const Bytes f = Frame(0x8F, payload);
-        stream.insert(stream.end(), f.begin(), f.end());
-      }
-    }
-    std::vector<std::size_t> pieces;
-    for (int i = 0; i < 16; ++i)
-      pieces.push_back(static_cast<std::size_t>(std::uniform_int_distribution<int>(1, 900)(rng)));
+    const Bytes stream = RandomStream(rng, 60000);
+    const std::vector<std::size_t> pieces = RandomPieces(rng);
     SCOPED_TRACE(round);
     const Outcome want = ByteWise(stream);
     ASSERT_GT(want.packets.size(), 100u);
     ASSERT_GT(want.dropped, 0u);
     ExpectSame(want, Bulk(stream, pieces));
+  }
+}
+
+// The batch path gives the same packets as TryPopPacket, across the parser's 64 KB blocks: taken
+// after some pieces, left to pile up over others, and mixed with single pops; one batch reused.
+TEST(KavoParserFeed, BatchesAcrossBlocks_SameAsByteWise) {
+  std::mt19937 rng(1209);
+  for (int round = 0; round < 6; ++round) {
+    const Bytes stream = RandomStream(rng, 300000);
+    const std::vector<std::size_t> pieces = RandomPieces(rng);
+    SCOPED_TRACE(round);
+    const Outcome want = ByteWise(stream);
+    CKavoParser parser(nullptr);
+    CPacketBatch batch;
+    Outcome got;
+    std::size_t at = 0;
+    for (std::size_t i = 0; at < stream.size(); ++i) {
+      const std::size_t n = std::min(pieces[i % pieces.size()], stream.size() - at);
+      got.completed += parser.Feed(stream.data() + at, n);
+      at += n;
+      if (i % 7 == 3) {
+        KavoPacket p;
+        if (parser.TryPopPacket(p)) got.packets.push_back(Describe(p));
+      } else if (i % 3 == 0) {
+        const std::size_t queued = parser.QueuedPackets();
+        ASSERT_EQ(parser.TakePackets(batch), queued);
+        ASSERT_EQ(batch.size(), queued);
+        for (const KavoPacket& p : batch) got.packets.push_back(Describe(p));
+        EXPECT_EQ(parser.QueuedPackets(), 0u);
+      }
+    }
+    parser.TakePackets(batch);
+    for (const KavoPacket& p : batch) got.packets.push_back(Describe(p));
+    got.dropped = parser.DroppedFrames();
+    ExpectSame(want, got);
   }
 }
 
@@ -154,26 +199,38 @@ TEST(KavoParserFeed, EmptyFeedChangesNothing) {
   EXPECT_EQ(p.data[1], 0x02);
 }
 
+// Records are reused (the caller's by TryPopPacket, the batch's own by iteration): long, short,
+// long, short... and a short one must not show the long one's bytes.
 TEST(KavoParserFeed, ShortPacketAfterLongOne_ShowsNothingOfItPastItsLength) {
-  CKavoParser parser(nullptr);
   Bytes stream = Frame(0x8F, Bytes(300, 0x77));
   const Bytes shortOne = Frame(0x8F, {0x01});
-  for (int i = 0; i < 3; ++i) {  // the queue records are reused: long, short, long, short...
+  for (int i = 0; i < 3; ++i) {
     stream.insert(stream.end(), shortOne.begin(), shortOne.end());
     const Bytes longOne = Frame(0x8F, Bytes(300, 0x77));
     stream.insert(stream.end(), longOne.begin(), longOne.end());
   }
-  parser.Feed(stream.data(), stream.size());
-  KavoPacket p;
-  int shorts = 0;
-  while (parser.TryPopPacket(p)) {
-    if (p.length != 1) continue;
+  auto checkShort = [](const KavoPacket& p, int& shorts) {
+    if (p.length != 1) return;
     ++shorts;
     EXPECT_EQ(std::count(p.data + 1, p.data + kKavoMaxData, 0), static_cast<long>(kKavoMaxData - 1));
     EXPECT_EQ(std::count(p.raw + p.rawLength, p.raw + kKavoMaxRaw, 0),
               static_cast<long>(kKavoMaxRaw - p.rawLength));
+  };
+  for (bool batched : {false, true}) {
+    SCOPED_TRACE(batched);
+    CKavoParser parser(nullptr);
+    parser.Feed(stream.data(), stream.size());
+    int shorts = 0;
+    if (batched) {
+      CPacketBatch batch;
+      parser.TakePackets(batch);
+      for (const KavoPacket& p : batch) checkShort(p, shorts);
+    } else {
+      KavoPacket p;
+      while (parser.TryPopPacket(p)) checkShort(p, shorts);
+    }
+    EXPECT_EQ(shorts, 3);
   }
-  EXPECT_EQ(shorts, 3);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -138,32 +139,119 @@ TEST(KavoParser, UndrainedQueue_KeepsEveryPacketInOrder) {
   EXPECT_FALSE(parser.TryPopPacket(p));
 }
 
+// A producer thread feeding frame by frame, or in reads of several frames, against a consumer
+// popping one at a time or taking batches: every packet once, in order.
 TEST(KavoParser, ProducerThreadAndConsumer_EveryPacketOnceInOrder) {
   constexpr std::uint32_t kCount = 100000;
-  std::atomic<int> notifications{0};
-  CKavoParser parser([&](CKavoParser*) { notifications.fetch_add(1, std::memory_order_relaxed); });
-  std::thread producer([&] {
-    for (std::uint32_t i = 0; i < kCount; ++i) {
-      Bytes payload{static_cast<std::uint8_t>(i >> 24), static_cast<std::uint8_t>(i >> 16),
-                    static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)};
-      for (auto b : FrameOf(0x57, payload, 1)) parser.FeedByte(b);
+  for (bool batches : {false, true}) {
+    SCOPED_TRACE(batches);
+    std::atomic<int> notifications{0};
+    CKavoParser parser([&](CKavoParser*) { notifications.fetch_add(1, std::memory_order_relaxed); });
+    std::thread producer([&] {
+      Bytes read;
+      for (std::uint32_t i = 0; i < kCount; ++i) {
+        Bytes payload{static_cast<std::uint8_t>(i >> 24), static_cast<std::uint8_t>(i >> 16),
+                      static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)};
+        const Bytes frame = FrameOf(0x57, payload, 1);
+        if (!batches) {
+          for (auto b : frame) parser.FeedByte(b);
+          continue;
+        }
+        read.insert(read.end(), frame.begin(), frame.end());
+        if (i % 5 == 4) {
+          parser.Feed(read.data(), read.size());
+          read.clear();
+        }
+      }
+    });
+    std::uint32_t expected = 0;
+    KavoPacket p;
+    CPacketBatch batch;
+    auto check = [&expected](const KavoPacket& got) {
+      ASSERT_EQ(got.length, 6);
+      ASSERT_EQ(got.checksumOk, 1);
+      ASSERT_EQ(ReadBe32(got.data), expected);
+      ++expected;
+    };
+    while (expected < kCount) {
+      if (batches ? parser.TakePackets(batch) == 0 : !parser.TryPopPacket(p)) {
+        std::this_thread::yield();
+        continue;
+      }
+      if (!batches) {
+        check(p);
+      } else {
+        for (const KavoPacket& got : batch) check(got);
+      }
+      if (HasFatalFailure()) break;
     }
-  });
-  std::uint32_t expected = 0;
-  KavoPacket p;
-  while (expected < kCount) {
-    if (!parser.TryPopPacket(p)) {
-      std::this_thread::yield();
-      continue;
-    }
-    ASSERT_EQ(p.length, 6);
-    ASSERT_EQ(p.checksumOk, 1);
-    ASSERT_EQ(ReadBe32(p.data), expected);
-    ++expected;
+    producer.join();
+    EXPECT_FALSE(parser.TryPopPacket(p));
+    // One notification a packet byte by byte, one a read of five packets in bulk.
+    EXPECT_EQ(notifications.load(), static_cast<int>(batches ? kCount / 5 : kCount));
   }
-  producer.join();
-  EXPECT_FALSE(parser.TryPopPacket(p));
-  EXPECT_EQ(notifications.load(), static_cast<int>(kCount));
+}
+
+// The caller stamps the receive time: every packet a feed call completes carries that call's
+// stamp, one split over two calls the second's. A call that completes nothing tells nobody.
+TEST(KavoParser, Feed_StampsItsPacketsAndNotifiesOncePerCall) {
+  int notifications = 0;
+  CKavoParser parser([&](CKavoParser*) { ++notifications; });
+  Bytes first = FrameOf(0x41, {1}, 0);
+  for (std::uint8_t id : {0x42, 0x43}) {
+    const Bytes more = FrameOf(id, {2, 3}, 0);
+    first.insert(first.end(), more.begin(), more.end());
+  }
+  const Bytes split = FrameOf(0x44, {4, 5, 6}, 1);
+  first.insert(first.end(), split.begin(), split.begin() + 3);
+  EXPECT_EQ(parser.Feed(first.data(), first.size(), 1765000000), 3u);
+  EXPECT_EQ(notifications, 1);
+  EXPECT_EQ(parser.Feed(split.data() + 3, 1, 1765000001), 0u);
+  EXPECT_EQ(notifications, 1);
+  EXPECT_EQ(parser.Feed(split.data() + 4, split.size() - 4, 1765000002), 1u);
+  EXPECT_EQ(notifications, 2);
+  CPacketBatch batch;
+  ASSERT_EQ(parser.TakePackets(batch), 4u);
+  std::vector<std::pair<std::uint8_t, std::int64_t>> got;
+  for (const KavoPacket& p : batch) got.emplace_back(p.id, p.receivedAt);
+  EXPECT_EQ(got, (std::vector<std::pair<std::uint8_t, std::int64_t>>{
+                     {0x41, 1765000000}, {0x42, 1765000000}, {0x43, 1765000000}, {0x44, 1765000002}}));
+}
+
+// What a link that makes its own packets adds to a batch comes back field for field, with or
+// without a raw image; a batch that is taken into again holds only the new packets.
+TEST(PacketBatch, AddedPacketsComeBackWholeAndTakeReplacesThem) {
+  KavoPacket made;
+  made.id = 0x8F;
+  made.length = 3;
+  made.data[0] = 0x8C;
+  made.data[1] = 0x10;
+  made.data[2] = 0x01;
+  made.receivedAt = 42;
+  CKavoParser parser(nullptr);
+  const auto parsed = FeedAll(parser, {0x10, 0x8E, 0x01, 0x02, 0x00, 0x03, 0x10, 0x03});
+  ASSERT_EQ(parsed.size(), 1u);
+  CPacketBatch batch;
+  batch.Add(made);
+  batch.Add(parsed[0]);
+  ASSERT_EQ(batch.size(), 2u);
+  std::vector<KavoPacket> back(batch.begin(), batch.end());
+  ASSERT_EQ(back.size(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    const KavoPacket& want = i == 0 ? made : parsed[0];
+    EXPECT_EQ(back[i].id, want.id);
+    EXPECT_EQ(Payload(back[i]), Payload(want));
+    EXPECT_EQ(Raw(back[i]), Raw(want));
+    EXPECT_EQ(back[i].receivedAt, want.receivedAt);
+    EXPECT_EQ(back[i].checksumOk, want.checksumOk);
+  }
+  for (auto b : FrameOf(0x45, {9}, 0)) parser.FeedByte(b);
+  ASSERT_EQ(parser.TakePackets(batch), 1u);
+  ASSERT_EQ(batch.size(), 1u);
+  EXPECT_EQ(batch.begin()->id, 0x45);
+  EXPECT_EQ(parser.TakePackets(batch), 0u);
+  EXPECT_TRUE(batch.empty());
+  EXPECT_TRUE(batch.begin() == batch.end());
 }
 
 TEST(BuildFrame, ChecksumBytesAreStuffedLikeData) {
