@@ -46,6 +46,7 @@
 #include "link/protocol/kavo_packet.h"
 #include "link/protocol/ring_buffer.h"
 #include "link/protocol/stream_message.h"
+#include "support/test_link_services.h"
 
 extern char** environ;
 
@@ -94,7 +95,7 @@ int Serve(int argc, char** argv, std::uint16_t upstream, std::uint16_t relayPort
   QCoreApplication app(argc, argv);
   CQuietPrompts prompts;
   CRelayingOwner owner;
-  CCommLink link(&owner, prompts);
+  CCommLink link(&owner, prompts, TestLinkServices());
   owner.link = &link;
   link.SetServer("127.0.0.1", upstream);
   // Fan-out is what is measured: no client limit short of the largest run.
@@ -102,7 +103,7 @@ int Serve(int argc, char** argv, std::uint16_t upstream, std::uint16_t relayPort
   relayOptions.maxClients = RelayOptions::kMaxMaxClients;
   link.SetRelayOptions(relayOptions, nullptr);
   link.SetRelayServer(1, relayPort);
-  link.Open(kLinkNetwork, false);
+  link.Open(LinkType::Network, false);
   return QCoreApplication::exec();
 }
 

@@ -28,12 +28,12 @@ void CCommLinkAdapter::SetRelayServer(bool enabled, std::uint32_t port) {
 }
 
 bool CCommLinkAdapter::Open(int linkType, bool autoPortConfiguration) {
-  link.Open(linkType, autoPortConfiguration);
+  link.Open(LinkTypeFromNumber(linkType), autoPortConfiguration);
   return true;  // the outcome arrives as a link status
 }
 
 void CCommLinkAdapter::Close(int linkType) {
-  link.Close(linkType);
+  link.Close(LinkTypeFromNumber(linkType));
 }
 
 bool CCommLinkAdapter::IsConnected() {
@@ -41,7 +41,7 @@ bool CCommLinkAdapter::IsConnected() {
 }
 
 bool CCommLinkAdapter::SendPacket(int linkType, const KavoPacket& packet, int withChecksum) {
-  return link.SendPacket(linkType, &packet, withChecksum == 1 ? 1 : 0);
+  return link.SendPacket(LinkTypeFromNumber(linkType), &packet, withChecksum == 1 ? 1 : 0);
 }
 
 void CCommLinkAdapter::SetRelayOptions(const RelayOptions& options,

@@ -96,7 +96,7 @@ void CConnectionControl::OpenConnection(const ConnectionSettings& newSettings) {
   std::string failure;
   if (settings.linkKind == 0) {
     panelOnlyLink = true;
-    linkType = settings.port;
+    linkType = LinkTypeNumber(SerialLinkType(settings.port));
     failure = "Error: Could not configure serial port";
     if (settings.port < 0 || settings.port >= kSerialPortSlots) {
       failure += "\n\nThe setting \"Port\" is " + std::to_string(settings.port) +
@@ -113,7 +113,7 @@ void CConnectionControl::OpenConnection(const ConnectionSettings& newSettings) {
     }
   } else if (settings.linkKind == 1) {
     panelOnlyLink = false;
-    linkType = settings.canBusPort + 9;
+    linkType = LinkTypeNumber(CanLinkType(settings.canBusPort));
     failure = "Error: Could not configure CANBUS port.";
     if (settings.canBusPort < 0 || settings.canBusPort >= kCanPorts) {
       failure += "\n\nThe setting \"CanBusPort\" is " + std::to_string(settings.canBusPort) +
@@ -124,11 +124,11 @@ void CConnectionControl::OpenConnection(const ConnectionSettings& newSettings) {
   } else {
     configured = link.SetServer(settings.serverAddress, settings.serverPort);
     panelOnlyLink = false;
-    linkType = 11;
+    linkType = LinkTypeNumber(::LinkType::Network);
     failure = "Error: Could not configure network connection.";
   }
   if (!configured) {
-    linkType = 12;
+    linkType = LinkTypeNumber(::LinkType::None);
     prompts.MessageBox(failure, kProgramName, PromptIcon::Exclamation);
     SetState(kDisconnected);
     return;

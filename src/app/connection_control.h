@@ -8,6 +8,7 @@
 #include "app/lcd_model.h"
 #include "app/receiver_link.h"
 #include "app/timer_host.h"
+#include "link/link_type.h"
 #include "link/protocol/prompts.h"
 
 // The settings the connection control acts on, copied from the settings object when a
@@ -122,7 +123,7 @@ class CConnectionControl {
   CLcdModel lcd;
 
   CPacketBatch incoming;  // the last packets taken from the link, kept for its buffers
-  int linkType = 12;
+  int linkType = LinkTypeNumber(::LinkType::None);  // the settings' number, as the link is opened with
   int state = kDisconnected;
   int silenceTicks = 0;
   bool panelOnlyLink = false;

@@ -5,6 +5,7 @@
 #include "app/comm_link_adapter.h"
 #include "app/logger_bridge.h"
 #include "app/muted_prompts.h"
+#include "app/program_link_services.h"
 #include "app/qt_link_owner.h"
 #include "app/qt_timer_host.h"
 #include "app/session_reconnect.h"
@@ -14,7 +15,7 @@ CLinkSession::CLinkSession(IPrompts& prompts, IConnectionPeers& peers, const CSe
   owner = std::make_unique<CQtLinkOwner>([this] { control->LinkPacketReady(); },
                                          [this](int wParam) { control->LinkStatus(wParam); });
   linkPrompts = std::make_unique<CMutedPrompts>(prompts);
-  link = std::make_unique<CCommLink>(owner.get(), *linkPrompts);
+  link = std::make_unique<CCommLink>(owner.get(), *linkPrompts, ProgramLinkServices());
   link->SerialPort().SetPortMap(portMap);
   adapter = std::make_unique<CCommLinkAdapter>(*link);
   timers = std::make_unique<CQtTimerHost>([this](int id) { control->OnTimer(id); });

@@ -22,11 +22,11 @@ CSessionReconnect::~CSessionReconnect() {
 // The link marked itself closed when it reported the loss: Close only ends its reader and frees
 // the hung-up port (or the client socket).
 void CSessionReconnect::CloseLostLink() {
-  link.Close(control.LinkType());
+  link.Close(LinkTypeFromNumber(control.LinkType()));
 }
 
 void CSessionReconnect::ReopenLink() {
-  link.Reopen(control.LinkType(), control.Settings().autoPortConfiguration);
+  link.Reopen(LinkTypeFromNumber(control.LinkType()), control.Settings().autoPortConfiguration);
 }
 
 void CSessionReconnect::SetQuiet(bool on) {
@@ -47,9 +47,8 @@ std::string CSessionReconnect::LastGpsTime() {
 // session keeps the last time it had (the next lost line still tells it).
 void CSessionReconnect::LinkRestored() {
   CLogrowan* logger = logging.Logger();
-  const int type = control.LinkType();
-  if (logger == nullptr || !control.Settings().autoPortConfiguration || type < kLinkSerialFirst ||
-      type > kLinkSerialLast)
+  if (logger == nullptr || !control.Settings().autoPortConfiguration ||
+      !IsSerialLink(LinkTypeFromNumber(control.LinkType())))
     return;
   LoggerSession& session = logger->Session();
   if (session.state != LogState::Logging || (session.options & kLogPassive) != 0) return;

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <utility>
 
@@ -26,10 +25,6 @@ constexpr int kSettlePasses = 60;
 constexpr int kLossConfirmRounds = 10;
 constexpr char kOpenFailedText[] = "Error: Could not open serial port.";
 
-bool IsSerial(int linkType) {
-  return linkType >= kLinkSerialFirst && linkType <= kLinkSerialLast;
-}
-
 // The receive stamp of a read: whole seconds since 1970 UTC.
 std::int64_t WallSeconds() {
   return static_cast<std::int64_t>(std::time(nullptr));
@@ -41,12 +36,6 @@ std::int64_t SteadyMs() {
 }
 
 }  // namespace
-
-int TransportNumber(int linkType) {
-  if (IsSerial(linkType)) return linkType;
-  if (linkType == kLinkCan0 || linkType == kLinkCan1) return linkType - kLinkCan0;
-  return 0;
-}
 
 CommLinkTiming CommLinkTiming::Scaled(int divisor) const {
   if (divisor < 1) divisor = 1;
@@ -67,8 +56,12 @@ CommLinkTiming CommLinkTiming::Scaled(int divisor) const {
   return t;
 }
 
-CCommLink::CCommLink(ILinkOwner* ownerView, IPrompts& prompter)
-    : owner(ownerView), prompts(prompter), stopEvent(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+CCommLink::CCommLink(ILinkOwner* ownerView, IPrompts& prompter, const LinkServices& linkServices)
+    : owner(ownerView),
+      prompts(prompter),
+      services(linkServices),
+      serialPort(CSerialPortMap::Detected(), &linkServices.clock, &linkServices.serialCalls),
+      stopEvent(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
   parser = new CKavoParser([this](CKavoParser*) {
     if (owner != nullptr) owner->PostLinkPacket();
   });
@@ -149,17 +142,17 @@ void CCommLink::SetNoticeHandler(std::function<void(const std::string&)> onNotic
   noticeHandler = std::move(onNotice);
 }
 
-void CCommLink::Open(int type, bool autoConfigure) {
+void CCommLink::Open(LinkType type, bool autoConfigure) {
   openSkipsSettle = false;
   OpenAny(type, autoConfigure);
 }
 
-void CCommLink::Reopen(int type, bool autoConfigure) {
+void CCommLink::Reopen(LinkType type, bool autoConfigure) {
   openSkipsSettle = autoConfigure;
   OpenAny(type, autoConfigure);
 }
 
-void CCommLink::OpenAny(int type, bool autoConfigure) {
+void CCommLink::OpenAny(LinkType type, bool autoConfigure) {
   ++openGeneration;
   if (connected.load() != 0) {
     // Only the state is closed here; the transport keeps running until Close (or the next Open).
@@ -175,11 +168,11 @@ void CCommLink::OpenAny(int type, bool autoConfigure) {
   stopRequested = 0;
 
   bool started = false;
-  if (type >= 0 && type < kLinkNone) {
+  if (type != LinkType::None) {
     linkType = type;
-    if (IsSerial(type)) started = OpenSerial(type, autoConfigure);
-    if (type == kLinkNetwork) started = OpenNetwork();
-    if (type == kLinkCan0 || type == kLinkCan1) started = OpenCan(TransportNumber(type));
+    if (IsSerialLink(type)) started = OpenSerial(TransportNumber(type), autoConfigure);
+    if (type == LinkType::Network) started = OpenNetwork();
+    if (IsCanLink(type)) started = OpenCan(TransportNumber(type));
   }
   if (started) {
     if (relayEnabled) StartRelay();
@@ -189,10 +182,10 @@ void CCommLink::OpenAny(int type, bool autoConfigure) {
   PostStatus(kLinkStatusDown);
 }
 
-bool CCommLink::Close(int type) {
+bool CCommLink::Close(LinkType type) {
   ++openGeneration;
   if (connected.load() == 0) {
-    linkType = kLinkNone;
+    linkType = LinkType::None;
     // A serial link still opening (or one marked closed by Open) would otherwise come up, or
     // keep reading, after the owner closed it.
     StopSerialReader(true);
@@ -201,37 +194,37 @@ bool CCommLink::Close(int type) {
     return false;
   }
   bool result = true;
-  if (IsSerial(type)) result = CloseSerial();
-  if (type == kLinkNetwork) client->Close();
-  if (type == kLinkCan0 || type == kLinkCan1) CloseCan();
+  if (IsSerialLink(type)) result = CloseSerial();
+  if (type == LinkType::Network) client->Close();
+  if (IsCanLink(type)) CloseCan();
   connected = 0;
-  linkType = kLinkNone;
+  linkType = LinkType::None;
   if (relayEnabled) CloseRelay();
   return result;
 }
 
-bool CCommLink::IsConnected(int) const {
+bool CCommLink::IsConnected(LinkType) const {
   return connected.load() != 0;
 }
 
-bool CCommLink::SendPacket(int type, const KavoPacket* packet, std::uint8_t withChecksum) {
-  if (type < 0 || type >= kLinkNone) {
+bool CCommLink::SendPacket(LinkType type, const KavoPacket* packet, std::uint8_t withChecksum) {
+  if (type == LinkType::None) {
     connected = 0;
     return false;
   }
   if (packet == nullptr) return false;
-  if (type == kLinkCan0 || type == kLinkCan1) {
+  if (IsCanLink(type)) {
     std::uint8_t body[kKavoMaxFrame];
     const std::size_t length = BuildKavoCanBody(*packet, withChecksum, body, sizeof body);
     if (length == 0) return false;
     CanSend(body, length);
     return true;
   }
-  if (!IsSerial(type) && type != kLinkNetwork) return false;
+  if (!IsSerialLink(type) && type != LinkType::Network) return false;
   std::uint8_t frame[kKavoMaxFrame];
   std::uint16_t frameLength = 0;
   if (!BuildFrame(*packet, frame, frameLength, withChecksum)) return false;
-  if (type == kLinkNetwork) {
+  if (type == LinkType::Network) {
     client->SendFrame(frame, frameLength);
   } else {
     SerialSend(frame, frameLength, 2);
@@ -239,18 +232,18 @@ bool CCommLink::SendPacket(int type, const KavoPacket* packet, std::uint8_t with
   return true;
 }
 
-bool CCommLink::SendRaw(int type, const std::uint8_t* bytes, int count) {
-  if (type < 0 || type >= kLinkNone) {
+bool CCommLink::SendRaw(LinkType type, const std::uint8_t* bytes, int count) {
+  if (type == LinkType::None) {
     connected = 0;
     return false;
   }
   if (bytes == nullptr || count <= 0) return false;
-  if (type == kLinkNetwork) {
+  if (type == LinkType::Network) {
     // A relay client's frame goes upstream the only way the server there takes it.
     client->SendFrame(bytes, static_cast<std::size_t>(count));
     return true;
   }
-  if (type == kLinkCan0 || type == kLinkCan1) {
+  if (IsCanLink(type)) {
     std::uint8_t body[kKavoMaxFrame];
     const std::size_t length =
         BuildKavoCanBodyFromFrame(bytes, static_cast<std::size_t>(count), body, sizeof body);
@@ -258,7 +251,7 @@ bool CCommLink::SendRaw(int type, const std::uint8_t* bytes, int count) {
     CanSend(body, length);
     return true;
   }
-  if (!IsSerial(type)) return false;
+  if (!IsSerialLink(type)) return false;
   SerialSend(bytes, count, 0);
   return true;
 }
@@ -313,7 +306,7 @@ void CCommLink::OnNetworkConnect(bool up) {
 
 // The server went away: the link is down, not silently idle, so the owner can show it.
 void CCommLink::OnNetworkClosed() {
-  if (linkType.load() != kLinkNetwork) return;
+  if (linkType.load() != LinkType::Network) return;
   MarkClosed();
   PostStatus(kLinkStatusDown);
 }
@@ -446,7 +439,7 @@ bool CCommLink::IdleWait(int tickMs, std::int64_t& idleMs) {
 
 void CCommLink::MarkClosed() {
   connected = 0;
-  linkType = kLinkNone;
+  linkType = LinkType::None;
   CloseRelay();
 }
 
@@ -479,9 +472,6 @@ void CCommLink::FailFromReader() {
 
 void CCommLink::ReaderThread() {
   portReport.valid = 0;
-  // The command panel draws test data from the C runtime's generator.
-  std::srand(static_cast<unsigned>(std::time(nullptr)));
-
   // A reopen with the take-over needs no settling: the break that starts it resets the line.
   if (!(openAutoConfigure && openSkipsSettle) && !SettlePhase()) return;
   if (openAutoConfigure && !ConfigureReceiverPort(openPort)) {

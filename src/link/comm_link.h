@@ -8,6 +8,8 @@
 #include <thread>
 
 #include "link/link_owner.h"
+#include "link/link_services.h"
+#include "link/link_type.h"
 #include "link/protocol/kavo_packet.h"
 #include "link/protocol/kavo_parser.h"
 #include "link/protocol/prompts.h"
@@ -23,17 +25,6 @@ struct CanLinkParts;
 struct CanLinkTiming;
 class CPlowviewSocket;
 class CServerSocket;
-
-// Link type numbers: which transport a link uses.
-inline constexpr int kLinkSerialFirst = 0;  // 0..8: serial port slot COM1..COM9
-inline constexpr int kLinkSerialLast = 8;
-inline constexpr int kLinkCan0 = 9;
-inline constexpr int kLinkCan1 = 10;
-inline constexpr int kLinkNetwork = 11;
-inline constexpr int kLinkNone = 12;
-
-// The number a link type hands to its transport: the serial slot, the CAN channel, 0 for network.
-int TransportNumber(int linkType);
 
 // Waits of the serial link and of the receiver port set-up, in milliseconds. Production uses the
 // defaults; tests may shorten them. The counts that go with them (60 settle passes, 300 empty
@@ -74,8 +65,9 @@ struct CommLinkTiming {
 // closes the port).
 class CCommLink {
  public:
-  // `owner` may be null (nothing is posted); `owner` and `prompts` must outlive the link.
-  CCommLink(ILinkOwner* owner, IPrompts& prompts);
+  // `owner` may be null (nothing is posted); `owner`, `prompts` and `services` must outlive the
+  // link.
+  CCommLink(ILinkOwner* owner, IPrompts& prompts, const LinkServices& services);
   virtual ~CCommLink();
   CCommLink(const CCommLink&) = delete;
   CCommLink& operator=(const CCommLink&) = delete;
@@ -113,23 +105,23 @@ class CCommLink {
   // Opens a link of `linkType`; the outcome arrives as a link status. On a link that is up it
   // only marks the link closed and posts status 1. Serial links with `autoConfigure` take over
   // the receiver's port at high speed before the link is reported up.
-  void Open(int linkType, bool autoConfigure);
+  void Open(LinkType linkType, bool autoConfigure);
   // Opens the same link again after it was lost. A serial link with `autoConfigure` goes straight
   // to the port take-over, without the settle phase: the break brings the receiver's port to a
   // known state whether it kept the high speed of the lost link or went back to its own settings,
   // and the settings from before the first take-over stay the ones a close puts back.
-  void Reopen(int linkType, bool autoConfigure);
+  void Reopen(LinkType linkType, bool autoConfigure);
   // Closes the link; false when it was not up (then only the link type is reset) or when the
   // serial port did not close.
-  bool Close(int linkType);
-  bool IsConnected(int linkType = kLinkNone) const;
+  bool Close(LinkType linkType);
+  bool IsConnected(LinkType linkType = LinkType::None) const;
   // Frames the packet (with the checksum trailer when `withChecksum` is 1) and sends it; serial
   // frames are followed by two NUL bytes and the call returns once the transmit buffer drained.
   // True once handed to the transport, whatever the transport said; false for a closed link type.
-  bool SendPacket(int linkType, const KavoPacket* packet, std::uint8_t withChecksum);
+  bool SendPacket(LinkType linkType, const KavoPacket* packet, std::uint8_t withChecksum);
   // Sends bytes that are framed already; serial: no trailing NULs; network: as one type-1
   // message, the only thing the far end takes.
-  bool SendRaw(int linkType, const std::uint8_t* bytes, int count);
+  bool SendRaw(LinkType linkType, const std::uint8_t* bytes, int count);
   // Hands a packet taken from the parser to every relay client, framed again without checksum
   // (a checksum that came with it is still in the payload). Nothing without a listening relay.
   void RelayPacket(const KavoPacket& packet);
@@ -138,7 +130,7 @@ class CCommLink {
 
   // Receiver port set-up; all but RestoreReceiverPort run on the reader thread of an open
   // serial link (tests call them on a port opened through SerialPort()).
-  bool ConfigureReceiverPort(int linkType);
+  bool ConfigureReceiverPort(int port);
   bool ReadReceiverPortReport();
   // The answered baud rate, -1 for an answer with an unsupported rate, 0 when none came.
   int WaitHighSpeedAnswer();
@@ -147,7 +139,7 @@ class CCommLink {
   bool RestoreReceiverPort();
   bool WaitForText(const char* text);
 
-  int LinkType() const { return linkType.load(); }
+  LinkType CurrentLinkType() const { return linkType.load(); }
   // Sends the CAN transport aborted (time-out, abort from the receiver) since the link was made.
   std::uint64_t CanSendsAborted() const;
   // 1 after the receiver's port was taken over; closing the serial link then restores it.
@@ -191,7 +183,7 @@ class CCommLink {
   bool SerialSend(const std::uint8_t* bytes, int count, int trailingNuls);
   bool OpenNetwork();
   void StartRelay();
-  void OpenAny(int type, bool autoConfigure);
+  void OpenAny(LinkType type, bool autoConfigure);
   // Runs `call` on the link's thread after the current call has returned; dropped when the link
   // is gone by then.
   void PostToLinkThread(std::function<void()> call);
@@ -212,9 +204,10 @@ class CCommLink {
   CKavoParser* parser = nullptr;
   CCANInterface* canInterface = nullptr;  // the CAN branch comes with its transport
   std::atomic<std::uint8_t> connected{0};
-  std::atomic<std::int32_t> linkType{kLinkNone};
+  std::atomic<LinkType> linkType{LinkType::None};
   ILinkOwner* owner;
   IPrompts& prompts;
+  LinkServices services;
   SerialPortAccess serialPort;
   std::uint32_t baudRate = 0;
   char parity = 'N';

@@ -35,9 +35,10 @@ bool CCommLink::OpenCan(int channel) {
   CloseCan();  // a search or link left from an earlier open
   delete canInterface;
   canInterface = nullptr;
-  parts.driver = parts.driverFactory ? parts.driverFactory() : std::make_unique<CQtCanDriver>(parts.settings);
+  parts.driver = parts.driverFactory ? parts.driverFactory()
+                                     : std::make_unique<CQtCanDriver>(parts.settings, services.canThread);
   if (!parts.driver) return false;
-  canInterface = new CCANInterface(*parts.driver, prompts, CSteadyClock::Instance());
+  canInterface = new CCANInterface(*parts.driver, prompts, services.clock);
   canInterface->SetSelector(parts.selector);
   canInterface->SetTiming(parts.timing);
   canInterface->onPacket = [this] { OnCanPacket(); };

@@ -17,7 +17,7 @@ constexpr std::uint32_t kBytesPerLine = 16;
 }  // namespace
 
 CDebugFile::CDebugFile(const IClock* clock)
-    : clock(clock ? clock : &CSteadyClock::Instance()), wallClock([] { return std::time(nullptr); }) {}
+    : clock(clock ? clock : &ownClock), wallClock([] { return std::time(nullptr); }) {}
 
 CDebugFile::~CDebugFile() {
   Close();

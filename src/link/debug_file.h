@@ -22,7 +22,7 @@
 // Every Log call is atomic with respect to the others and may come from any thread.
 class CDebugFile {
  public:
-  // `clock` must outlive this object; null uses the process's steady clock.
+  // `clock` must outlive this object; null uses a steady clock of its own.
   explicit CDebugFile(const IClock* clock = nullptr);
   // Closes the file (writing the stop lines) if it is still open.
   virtual ~CDebugFile();
@@ -62,6 +62,7 @@ class CDebugFile {
   std::uint32_t direction = kNone;
   std::uint32_t bytesOnLine = 0;
   mutable std::mutex lock;  // guards everything below and the two counters above
+  CSteadyClock ownClock;
   const IClock* clock;
   std::function<std::time_t()> wallClock;
   int fd = -1;

@@ -3,7 +3,6 @@
 #include <QCanBus>
 #include <QCanBusDevice>
 #include <QCanBusFrame>
-#include <QCoreApplication>
 #include <QMetaObject>
 #include <QObject>
 #include <QThread>
@@ -11,30 +10,10 @@
 #include <QtGlobal>
 #include <chrono>
 
-namespace {
-
-// The process's CAN thread: started on first use, stopped when the application object goes (a
-// QThread may not outlive the application's teardown still running).
-QThread* CanThread() {
-  static QThread* thread = [] {
-    auto* t = new QThread;
-    t->setObjectName(QStringLiteral("CAN bus"));
-    t->start();
-    qAddPostRoutine([] {
-      QThread* running = CanThread();
-      running->quit();
-      running->wait();
-    });
-    return t;
-  }();
-  return thread;
-}
-
-}  // namespace
-
-CQtCanDriver::CQtCanDriver(CanBusSettings settingsIn) : settings(std::move(settingsIn)) {
+CQtCanDriver::CQtCanDriver(CanBusSettings settingsIn, CQtCanThread& thread)
+    : settings(std::move(settingsIn)), canThread(thread.Thread()) {
   context = new QObject;
-  context->moveToThread(CanThread());
+  context->moveToThread(canThread);
 }
 
 CQtCanDriver::~CQtCanDriver() {
@@ -47,7 +26,7 @@ CQtCanDriver::~CQtCanDriver() {
 }
 
 void CQtCanDriver::RunOnCanThread(const std::function<void()>& call) {
-  if (QThread::currentThread() == CanThread()) {
+  if (QThread::currentThread() == canThread) {
     call();
     return;
   }

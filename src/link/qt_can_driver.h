@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "link/j1939/can_driver.h"
+#include "link/qt_can_thread.h"
 
 class QCanBusDevice;
 class QObject;
+class QThread;
 
 // Which Qt SerialBus plugin drives the CAN adapter and the interface names of channels 0 and 1
 // (settings section "CanBus": "Plugin", "Interface0", "Interface1").
@@ -22,11 +24,9 @@ struct CanBusSettings {
   std::string interfaces[2] = {"can0", "can1"};
 };
 
-// ICanDriver on Qt SerialBus. The devices live on one process-wide thread with its own event loop
-// (started on first use, ended when the QCoreApplication goes): the virtualcan plugin hosts its
-// bus server in the thread that opened the process's first device, so that thread must outlive
-// every link that comes and goes. Calls from other threads are queued to it; WaitForEvent waits
-// on a condition variable, not on the event loop. A QCoreApplication must exist.
+// ICanDriver on Qt SerialBus. The devices live on the program's CAN thread (CQtCanThread, given at
+// construction and outliving the driver). Calls from other threads are queued to it; WaitForEvent
+// waits on a condition variable, not on the event loop. A QCoreApplication must exist.
 //
 // Channel i is interface `interfaces[i]` of `plugin`. A missing plugin fails OpenChannel; a
 // missing interface fails OpenChannel or BusOn (socketcan finds out only when connecting).
@@ -41,7 +41,7 @@ class CQtCanDriver final : public ICanDriver {
   // How long BusOn waits for a device that connects in the background (virtualcan).
   static constexpr int kConnectWaitMs = 3000;
 
-  explicit CQtCanDriver(CanBusSettings settings);
+  CQtCanDriver(CanBusSettings settings, CQtCanThread& thread);
   ~CQtCanDriver() override;
   CQtCanDriver(const CQtCanDriver&) = delete;
   CQtCanDriver& operator=(const CQtCanDriver&) = delete;
@@ -84,6 +84,7 @@ class CQtCanDriver final : public ICanDriver {
   void TakeFrames(Channel& channel);
 
   CanBusSettings settings;
+  QThread* canThread;
   QObject* context = nullptr;  // lives on the CAN thread; queued calls target it
   bool initialized = false;
   Channel channels[2];

@@ -17,9 +17,6 @@
 
 namespace {
 
-// Serialises every device call of every SerialPortAccess in the process.
-std::mutex gCallLock;
-
 using SteadyClock = std::chrono::steady_clock;
 
 // The untimed string read: take what is waiting, never wait.
@@ -95,7 +92,7 @@ bool SizeFlags(int wordLength, tcflag_t& flags) {
   }
 }
 
-// Puts the device in raw mode with the given settings; 0 or a negative code. Call under gCallLock.
+// Puts the device in raw mode with the given settings; 0 or a negative code. Call under the call lock.
 int Configure(int fd, int baud, char parity, int wordLength, int stopBits, bool rtsCts, bool xonXoff) {
   const speed_t speed = SpeedOf(baud);
   tcflag_t parityFlags = 0, sizeFlags = 0;
@@ -158,8 +155,11 @@ bool TerminationBytes(int termination, std::uint8_t bytes[2], int& count) {
 
 SerialPortAccess::SerialPortAccess() : SerialPortAccess(CSerialPortMap::Detected()) {}
 
-SerialPortAccess::SerialPortAccess(const CSerialPortMap& map, const IClock* clock)
-    : portMap(map), clock(clock ? clock : &CSteadyClock::Instance()) {}
+SerialPortAccess::SerialPortAccess(const CSerialPortMap& map, const IClock* clock, CSerialCallLock* callLock)
+    : portMap(map),
+      clock(clock ? clock : &ownClock),
+      ownCalls(callLock ? nullptr : std::make_unique<CSerialCallLock>()),
+      calls(callLock ? callLock : ownCalls.get()) {}
 
 SerialPortAccess::~SerialPortAccess() {
   Close();
@@ -184,7 +184,7 @@ int SerialPortAccess::Open(int port, int newBaud, char newParity, int newWordLen
   const std::string& path = portMap.Path(port);
   int result = kCommSuccess;
   {
-    std::lock_guard call(gCallLock);
+    std::lock_guard call(*calls);
     int fd = -1, wake = -1;
     if (path.empty()) {
       result = kCommNoSuchPort;
@@ -241,7 +241,7 @@ int SerialPortAccess::Close() {
   if (portFd < 0) return kCommSuccess;  // another thread closed it meanwhile
   const int com = Com();
   {
-    std::lock_guard call(gCallLock);
+    std::lock_guard call(*calls);
     // The exclusive mark belongs to the terminal, not to our descriptor: lift it, or the device
     // stays locked while anyone else still holds it open.
     ::ioctl(portFd, TIOCNXCL);
@@ -277,7 +277,7 @@ int SerialPortAccess::SetAll(int newBaud, char newParity, int newWordLength, int
   if (portFd < 0) return kCommNotOpen;
   int result;
   {
-    std::lock_guard call(gCallLock);
+    std::lock_guard call(*calls);
     result = Reconfigure(newBaud, newParity, newWordLength, newStopBits, rtsCtsFlow, xonXoffFlow);
   }
   if (result >= 0)
@@ -293,7 +293,7 @@ int SerialPortAccess::SetBaudRate(int newBaud) {
   if (portFd < 0) return kCommNotOpen;
   int result;
   {
-    std::lock_guard call(gCallLock);
+    std::lock_guard call(*calls);
     result = Reconfigure(newBaud, parity, static_cast<int>(wordLength), static_cast<int>(stopBits),
                          rtsCtsFlow, xonXoffFlow);
   }
@@ -309,7 +309,7 @@ int SerialPortAccess::SetParity(char newParity) {
   if (portFd < 0) return kCommNotOpen;
   int result;
   {
-    std::lock_guard call(gCallLock);
+    std::lock_guard call(*calls);
     result = Reconfigure(static_cast<int>(baud), newParity, static_cast<int>(wordLength),
                          static_cast<int>(stopBits), rtsCtsFlow, xonXoffFlow);
   }
@@ -325,7 +325,7 @@ int SerialPortAccess::SetWordLength(int bits) {
   if (portFd < 0) return kCommNotOpen;
   int result;
   {
-    std::lock_guard call(gCallLock);
+    std::lock_guard call(*calls);
     result = Reconfigure(static_cast<int>(baud), parity, bits, static_cast<int>(stopBits), rtsCtsFlow,
                          xonXoffFlow);
   }
@@ -341,7 +341,7 @@ int SerialPortAccess::SetStopBits(int bits) {
   if (portFd < 0) return kCommNotOpen;
   int result;
   {
-    std::lock_guard call(gCallLock);
+    std::lock_guard call(*calls);
     result = Reconfigure(static_cast<int>(baud), parity, static_cast<int>(wordLength), bits, rtsCtsFlow,
                          xonXoffFlow);
   }
@@ -355,7 +355,7 @@ int SerialPortAccess::SetStopBits(int bits) {
 // ---- moving bytes ----
 
 int SerialPortAccess::ReadSome(std::uint8_t* buffer, int count) {
-  std::lock_guard call(gCallLock);
+  std::lock_guard call(*calls);
   for (;;) {
     const ssize_t n = ::read(portFd, buffer, static_cast<std::size_t>(count));
     if (n > 0) return static_cast<int>(n);
@@ -366,7 +366,7 @@ int SerialPortAccess::ReadSome(std::uint8_t* buffer, int count) {
 }
 
 int SerialPortAccess::WriteSome(const std::uint8_t* buffer, int count) {
-  std::lock_guard call(gCallLock);
+  std::lock_guard call(*calls);
   for (;;) {
     const ssize_t n = ::write(portFd, buffer, static_cast<std::size_t>(count));
     if (n > 0) return static_cast<int>(n);
@@ -659,7 +659,7 @@ int SerialPortAccess::SendBreak(int ms) {
   if (portFd < 0) return kCommNotOpen;
   int result;
   {
-    std::lock_guard call(gCallLock);
+    std::lock_guard call(*calls);
     // glibc takes a positive duration as milliseconds (rounded up to tenths of a second).
     result = CallResult(::tcsendbreak(portFd, std::max(ms, 0)));
   }
@@ -671,7 +671,7 @@ int SerialPortAccess::SendBreak(int ms) {
 }
 
 int SerialPortAccess::LineFlags(int& flags) {
-  std::lock_guard call(gCallLock);
+  std::lock_guard call(*calls);
   serial_icounter_struct counters{};
   if (::ioctl(portFd, TIOCGICOUNT, &counters) != 0)
     return errno == ENOTTY ? kCommNotSupported : IoctlErrnoResult();
@@ -702,7 +702,7 @@ int SerialPortAccess::ClearLineStatus() {
   if (portFd < 0) return kCommNotOpen;
   int result;
   {
-    std::lock_guard call(gCallLock);
+    std::lock_guard call(*calls);
     serial_icounter_struct counters{};
     result = CallResult(::ioctl(portFd, TIOCGICOUNT, &counters));
     if (result >= 0) {
@@ -784,7 +784,7 @@ int SerialPortAccess::GetParityError() {
 // ---- buffers ----
 
 int SerialPortAccess::QueueCount(unsigned long request) {
-  std::lock_guard call(gCallLock);
+  std::lock_guard call(*calls);
   int value = 0;
   if (::ioctl(portFd, request, &value) != 0) return IoctlErrnoResult();
   return std::max(value, 0);
@@ -795,7 +795,7 @@ int SerialPortAccess::ClearRXBuffer() {
   if (portFd < 0) return kCommNotOpen;
   int result;
   {
-    std::lock_guard call(gCallLock);
+    std::lock_guard call(*calls);
     result = CallResult(::tcflush(portFd, TCIFLUSH));
   }
   if (result >= 0)
@@ -861,7 +861,7 @@ int SerialPortAccess::ClearTXBuffer() {
   if (portFd < 0) return kCommNotOpen;
   int result;
   {
-    std::lock_guard call(gCallLock);
+    std::lock_guard call(*calls);
     result = CallResult(::tcflush(portFd, TCOFLUSH));
   }
   if (result >= 0)
@@ -924,7 +924,7 @@ int SerialPortAccess::SetRTS(int control) {
   if (portFd < 0) return kCommNotOpen;
   int result;
   {
-    std::lock_guard call(gCallLock);
+    std::lock_guard call(*calls);
     int bits = TIOCM_RTS;
     result = CallResult(::ioctl(portFd, control ? TIOCMBIS : TIOCMBIC, &bits));
     if (result >= 0) rts = control ? 1 : 0;
@@ -941,7 +941,7 @@ int SerialPortAccess::SetDTR(int control) {
   if (portFd < 0) return kCommNotOpen;
   int result;
   {
-    std::lock_guard call(gCallLock);
+    std::lock_guard call(*calls);
     int bits = TIOCM_DTR;
     result = CallResult(::ioctl(portFd, control ? TIOCMBIS : TIOCMBIC, &bits));
     if (result >= 0) dtr = control ? 1 : 0;
@@ -954,7 +954,7 @@ int SerialPortAccess::SetDTR(int control) {
 }
 
 int SerialPortAccess::ModemFlags(int& flags) {
-  std::lock_guard call(gCallLock);
+  std::lock_guard call(*calls);
   int lines = 0;
   if (::ioctl(portFd, TIOCMGET, &lines) != 0) return IoctlErrnoResult();
   flags = ((lines & TIOCM_CTS) ? kModemCtsSet : 0) | ((lines & TIOCM_DSR) ? kModemDsrSet : 0) |
@@ -1028,7 +1028,7 @@ int SerialPortAccess::SetDtrDsrFlow(int control) {
   // termios has no DTR/DSR handshake; switching it off is all that can succeed.
   const int result = control ? kCommNotSupported : kCommSuccess;
   if (result >= 0) {
-    std::lock_guard call(gCallLock);
+    std::lock_guard call(*calls);
     dtrDsrFlow = 0;
   }
   if (result >= 0)
@@ -1044,7 +1044,7 @@ int SerialPortAccess::SetRtsCtsFlow(int control) {
   if (portFd < 0) return kCommNotOpen;
   int result;
   {
-    std::lock_guard call(gCallLock);
+    std::lock_guard call(*calls);
     result = Reconfigure(static_cast<int>(baud), parity, static_cast<int>(wordLength),
                          static_cast<int>(stopBits), control ? 1 : 0, xonXoffFlow);
   }
@@ -1063,7 +1063,7 @@ int SerialPortAccess::SetXonXoffFlow(int control) {
   if (portFd < 0) return kCommNotOpen;
   int result;
   {
-    std::lock_guard call(gCallLock);
+    std::lock_guard call(*calls);
     result = Reconfigure(static_cast<int>(baud), parity, static_cast<int>(wordLength),
                          static_cast<int>(stopBits), rtsCtsFlow, control ? 1 : 0);
   }
@@ -1083,7 +1083,7 @@ int SerialPortAccess::SetXonXoffFlow(int control) {
   int SerialPortAccess::name() const {   \
     std::shared_lock guard(portGuard);   \
     if (portFd < 0) return kCommNotOpen; \
-    std::lock_guard call(gCallLock);     \
+    std::lock_guard call(*calls);        \
     return static_cast<int>(expr);       \
   }
 SERIAL_GETTER(GetPort, portNumber)
@@ -1100,7 +1100,7 @@ SERIAL_GETTER(GetXonXoffFlow, xonXoffFlow)
 int SerialPortAccess::GetParity() const {
   std::shared_lock guard(portGuard);
   if (portFd < 0) return static_cast<std::uint8_t>(kCommNotOpen);  // the byte 250
-  std::lock_guard call(gCallLock);
+  std::lock_guard call(*calls);
   return static_cast<unsigned char>(parity);
 }
 

@@ -10,6 +10,7 @@
 #include "link/comm_error.h"
 #include "link/debug_file.h"
 #include "link/protocol/clock.h"
+#include "link/serial_call_lock.h"
 #include "link/serial_port_map.h"
 
 // The one way the program touches a serial port: a POSIX termios device opened raw and
@@ -23,10 +24,10 @@
 // are logged as bytes. kCommNoCharAvailable is never logged.
 //
 // Threading: any member may be called from any thread (the serial reader thread and the main
-// thread share one object). Every device call runs under one process-wide lock shared by all
-// objects; waits (the timed operations, WaitReadable) poll with that lock released, so one
-// thread's timed read never stalls another's write. Close from one thread ends another's wait
-// at once (kCommClosedWhileWaiting).
+// thread share one object). Every device call runs under a call lock shared by the objects
+// given the same CSerialCallLock (the program gives all of its ports one); waits (the timed operations,
+// WaitReadable) poll with that lock released, so one thread's timed read never stalls another's write. Close
+// from one thread ends another's wait at once (kCommClosedWhileWaiting).
 class SerialPortAccess {
  public:
   // Line status bits returned by GetLineStatus (the 8250 line status register layout).
@@ -47,8 +48,10 @@ class SerialPortAccess {
 
   // Slots map to the devices found on this machine (CSerialPortMap::Detected()).
   SerialPortAccess();
-  // `clock` stamps the capture lines and must outlive this object; null uses the steady clock.
-  explicit SerialPortAccess(const CSerialPortMap& map, const IClock* clock = nullptr);
+  // `clock` stamps the capture lines and `callLock` serialises the device calls with the other
+  // ports given it; both must outlive this object. Null: a steady clock and a lock of its own.
+  explicit SerialPortAccess(const CSerialPortMap& map, const IClock* clock = nullptr,
+                            CSerialCallLock* callLock = nullptr);
   // Closes the port if open, then stops logging.
   ~SerialPortAccess();
   SerialPortAccess(const SerialPortAccess&) = delete;
@@ -215,10 +218,13 @@ class SerialPortAccess {
   // Line counters at Open or the last ClearLineStatus, against which the error getters compare.
   int baseFrame = 0, baseOverrun = 0, baseParity = 0, baseBreak = 0;
   // portFd, wakeFd and portNumber change only under portGuard held exclusively; the settings and
-  // line baselines only under the process-wide call lock as well.
+  // line baselines only under the call lock as well.
 
   CSerialPortMap portMap;
+  CSteadyClock ownClock;
   const IClock* clock;
+  std::unique_ptr<CSerialCallLock> ownCalls;
+  CSerialCallLock* calls;
 
   // Logging state; logGuard serialises StartLog/StopLog against the log writes.
   mutable std::mutex logGuard;

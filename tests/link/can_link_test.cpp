@@ -27,6 +27,7 @@
 #include "link/qt_can_driver.h"
 #include "link_owner_recorder.h"
 #include "support/prompt_recorder.h"
+#include "support/test_link_services.h"
 
 namespace {
 
@@ -155,7 +156,7 @@ CanLinkTiming FastSearch(int stepMs = 5) {
 class CanLinkTest : public ::testing::Test {
  protected:
   void MakeLink(ICanDeviceSelector* chooser, int stepMs = 5, bool channelMissing = false) {
-    link = std::make_unique<CCommLink>(&owner, prompts);
+    link = std::make_unique<CCommLink>(&owner, prompts, TestLinkServices());
     link->SetCanBus(CanBusSettings{}, chooser);
     link->SetCanTiming(FastSearch(stepMs));
     link->SetCanDriverFactory([this, channelMissing] {
@@ -177,16 +178,16 @@ class CanLinkTest : public ::testing::Test {
 
 TEST_F(CanLinkTest, NoReceiver_SaysNoneDetectedAndReportsDown) {
   MakeLink(nullptr);
-  link->Open(kLinkCan0, false);
+  link->Open(LinkType::Can0, false);
   EXPECT_EQ(WaitStatus(), kLinkStatusDown);
   EXPECT_EQ(prompts.Texts(), std::vector<std::string>{"No CAN capable receivers were detected.\n"});
   EXPECT_FALSE(link->IsConnected());
-  EXPECT_EQ(link->LinkType(), kLinkNone);
+  EXPECT_EQ(link->CurrentLinkType(), LinkType::None);
 }
 
 TEST_F(CanLinkTest, MissingChannel_SaysHardwareFailedAndReportsDown) {
   MakeLink(nullptr, 5, true);
-  link->Open(kLinkCan0, false);
+  link->Open(LinkType::Can0, false);
   EXPECT_EQ(WaitStatus(), kLinkStatusDown);
   EXPECT_EQ(prompts.Texts(), std::vector<std::string>{"Error: Could not initialize the PC CANBUS Hardware"});
 }
@@ -194,7 +195,7 @@ TEST_F(CanLinkTest, MissingChannel_SaysHardwareFailedAndReportsDown) {
 TEST_F(CanLinkTest, OneReceiver_SelectedAndPacketsFlowBothWays) {
   CFakeReceiver receiver(bus, 28);
   MakeLink(&selector);
-  link->Open(kLinkCan0, false);
+  link->Open(LinkType::Can0, false);
   ASSERT_EQ(WaitStatus(), kLinkStatusUp);
   EXPECT_EQ(selector.Offered(), std::vector<std::string>{"28"});
   EXPECT_TRUE(prompts.Texts().empty());
@@ -210,10 +211,10 @@ TEST_F(CanLinkTest, OneReceiver_SelectedAndPacketsFlowBothWays) {
   KavoPacket two = one;
   two.length = 2;
   two.data[1] = 0x10;
-  EXPECT_TRUE(link->SendPacket(kLinkCan0, &one, 0));
-  EXPECT_TRUE(link->SendPacket(kLinkCan0, &two, 0));
+  EXPECT_TRUE(link->SendPacket(LinkType::Can0, &one, 0));
+  EXPECT_TRUE(link->SendPacket(LinkType::Can0, &two, 0));
   const std::uint8_t framed[] = {kDle, 0x8E, 0x93, 0x10, 0x10, kDle, kEtx};
-  EXPECT_TRUE(link->SendRaw(kLinkCan0, framed, sizeof framed));
+  EXPECT_TRUE(link->SendRaw(LinkType::Can0, framed, sizeof framed));
   for (int i = 0; i < 200 && receiver.Bodies().size() < 3; ++i) std::this_thread::sleep_for(5ms);
   const std::vector<Bytes> expected = {{0x08, 0x01, 0x00, 0x8E, 0x93, 0xFF, 0xFF, 0xFF},
                                        {0x08, 0x03, 0x00, 0x8E, 0x93, 0x10, 0x10},
@@ -238,7 +239,7 @@ TEST_F(CanLinkTest, OneReceiver_SelectedAndPacketsFlowBothWays) {
   EXPECT_EQ(0, std::memcmp(got.data, answer.data, 200));
   EXPECT_TRUE(got.checksumOk);
 
-  EXPECT_TRUE(link->Close(kLinkCan0));
+  EXPECT_TRUE(link->Close(LinkType::Can0));
   EXPECT_EQ(link->CanInterface()->state.load(), 0u);
 }
 
@@ -249,12 +250,12 @@ TEST_F(CanLinkTest, SendAbortedByTheReceiver_CountedToldAndTheLinkStaysUp) {
   MakeLink(&selector);
   std::vector<std::string> notices;
   link->SetNoticeHandler([&notices](const std::string& line) { notices.push_back(line); });
-  link->Open(kLinkCan0, false);
+  link->Open(LinkType::Can0, false);
   ASSERT_EQ(WaitStatus(), kLinkStatusUp);
   KavoPacket big;
   big.id = kavo::kIdSuperRequest;
   big.length = 100;
-  EXPECT_TRUE(link->SendPacket(kLinkCan0, &big, 0));
+  EXPECT_TRUE(link->SendPacket(LinkType::Can0, &big, 0));
   for (int i = 0; i < 500 && notices.empty(); ++i) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     std::this_thread::sleep_for(2ms);
@@ -267,12 +268,12 @@ TEST_F(CanLinkTest, SendAbortedByTheReceiver_CountedToldAndTheLinkStaysUp) {
   small.id = kavo::kIdSuperRequest;
   small.length = 1;
   small.data[0] = 0x93;
-  EXPECT_TRUE(link->SendPacket(kLinkCan0, &small, 0));
+  EXPECT_TRUE(link->SendPacket(LinkType::Can0, &small, 0));
   for (int i = 0; i < 200 && receiver.Bodies().empty(); ++i) std::this_thread::sleep_for(5ms);
   EXPECT_EQ(receiver.Bodies(), (std::vector<Bytes>{{0x08, 0x01, 0x00, 0x8E, 0x93, 0xFF, 0xFF, 0xFF}}));
   EXPECT_TRUE(prompts.Texts().empty());
   // A close that ends transfers under way tells nothing.
-  EXPECT_TRUE(link->Close(kLinkCan0));
+  EXPECT_TRUE(link->Close(LinkType::Can0));
   QCoreApplication::processEvents();
   EXPECT_EQ(notices.size(), 1u);
 }
@@ -282,7 +283,7 @@ TEST_F(CanLinkTest, TwoReceivers_BothOffered) {
   CFakeReceiver second(bus, 30);
   selector.SetAnswer(1);
   MakeLink(&selector);
-  link->Open(kLinkCan0, false);
+  link->Open(LinkType::Can0, false);
   ASSERT_EQ(WaitStatus(), kLinkStatusUp);
   auto offered = selector.Offered();
   std::sort(offered.begin(), offered.end());
@@ -294,7 +295,7 @@ TEST_F(CanLinkTest, CancelledSelection_ReportsDownWithoutMessage) {
   CFakeReceiver receiver(bus, 28);
   selector.SetAnswer(-1);
   MakeLink(&selector);
-  link->Open(kLinkCan0, false);
+  link->Open(LinkType::Can0, false);
   EXPECT_EQ(WaitStatus(), kLinkStatusDown);
   EXPECT_TRUE(prompts.Texts().empty());
   EXPECT_EQ(link->CanInterface()->state.load(), 0u);
@@ -305,7 +306,7 @@ TEST_F(CanLinkTest, LateReceiver_ExtendsTheSearch) {
   MakeLink(&selector, 10);  // a window of 1 s
   std::unique_ptr<CFakeReceiver> first = std::make_unique<CFakeReceiver>(bus, 28);
   const auto start = std::chrono::steady_clock::now();
-  link->Open(kLinkCan0, false);
+  link->Open(LinkType::Can0, false);
   std::this_thread::sleep_for(700ms);
   CFakeReceiver second(bus, 30);
   const auto secondAt = std::chrono::steady_clock::now();
@@ -318,10 +319,10 @@ TEST_F(CanLinkTest, LateReceiver_ExtendsTheSearch) {
 // Closing while the search runs ends it at once, with nothing shown and nothing posted.
 TEST_F(CanLinkTest, CloseDuringSearch_EndsQuietly) {
   MakeLink(nullptr, 50);  // a 5 s window
-  link->Open(kLinkCan0, false);
+  link->Open(LinkType::Can0, false);
   std::this_thread::sleep_for(300ms);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(link->Close(kLinkCan0));
+  EXPECT_FALSE(link->Close(LinkType::Can0));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
   std::this_thread::sleep_for(100ms);
   EXPECT_TRUE(owner.Statuses().empty());
@@ -338,9 +339,9 @@ TEST_F(CanLinkTest, SetCanParams_RefusesOutOfRangeValuesAndOpenFails) {
   for (const auto& p : refused) {
     SCOPED_TRACE(testing::Message() << p.address << " " << p.instance << " " << p.speed);
     CLinkOwnerRecorder localOwner;
-    CCommLink local(&localOwner, prompts);
+    CCommLink local(&localOwner, prompts, TestLinkServices());
     EXPECT_TRUE(local.SetCanParams(p.address, p.instance, p.speed));  // true either way
-    local.Open(kLinkCan0, false);
+    local.Open(LinkType::Can0, false);
     ASSERT_TRUE(localOwner.WaitStatuses(1, 1s));
     EXPECT_EQ(localOwner.Statuses().front(), kLinkStatusDown);
     EXPECT_EQ(local.CanInterface(), nullptr);

@@ -26,6 +26,7 @@
 #include "link/protocol/kavo_ids.h"
 #include "support/prompt_recorder.h"
 #include "support/temp_dir.h"
+#include "support/test_link_services.h"
 
 extern char** environ;
 
@@ -131,7 +132,7 @@ class CommLinkIntegration : public ::testing::Test {
   // Opens slot 0 and waits for the first status; the time it took.
   std::chrono::milliseconds OpenAndWait(bool autoConfigure) {
     const auto start = Clock::now();
-    link->Open(0, autoConfigure);
+    link->Open(LinkType::Com1, autoConfigure);
     EXPECT_TRUE(owner.WaitStatuses(1, 20s));
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
   }
@@ -141,7 +142,7 @@ class CommLinkIntegration : public ::testing::Test {
     const int before = owner.Packets();
     KavoPacket request;
     request.id = kavo::kIdTimeRequest;
-    ASSERT_TRUE(link->SendPacket(0, &request, 0));
+    ASSERT_TRUE(link->SendPacket(LinkType::Com1, &request, 0));
     ASSERT_TRUE(owner.WaitPackets(before + 1, 3s));
     KavoPacket answer;
     bool found = false;
@@ -155,7 +156,7 @@ class CommLinkIntegration : public ::testing::Test {
   std::unique_ptr<CPlowsim> sim;
   CLinkOwnerRecorder owner;
   CPromptRecorder prompts;
-  std::unique_ptr<CCommLink> link = std::make_unique<CCommLink>(&owner, prompts);
+  std::unique_ptr<CCommLink> link = std::make_unique<CCommLink>(&owner, prompts, TestLinkServices());
 };
 
 TEST_F(CommLinkIntegration, WithoutPortSetup_SilentReceiverUpAfterSettle_PacketsBothWays) {
@@ -170,9 +171,9 @@ TEST_F(CommLinkIntegration, WithoutPortSetup_SilentReceiverUpAfterSettle_Packets
               static_cast<long long>(took.count()));
 
   ExchangeTimePacket();
-  EXPECT_TRUE(link->Close(0));
+  EXPECT_TRUE(link->Close(LinkType::Com1));
   EXPECT_FALSE(link->IsConnected());
-  EXPECT_EQ(link->LinkType(), kLinkNone);
+  EXPECT_EQ(link->CurrentLinkType(), LinkType::None);
   // Nothing to put back: the receiver's port was never taken over. No status after a close.
   EXPECT_EQ(Trace().find("RX BC"), std::string::npos);
   EXPECT_EQ(owner.Statuses().size(), 1u);
@@ -201,7 +202,7 @@ TEST_F(CommLinkIntegration, WithPortSetup_SwitchesTo38400Odd_RestoresReportedSet
   EXPECT_NE(Trace().find("RX-TEXT \"FAST LINK SWITCH REQUEST\\r\\n\""), std::string::npos);
 
   ExchangeTimePacket();
-  ASSERT_TRUE(link->Close(0));
+  ASSERT_TRUE(link->Close(LinkType::Com1));
   // Port 0xFF, 19200 in and out (code 8), 8 data bits (3), no parity, 1 stop bit, no flow
   // control, KAVO both ways (2), reserved.
   EXPECT_TRUE(WaitTrace("RX BC FF 08 08 03 00 00 00 02 02 00\n", 2s)) << Trace();
@@ -225,7 +226,7 @@ TEST_F(CommLinkIntegration, WithPortSetup_ReconnectTakesOverAgainAndRestoresAgai
   const std::string restore = "RX BC FF 07 07 03 00 00 00 02 02 00\n";
   for (int round = 1; round <= 2; ++round) {
     SCOPED_TRACE(round);
-    link->Open(0, true);
+    link->Open(LinkType::Com1, true);
     ASSERT_TRUE(owner.WaitStatuses(static_cast<std::size_t>(round), 20s));
     ASSERT_EQ(owner.Statuses().back(), kLinkStatusUp);
     ASSERT_TRUE(link->IsConnected());
@@ -233,7 +234,7 @@ TEST_F(CommLinkIntegration, WithPortSetup_ReconnectTakesOverAgainAndRestoresAgai
     EXPECT_EQ(link->SerialPort().GetParity(), 'O');
     EXPECT_EQ(link->PortReport().inBaud, 9600);
     ExchangeTimePacket();
-    ASSERT_TRUE(link->Close(0));
+    ASSERT_TRUE(link->Close(LinkType::Com1));
     EXPECT_FALSE(link->SerialPort().IsOpen());
     const auto restoresInTrace = [&] {
       const std::string trace = Trace();
@@ -259,12 +260,12 @@ TEST_F(CommLinkIntegration, ReceiverIgnoresBreak_MessageAndStatusDown) {
   EXPECT_EQ(prompts.Texts(), std::vector<std::string>{"Failed to establish the communication\nneeded to "
                                                       "configure the receiver's baud rate."});
   EXPECT_FALSE(link->IsConnected());
-  EXPECT_EQ(link->LinkType(), kLinkNone);
+  EXPECT_EQ(link->CurrentLinkType(), LinkType::None);
   EXPECT_FALSE(link->SerialPort().IsOpen());
   // Settle phase, then 300 empty polls of 10 ms waiting for the report.
   EXPECT_GE(took, 8900ms);
   EXPECT_TRUE(WaitTrace("BREAK IGNORED", 1s));
-  EXPECT_FALSE(link->Close(0));
+  EXPECT_FALSE(link->Close(LinkType::Com1));
   EXPECT_EQ(Trace().find("RX BC"), std::string::npos);
 }
 
@@ -276,7 +277,7 @@ TEST_F(CommLinkIntegration, PortThatCannotBeOpened_MessageAndStatusDown) {
   OpenAndWait(false);
   EXPECT_EQ(owner.Statuses(), std::vector<int>{kLinkStatusDown});
   EXPECT_EQ(prompts.Texts(), std::vector<std::string>{"Error: Could not open serial port."});
-  EXPECT_EQ(link->LinkType(), kLinkNone);
+  EXPECT_EQ(link->CurrentLinkType(), LinkType::None);
 }
 
 TEST_F(CommLinkIntegration, DestroyedWhileUp_ReaderEndsWithoutStatus) {
@@ -313,7 +314,7 @@ TEST_F(CommLinkIntegration, ReceiverGoneWhileUp_ReportedDownOnceThenIdleAndClose
   ASSERT_TRUE(owner.WaitStatuses(2, 2s));
   EXPECT_LT(Clock::now() - lostAt, 500ms);
   EXPECT_FALSE(link->IsConnected());
-  EXPECT_EQ(link->LinkType(), kLinkNone);
+  EXPECT_EQ(link->CurrentLinkType(), LinkType::None);
   // Once: the reader ended, nothing polls the dead descriptor any more.
   const double before = ProcessCpuSeconds();
   std::this_thread::sleep_for(1s);
@@ -322,7 +323,7 @@ TEST_F(CommLinkIntegration, ReceiverGoneWhileUp_ReportedDownOnceThenIdleAndClose
   EXPECT_TRUE(prompts.Texts().empty());
   // The link was already down: Close reports that, and closes the hung-up port.
   EXPECT_TRUE(link->SerialPort().IsOpen());
-  EXPECT_FALSE(link->Close(0));
+  EXPECT_FALSE(link->Close(LinkType::Com1));
   EXPECT_FALSE(link->SerialPort().IsOpen());
 }
 
@@ -341,7 +342,7 @@ TEST_F(CommLinkIntegration, OpenLinkToSilentReceiver_CostsUnderOnePercentOfACore
   const double used = ProcessCpuSeconds() - before;
   std::printf("[ measure ] CPU of an open idle link over %d s: %.4f s\n", seconds, used);
   EXPECT_LT(used, 0.01 * seconds);
-  EXPECT_TRUE(link->Close(0));
+  EXPECT_TRUE(link->Close(LinkType::Com1));
 }
 
 }  // namespace

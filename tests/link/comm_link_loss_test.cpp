@@ -10,6 +10,7 @@
 #include "support/prompt_recorder.h"
 #include "support/pty_pair.h"
 #include "support/temp_dir.h"
+#include "support/test_link_services.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ class CommLinkLossTest : public ::testing::Test {
   ~CommLinkLossTest() override { std::filesystem::current_path(oldCwd); }
 
   void OpenUp() {
-    link.Open(0, false);
+    link.Open(LinkType::Com1, false);
     ASSERT_TRUE(owner.WaitStatuses(1, 3s));
     ASSERT_EQ(owner.Statuses(), std::vector<int>{kLinkStatusUp});
   }
@@ -41,7 +42,7 @@ class CommLinkLossTest : public ::testing::Test {
   CPtyPair pty;
   CLinkOwnerRecorder owner;
   CPromptRecorder prompts;
-  CCommLink link{&owner, prompts};
+  CCommLink link{&owner, prompts, TestLinkServices()};
 };
 
 TEST_F(CommLinkLossTest, FarEndClosedWhileUp_PacketsBeforeKeptThenDownOnceWithoutMessage) {
@@ -58,7 +59,7 @@ TEST_F(CommLinkLossTest, FarEndClosedWhileUp_PacketsBeforeKeptThenDownOnceWithou
   ASSERT_TRUE(link.Parser().TryPopPacket(packet));
   EXPECT_EQ(packet.id, 0x41);
   // Close frees the hung-up port; a later open of a device that is still away fails as usual.
-  EXPECT_FALSE(link.Close(0));
+  EXPECT_FALSE(link.Close(LinkType::Com1));
   EXPECT_FALSE(link.SerialPort().IsOpen());
 }
 
@@ -70,7 +71,7 @@ TEST_F(CommLinkLossTest, QuietLine_NoLoss) {
   ASSERT_TRUE(pty.Send(std::vector<std::uint8_t>{0x10, 0x41, 0x01, 0x10, 0x03}));
   ASSERT_TRUE(owner.WaitPackets(1, 2s));
   EXPECT_EQ(owner.Statuses(), std::vector<int>{kLinkStatusUp});
-  EXPECT_TRUE(link.Close(0));
+  EXPECT_TRUE(link.Close(LinkType::Com1));
   EXPECT_EQ(owner.Statuses(), std::vector<int>{kLinkStatusUp});
 }
 
@@ -80,14 +81,14 @@ TEST_F(CommLinkLossTest, LostThenReopenedOnTheSameSlot_UpAgain) {
     CPtyPair second;  // the device comes back under another node; the map points the slot there
     pty.CloseMaster();
     ASSERT_TRUE(owner.WaitStatuses(2, 2s));
-    link.Close(0);
+    link.Close(LinkType::Com1);
     CSerialPortMap map;
     map.SetPath(0, second.SlavePath());
     link.SerialPort().SetPortMap(map);
-    link.Open(0, false);
+    link.Open(LinkType::Com1, false);
     ASSERT_TRUE(owner.WaitStatuses(3, 3s));
     EXPECT_EQ(owner.Statuses(), (std::vector<int>{kLinkStatusUp, kLinkStatusDown, kLinkStatusUp}));
-    EXPECT_TRUE(link.Close(0));
+    EXPECT_TRUE(link.Close(LinkType::Com1));
   }
   EXPECT_TRUE(prompts.Texts().empty());
 }

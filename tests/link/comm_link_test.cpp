@@ -21,6 +21,7 @@
 #include "link/protocol/kavo_ids.h"
 #include "support/prompt_recorder.h"
 #include "support/temp_dir.h"
+#include "support/test_link_services.h"
 
 namespace {
 
@@ -103,13 +104,13 @@ class CommLinkTest : public ::testing::Test {
   CPty pty;
   CLinkOwnerRecorder owner;
   CPromptRecorder prompts;
-  CCommLink link{&owner, prompts};
+  CCommLink link{&owner, prompts, TestLinkServices()};
 };
 
 TEST(CommLinkParams, SetSerialParams_AcceptsOnlyTheLinkSettings) {
   CLinkOwnerRecorder owner;
   CPromptRecorder prompts;
-  CCommLink link(&owner, prompts);
+  CCommLink link(&owner, prompts, TestLinkServices());
   struct Case {
     std::uint32_t baud;
     char parity;
@@ -129,21 +130,21 @@ TEST(CommLinkParams, SetSerialParams_AcceptsOnlyTheLinkSettings) {
 }
 
 TEST_F(CommLinkTest, TransportsNotBuiltAndTypeNone_FailCleanlyWithStatusDown) {
-  for (int type : {kLinkCan0, kLinkCan1, kLinkNetwork, kLinkNone, 13, -1}) link.Open(type, false);
+  for (int number : {9, 10, 11, 12, 13, -1}) link.Open(LinkTypeFromNumber(number), false);
   EXPECT_EQ(owner.Statuses(), std::vector<int>(6, kLinkStatusDown));
-  EXPECT_EQ(link.LinkType(), kLinkNone);
+  EXPECT_EQ(link.CurrentLinkType(), LinkType::None);
   EXPECT_FALSE(link.IsConnected());
   EXPECT_TRUE(prompts.Texts().empty());
 }
 
 TEST_F(CommLinkTest, UnmappedSlot_MessageAndStatusDown) {
   link.SetSerialParams(9600, 'N', 8, 1);
-  link.Open(3, false);
+  link.Open(SerialLinkType(3), false);
   ASSERT_EQ(prompts.Taken().size(), 1u);
   EXPECT_EQ(prompts.Taken()[0].text, "Error: Could not open serial port.");
   EXPECT_EQ(prompts.Taken()[0].icon, PromptIcon::Exclamation);
   EXPECT_EQ(owner.Statuses(), std::vector<int>{kLinkStatusDown});
-  EXPECT_EQ(link.LinkType(), kLinkNone);
+  EXPECT_EQ(link.CurrentLinkType(), LinkType::None);
   // The capture starts before the port is tried, named after the COM number.
   EXPECT_TRUE(std::filesystem::exists(folder.Path() / "v1.19DebugComm4.txt"));
 }
@@ -155,12 +156,12 @@ TEST_F(CommLinkTest, SerialSendPacket_FrameThenTwoNuls) {
   p.length = 2;
   p.data[0] = 0x93;
   p.data[1] = 0x10;
-  ASSERT_TRUE(link.SendPacket(0, &p, 1));
+  ASSERT_TRUE(link.SendPacket(LinkType::Com1, &p, 1));
   const Bytes expected{0x10, 0x8E, 0x93, 0x10, 0x10, 0x00, 0xA3, 0x10, 0x03, 0x00, 0x00};
   EXPECT_EQ(pty.Read(expected.size(), 500ms), expected);
 
   const Bytes raw{0x10, 0x44, 0x01, 0x10, 0x03};
-  ASSERT_TRUE(link.SendRaw(0, raw.data(), static_cast<int>(raw.size())));
+  ASSERT_TRUE(link.SendRaw(LinkType::Com1, raw.data(), static_cast<int>(raw.size())));
   EXPECT_EQ(pty.Read(raw.size(), 500ms), raw);
   EXPECT_TRUE(pty.Read(1, 20ms).empty());
 }
@@ -169,7 +170,7 @@ TEST_F(CommLinkTest, SendOnClosedType_FalseAndNothingSent) {
   OpenPortDirectly();
   KavoPacket p;
   p.id = kavo::kIdSuperRequest;
-  EXPECT_FALSE(link.SendPacket(kLinkNone, &p, 0));
+  EXPECT_FALSE(link.SendPacket(LinkType::None, &p, 0));
   EXPECT_FALSE(link.IsConnected());
   EXPECT_TRUE(pty.Read(1, 50ms).empty());
 }
@@ -336,13 +337,13 @@ TEST_F(CommLinkTest, ReopenWithTakeOver_SkipsTheSettlePhase) {
   ASSERT_TRUE(link.SetSerialParams(9600, 'N', 8, 1));
   {
     CScriptedReceiver receiver(pty, "HIGH SPEED KAVO IS 38400 00\r\n", kReport, 1000ms);
-    link.Reopen(0, true);
+    link.Reopen(LinkType::Com1, true);
     ASSERT_TRUE(owner.WaitStatuses(1, 20s));
     EXPECT_EQ(owner.Statuses(), std::vector<int>{kLinkStatusUp});
   }
   EXPECT_EQ(link.SerialPort().GetBaudRate(), 38400);
   EXPECT_TRUE(prompts.Texts().empty());
-  EXPECT_TRUE(link.Close(0));
+  EXPECT_TRUE(link.Close(LinkType::Com1));
 }
 
 TEST_F(CommLinkTest, ReportedRateWithoutCode_NoRestorePacket) {
@@ -359,24 +360,24 @@ TEST_F(CommLinkTest, ReportedRateWithoutCode_NoRestorePacket) {
 TEST_F(CommLinkTest, OpenOnOpenLink_MarksClosedThenCloseEndsTheReader) {
   link.SetTiming(CommLinkTiming{}.Scaled(50));
   link.SetSerialParams(9600, 'N', 8, 1);
-  link.Open(0, false);
+  link.Open(LinkType::Com1, false);
   ASSERT_TRUE(owner.WaitStatuses(1, 2s));
   ASSERT_TRUE(link.IsConnected());
 
-  link.Open(0, false);
+  link.Open(LinkType::Com1, false);
   EXPECT_EQ(owner.Statuses(), (std::vector<int>{kLinkStatusUp, kLinkStatusDown}));
   EXPECT_FALSE(link.IsConnected());
-  EXPECT_EQ(link.LinkType(), kLinkNone);
+  EXPECT_EQ(link.CurrentLinkType(), LinkType::None);
   // The transport still runs until Close, which ends it without a status of its own.
   EXPECT_TRUE(link.SerialPort().IsOpen());
-  EXPECT_FALSE(link.Close(0));
+  EXPECT_FALSE(link.Close(LinkType::Com1));
   EXPECT_FALSE(link.SerialPort().IsOpen());
 
   // The slot opens again at once.
-  link.Open(0, false);
+  link.Open(LinkType::Com1, false);
   ASSERT_TRUE(owner.WaitStatuses(3, 2s));
   EXPECT_EQ(owner.Statuses().back(), kLinkStatusUp);
-  EXPECT_TRUE(link.Close(0));
+  EXPECT_TRUE(link.Close(LinkType::Com1));
   EXPECT_EQ(owner.Statuses().size(), 3u);
 }
 
@@ -389,10 +390,10 @@ TEST_F(CommLinkTest, OpenedOnAnotherPort_CaptureMovesToThatPortsFile) {
   link.SetTiming(CommLinkTiming{}.Scaled(50));
   link.SetSerialParams(9600, 'N', 8, 1);
   for (int port : {0, 1, 0}) {
-    link.Open(port, false);
+    link.Open(SerialLinkType(port), false);
     ASSERT_TRUE(owner.WaitStatuses(owner.Statuses().size() + 1, 2s));
     ASSERT_EQ(owner.Statuses().back(), kLinkStatusUp) << port;
-    EXPECT_TRUE(link.Close(port));
+    EXPECT_TRUE(link.Close(SerialLinkType(port)));
   }
   const std::string com1 = ReadWholeFile(folder / "v1.19DebugComm1.txt");
   const std::string com2 = ReadWholeFile(folder / "v1.19DebugComm2.txt");
@@ -420,7 +421,7 @@ TEST_F(CommLinkTest, TalkingReceiver_SettlePhaseEndsAfterTwoBytesInARow) {
     }
   });
   const auto start = std::chrono::steady_clock::now();
-  link.Open(0, false);
+  link.Open(LinkType::Com1, false);
   const bool up = owner.WaitStatuses(1, 5s);
   const auto took = std::chrono::steady_clock::now() - start;
   talking = false;
@@ -433,15 +434,15 @@ TEST_F(CommLinkTest, TalkingReceiver_SettlePhaseEndsAfterTwoBytesInARow) {
   EXPECT_LT(took, 2500ms);
   std::printf("[ measure ] open to link up with a talking receiver: %lld ms\n",
               static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
-  EXPECT_TRUE(link.Close(0));
+  EXPECT_TRUE(link.Close(LinkType::Com1));
 }
 
 TEST_F(CommLinkTest, CloseWhileSettling_NoStatusAndPortClosed) {
   link.SetSerialParams(9600, 'N', 8, 1);
-  link.Open(0, false);
+  link.Open(LinkType::Com1, false);
   std::this_thread::sleep_for(150ms);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(link.Close(0));
+  EXPECT_FALSE(link.Close(LinkType::Com1));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
   EXPECT_FALSE(owner.WaitStatuses(1, 300ms));
   EXPECT_FALSE(link.SerialPort().IsOpen());
@@ -452,7 +453,7 @@ TEST_F(CommLinkTest, CloseWhileSettling_NoStatusAndPortClosed) {
 TEST_F(CommLinkTest, ReceivedFrames_QueuedAndOwnerToldPerRead) {
   link.SetTiming(CommLinkTiming{}.Scaled(50));
   link.SetSerialParams(9600, 'N', 8, 1);
-  link.Open(0, false);
+  link.Open(LinkType::Com1, false);
   ASSERT_TRUE(owner.WaitStatuses(1, 2s));
   const auto before = static_cast<std::int64_t>(std::time(nullptr));
   // Noise between the frames is ignored.
@@ -472,7 +473,7 @@ TEST_F(CommLinkTest, ReceivedFrames_QueuedAndOwnerToldPerRead) {
   }
   EXPECT_EQ(got, (std::vector<Bytes>{{0x41, 0x01, 0x02}, {0x8F, 0x10}}));
   EXPECT_EQ(link.TakePackets(batch), 0u);
-  EXPECT_TRUE(link.Close(0));
+  EXPECT_TRUE(link.Close(LinkType::Com1));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "link_owner_recorder.h"
 #include "network_test_support.h"
 #include "support/prompt_recorder.h"
+#include "support/test_link_services.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ using namespace nettest;
 struct NetworkLinkFixture : ::testing::Test {
   CLinkOwnerRecorder owner;
   CPromptRecorder prompts;
-  CCommLink link{&owner, prompts};
+  CCommLink link{&owner, prompts, TestLinkServices()};
   QTcpServer upstream;
   QTcpSocket* peer = nullptr;  // the server's end of the link's connection
   std::unique_ptr<Collector> fromLink;
@@ -37,7 +38,7 @@ struct NetworkLinkFixture : ::testing::Test {
 
   void OpenUp() {
     ASSERT_TRUE(link.SetServer("127.0.0.1", upstream.serverPort()));
-    link.Open(kLinkNetwork, false);
+    link.Open(LinkType::Network, false);
     ASSERT_TRUE(WaitUntil([&] { return owner.Statuses().size() == 1 && peer != nullptr; }));
     ASSERT_EQ(owner.Statuses(), std::vector<int>{kLinkStatusUp});
     ASSERT_TRUE(link.IsConnected());
@@ -45,25 +46,25 @@ struct NetworkLinkFixture : ::testing::Test {
 };
 
 TEST_F(NetworkLinkFixture, NoServerSet_OpenFailsAtOnce) {
-  link.Open(kLinkNetwork, false);
+  link.Open(LinkType::Network, false);
   EXPECT_EQ(owner.Statuses(), std::vector<int>{kLinkStatusDown});
-  EXPECT_EQ(link.LinkType(), kLinkNone);
+  EXPECT_EQ(link.CurrentLinkType(), LinkType::None);
 }
 
 TEST_F(NetworkLinkFixture, RefusedOrBadPort_ReportedDown) {
   const quint16 port = upstream.serverPort();
   upstream.close();
   link.SetServer("127.0.0.1", port);
-  link.Open(kLinkNetwork, false);
+  link.Open(LinkType::Network, false);
   ASSERT_TRUE(WaitUntil([&] { return !owner.Statuses().empty(); }));
   EXPECT_EQ(owner.Statuses(), std::vector<int>{kLinkStatusDown});
   EXPECT_FALSE(link.IsConnected());
-  EXPECT_EQ(link.LinkType(), kLinkNone);
+  EXPECT_EQ(link.CurrentLinkType(), LinkType::None);
 
   EXPECT_FALSE(link.SetServer("127.0.0.1", 70000));
   EXPECT_FALSE(link.SetServer("", 30000));
   EXPECT_FALSE(link.SetServer("127.0.0.1", 0));
-  link.Open(kLinkNetwork, false);
+  link.Open(LinkType::Network, false);
   EXPECT_EQ(owner.Statuses(), (std::vector<int>{kLinkStatusDown, kLinkStatusDown}));
 }
 
@@ -94,8 +95,8 @@ TEST_F(NetworkLinkFixture, SendPacket_OneType1MessagePerFrame_LongFramesToo) {
   OpenUp();
   const KavoPacket small = Packet(0x8E, {0x8C, 0x04});
   const KavoPacket large = Packet(0x8E, Bytes(650, 0x10));  // 1,300 payload bytes on the wire
-  EXPECT_TRUE(link.SendPacket(kLinkNetwork, &small, 1));
-  EXPECT_TRUE(link.SendPacket(kLinkNetwork, &large, 0));
+  EXPECT_TRUE(link.SendPacket(LinkType::Network, &small, 1));
+  EXPECT_TRUE(link.SendPacket(LinkType::Network, &large, 0));
   const Bytes expected = Concat({Message(1, Frame(small, 1)), Message(1, Frame(large, 0))});
   ASSERT_TRUE(WaitUntil([&] { return fromLink->bytes.size() >= expected.size(); }));
   EXPECT_EQ(fromLink->bytes, expected);
@@ -107,18 +108,18 @@ TEST_F(NetworkLinkFixture, ServerClosesConnection_LinkReportedDown) {
   ASSERT_TRUE(WaitUntil([&] { return owner.Statuses().size() == 2; }));
   EXPECT_EQ(owner.Statuses()[1], kLinkStatusDown);
   EXPECT_FALSE(link.IsConnected());
-  EXPECT_EQ(link.LinkType(), kLinkNone);
-  EXPECT_FALSE(link.Close(kLinkNetwork));
+  EXPECT_EQ(link.CurrentLinkType(), LinkType::None);
+  EXPECT_FALSE(link.Close(LinkType::Network));
   EXPECT_EQ(owner.Statuses().size(), 2u);
 }
 
 TEST_F(NetworkLinkFixture, CloseOrCloseWhileConnecting_NoFurtherStatus) {
   OpenUp();
-  EXPECT_TRUE(link.Close(kLinkNetwork));
+  EXPECT_TRUE(link.Close(LinkType::Network));
   EXPECT_TRUE(WaitUntil([&] { return peer->state() == QAbstractSocket::UnconnectedState; }));
   // An attempt abandoned before it completed never reports.
-  link.Open(kLinkNetwork, false);
-  EXPECT_FALSE(link.Close(kLinkNetwork));
+  link.Open(LinkType::Network, false);
+  EXPECT_FALSE(link.Close(LinkType::Network));
   Spin(200);
   EXPECT_EQ(owner.Statuses(), std::vector<int>{kLinkStatusUp});
 }

@@ -20,6 +20,7 @@
 #include "relaying_owner.h"
 #include "support/prompt_recorder.h"
 #include "support/temp_dir.h"
+#include "support/test_link_services.h"
 
 extern char** environ;
 
@@ -58,7 +59,7 @@ TEST(RelayBetweenLinks, KeysFromClientReachReceiver_RowsReachClient_ClosingRelay
   CRelayingOwner ownerA, ownerB;
   ownerB.keepId = 0x8F;
   {
-    CCommLink a(&ownerA, prompts), b(&ownerB, prompts);
+    CCommLink a(&ownerA, prompts, TestLinkServices()), b(&ownerB, prompts, TestLinkServices());
     ownerA.link = &a;
     ownerB.link = &b;
     CSerialPortMap map;
@@ -67,21 +68,21 @@ TEST(RelayBetweenLinks, KeysFromClientReachReceiver_RowsReachClient_ClosingRelay
     a.SetTiming(CommLinkTiming{}.Scaled(20));
     ASSERT_TRUE(a.SetSerialParams(9600, 'N', 8, 1));
     a.SetRelayServer(1, 0);
-    a.Open(0, false);
+    a.Open(LinkType::Com1, false);
     ASSERT_TRUE(WaitUntil([&] { return !ownerA.statuses.empty(); }, 20000));
     ASSERT_EQ(ownerA.statuses[0], kLinkStatusUp);
 
     ASSERT_TRUE(b.SetServer("127.0.0.1", a.Relay().ListeningPort()));
-    b.Open(kLinkNetwork, false);
+    b.Open(LinkType::Network, false);
     ASSERT_TRUE(WaitUntil([&] { return !ownerB.statuses.empty() && a.Relay().ClientCount() == 1; }));
     ASSERT_EQ(ownerB.statuses[0], kLinkStatusUp);
 
     // B asks for the display, then presses Down: both reach the receiver through A.
     const KavoPacket display = Packet(0x8E, {0x8C, 0x01});
-    ASSERT_TRUE(b.SendPacket(kLinkNetwork, &display, 1));
+    ASSERT_TRUE(b.SendPacket(LinkType::Network, &display, 1));
     EXPECT_TRUE(WaitUntil([&] { return HasRow(ownerB.kept, "Brisk Mote   RTK"); }));
     const KavoPacket down = Packet(0x8E, {0x8C, 0x00, 0x02, 0, 0, 0, 0});
-    ASSERT_TRUE(b.SendPacket(kLinkNetwork, &down, 1));
+    ASSERT_TRUE(b.SendPacket(LinkType::Network, &down, 1));
     EXPECT_TRUE(WaitUntil([&] { return HasRow(ownerB.kept, "Lat  52 31.1234N"); }));
     const std::string seen = ReadWholeFile(trace);
     EXPECT_NE(seen.find("RX 8E 8C 01 00 8D"), std::string::npos);
@@ -89,7 +90,7 @@ TEST(RelayBetweenLinks, KeysFromClientReachReceiver_RowsReachClient_ClosingRelay
     EXPECT_NE(seen.find("SCREEN POSITION"), std::string::npos);
 
     // A's link closes, and its relay with it: B reports its link down.
-    EXPECT_TRUE(a.Close(0));
+    EXPECT_TRUE(a.Close(LinkType::Com1));
     EXPECT_TRUE(WaitUntil([&] { return ownerB.statuses.size() == 2; }));
     EXPECT_EQ(ownerB.statuses.back(), kLinkStatusDown);
     EXPECT_FALSE(b.IsConnected());

@@ -17,6 +17,7 @@
 #include "network_test_support.h"
 #include "relaying_owner.h"
 #include "support/prompt_recorder.h"
+#include "support/test_link_services.h"
 #include "tools/relay_test_client.h"
 
 namespace {
@@ -72,14 +73,14 @@ TEST(RelayLoad, FiftyClientsFastStream_EveryFrameOnceInOrder) {
 
   CRelayingOwner owner;
   CPromptRecorder prompts;
-  CCommLink link(&owner, prompts);
+  CCommLink link(&owner, prompts, TestLinkServices());
   owner.link = &link;
   link.SetServer("127.0.0.1", ntohs(address.sin_port));
   RelayOptions options;
   options.maxClients = 64;  // beyond the default of 32
   link.SetRelayOptions(options, nullptr);
   link.SetRelayServer(1, 0);
-  link.Open(kLinkNetwork, false);
+  link.Open(LinkType::Network, false);
   ASSERT_TRUE(WaitUntil([&] { return !owner.statuses.empty(); }));
   ASSERT_EQ(owner.statuses[0], kLinkStatusUp);
   const std::uint16_t relayPort = link.Relay().ListeningPort();

@@ -54,7 +54,7 @@ bool CCanTransport::Start(std::string& error) {
   CanBusSettings settings;
   settings.plugin = options.canBus.substr(0, colon);
   settings.interfaces[0] = options.canBus.substr(colon + 1);
-  driver = std::make_unique<CQtCanDriver>(settings);
+  driver = std::make_unique<CQtCanDriver>(settings, canThread);
   driver->Initialize();
   const CanStatus status = OpenCanChannel(*driver, 0, CanBitRate::k250K, handle);
   if (status != CanStatus::Ok) {

@@ -8,6 +8,7 @@
 #include "link/j1939/can_driver.h"
 #include "link/j1939/j1939_stack.h"
 #include "link/protocol/clock.h"
+#include "link/qt_can_thread.h"
 #include "receiver_host.h"
 #include "receiver_model.h"
 #include "sim_options.h"
@@ -47,6 +48,7 @@ class CCanTransport final : private IReceiverHost {
 
   SimOptions options;
   const IClock& clock;
+  CQtCanThread canThread;  // hosts the driver's device; outlives it
   std::unique_ptr<ICanDriver> driver;
   int handle = -1;
   std::unique_ptr<CJ1939Stack> stack;

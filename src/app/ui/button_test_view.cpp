@@ -275,7 +275,8 @@ bool CButtonTestView::LinkIsOpen() const {
 bool CButtonTestView::SendOnLink(int linkType, const KavoPacket& packet, int withChecksum) {
   if (!LinkIsOpen()) return false;
   if (services.link) return services.link->SendPacket(linkType, packet, withChecksum);
-  return session->Link().SendPacket(linkType, &packet, static_cast<std::uint8_t>(withChecksum));
+  return session->Link().SendPacket(LinkTypeFromNumber(linkType), &packet,
+                                    static_cast<std::uint8_t>(withChecksum));
 }
 
 void CButtonTestView::ShowWindow(QWidget* window) {

@@ -28,6 +28,7 @@
 #include "link_owner_recorder.h"
 #include "support/prompt_recorder.h"
 #include "support/temp_dir.h"
+#include "support/test_link_services.h"
 
 namespace {
 
@@ -181,12 +182,12 @@ TEST(CanLinkVirtualBus, SecondReceiverTwoSecondsLater_ExtendsTheSearch) {
   CLinkOwnerRecorder owner;
   CPromptRecorder prompts;
   CRecordingSelector selector;
-  CCommLink link(&owner, prompts);
+  CCommLink link(&owner, prompts, TestLinkServices());
   CanBusSettings bus;
   bus.plugin = "virtualcan";
   link.SetCanBus(bus, &selector);
   ASSERT_TRUE(link.SetCanParams(28, 1, 0));
-  link.Open(kLinkCan0, false);
+  link.Open(LinkType::Can0, false);
   std::this_thread::sleep_for(2s);
   auto second = StartReceiver(dir, 41);
   const auto secondAt = std::chrono::steady_clock::now();
@@ -196,7 +197,7 @@ TEST(CanLinkVirtualBus, SecondReceiverTwoSecondsLater_ExtendsTheSearch) {
   EXPECT_EQ(selector.offered, (std::vector<std::string>{"40", "41"}));
   EXPECT_GE(selector.askedAt - secondAt, 2800ms);
   EXPECT_LT(selector.askedAt - secondAt, 5s);
-  link.Close(kLinkCan0);
+  link.Close(LinkType::Can0);
 }
 
 TEST(CanLinkVirtualBus, MissingPluginOrInterface_FailsWithTheHardwareMessage) {
@@ -206,13 +207,13 @@ TEST(CanLinkVirtualBus, MissingPluginOrInterface_FailsWithTheHardwareMessage) {
     SCOPED_TRACE(plugin);
     CLinkOwnerRecorder owner;
     CPromptRecorder prompts;
-    CCommLink link(&owner, prompts);
+    CCommLink link(&owner, prompts, TestLinkServices());
     CanBusSettings bus;
     bus.plugin = plugin;
     bus.interfaces[1] = interfaceName;
     link.SetCanBus(bus, nullptr);
     ASSERT_TRUE(link.SetCanParams(28, 1, 0));
-    link.Open(kLinkCan1, false);
+    link.Open(LinkType::Can1, false);
     ASSERT_TRUE(owner.WaitStatuses(1, 10s));
     EXPECT_EQ(owner.Statuses().front(), kLinkStatusDown);
     EXPECT_EQ(prompts.Texts(),
@@ -236,13 +237,13 @@ TEST(CanLinkVirtualBus, Throughput_PacketsPerSecondFromReceiver) {
     CLinkOwnerRecorder owner;
     CPromptRecorder prompts;
     CRecordingSelector selector;
-    CCommLink link(&owner, prompts);
+    CCommLink link(&owner, prompts, TestLinkServices());
     CanBusSettings bus;
     bus.plugin = "virtualcan";
     link.SetCanBus(bus, &selector);
     ASSERT_TRUE(link.SetCanParams(28, 1, speed));
     const auto openAt = std::chrono::steady_clock::now();
-    link.Open(kLinkCan0, false);
+    link.Open(LinkType::Can0, false);
     ASSERT_TRUE(owner.WaitStatuses(1, 15s));
     ASSERT_EQ(owner.Statuses().front(), kLinkStatusUp);
     const auto upAt = std::chrono::steady_clock::now();
@@ -252,7 +253,7 @@ TEST(CanLinkVirtualBus, Throughput_PacketsPerSecondFromReceiver) {
     outputs.length = 7;
     const std::uint8_t mask[] = {0x88, 0x00, 0xFF, 0x00, 0x00, 0x00, 0x00};
     std::copy(std::begin(mask), std::end(mask), outputs.data);
-    ASSERT_TRUE(link.SendPacket(kLinkCan0, &outputs, 1));
+    ASSERT_TRUE(link.SendPacket(LinkType::Can0, &outputs, 1));
     std::this_thread::sleep_for(1s);
     KavoPacket p;
     int warmUp = 0;
@@ -278,7 +279,7 @@ TEST(CanLinkVirtualBus, Throughput_PacketsPerSecondFromReceiver) {
     sim->Stop();
     std::this_thread::sleep_for(200ms);
     while (link.Parser().TryPopPacket(p)) ++packets;
-    link.Close(kLinkCan0);
+    link.Close(LinkType::Can0);
     const std::string traced = ReadWholeFile(trace);
     const auto count = [&traced](const char* word) {
       int n = 0;
