@@ -13,9 +13,9 @@
 #include "link/j1939/j1939_name.h"
 #include "link/j1939/j1939_stack.h"
 #include "link/j1939/kavo_can_body.h"
-#include "link/j1939/memory_can_bus.h"
-#include "link/j1939/memory_can_driver.h"
 #include "link/protocol/kavo_parser.h"
+#include "support/can/memory_can_bus.h"
+#include "support/can/memory_can_driver.h"
 #include "support/fake_clock.h"
 
 namespace {

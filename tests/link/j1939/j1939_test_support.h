@@ -10,7 +10,7 @@
 #include "link/j1939/j1939_id.h"
 #include "link/j1939/j1939_name.h"
 #include "link/j1939/j1939_stack.h"
-#include "link/j1939/memory_can_driver.h"
+#include "support/can/memory_can_driver.h"
 #include "support/fake_clock.h"
 
 using Bytes = std::vector<std::uint8_t>;

@@ -1,4 +1,4 @@
-#include "link/j1939/memory_can_driver.h"
+#include "support/can/memory_can_driver.h"
 
 #include <gtest/gtest.h>
 

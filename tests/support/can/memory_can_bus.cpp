@@ -1,4 +1,4 @@
-#include "link/j1939/memory_can_bus.h"
+#include "support/can/memory_can_bus.h"
 
 #include <algorithm>
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "link/j1939/can_driver.h"
-#include "link/j1939/memory_can_bus.h"
+#include "support/can/memory_can_bus.h"
 
 // A driver whose channels are in-memory buses: channel i is `buses[i]` (null: no such channel).
 // The buses must outlive the driver.
