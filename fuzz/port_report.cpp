@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "link/protocol/kavo_packet.h"
-#include "link/receiver_port_config.h"
+#include "link/serial/receiver_port_config.h"
 
 namespace {
 

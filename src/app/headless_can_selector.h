@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "link/can_device_selector.h"
+#include "link/can/can_device_selector.h"
 
 // The receiver choice without a window: the address given with --can-address, or the first
 // receiver found when none was given. Says on `err` which one it took (or that the wanted one

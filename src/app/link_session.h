@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/connection_control.h"
-#include "link/serial_port_map.h"
+#include "link/serial/serial_port_map.h"
 
 class CCommLink;
 class CCommLinkAdapter;

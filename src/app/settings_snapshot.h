@@ -3,7 +3,7 @@
 #include "app/connection_control.h"
 #include "app/port_settings.h"
 #include "app/settings_profile.h"
-#include "link/serial_port_map.h"
+#include "link/serial/serial_port_map.h"
 
 // The settings the connection control acts on, taken from the stored settings at Connect.
 ConnectionSettings SnapshotConnectionSettings(const CPortSettings& settings);

@@ -1,12 +1,5 @@
 #include "link/comm_link.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <ctime>
 #include <utility>
 
@@ -14,116 +7,92 @@
 #include <QTcpServer>
 #include <QThread>
 
-#include "link/j1939/kavo_can_body.h"
-#include "link/plowview_socket.h"
-#include "link/server_socket.h"
+#include "link/can/can_transport.h"
+#include "link/network/network_transport.h"
+#include "link/network/server_socket.h"
 
 namespace {
-
-constexpr int kSettlePasses = 60;
-// Troubled read rounds in a row (each followed by a retry pause) that make a lost line.
-constexpr int kLossConfirmRounds = 10;
-constexpr char kOpenFailedText[] = "Error: Could not open serial port.";
 
 // The receive stamp of a read: whole seconds since 1970 UTC.
 std::int64_t WallSeconds() {
   return static_cast<std::int64_t>(std::time(nullptr));
 }
 
-std::int64_t SteadyMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
 }  // namespace
 
-CommLinkTiming CommLinkTiming::Scaled(int divisor) const {
-  if (divisor < 1) divisor = 1;
-  auto cut = [divisor](int ms) { return std::max(1, ms / divisor); };
-  CommLinkTiming t;
-  t.settlePassMs = cut(settlePassMs);
-  t.settleConfirmMs = cut(settleConfirmMs);
-  t.settleQuietMs = cut(settleQuietMs);
-  t.readIdleMs = cut(readIdleMs);
-  t.lineDownRetryMs = cut(lineDownRetryMs);
-  t.rxIdleMs = cut(rxIdleMs);
-  t.txDrainMs = cut(txDrainMs);
-  t.textPollMs = cut(textPollMs);
-  t.reportRetryMs = cut(reportRetryMs);
-  t.breakMs = cut(breakMs);
-  t.afterReportMs = cut(afterReportMs);
-  t.afterSwitchMs = cut(afterSwitchMs);
-  return t;
-}
-
 CCommLink::CCommLink(ILinkOwner* ownerView, IPrompts& prompter, const LinkServices& linkServices)
-    : owner(ownerView),
-      prompts(prompter),
-      services(linkServices),
-      serialPort(CSerialPortMap::Detected(), &linkServices.clock, &linkServices.serialCalls),
-      stopEvent(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    : owner(ownerView), prompts(prompter), services(linkServices) {
   parser = new CKavoParser([this](CKavoParser*) {
     if (owner != nullptr) owner->PostLinkPacket();
   });
-  client = new CPlowviewSocket({
-      [this](const std::uint8_t* frame, std::size_t count) { parser->Feed(frame, count, WallSeconds()); },
-      [this](bool up) { OnNetworkConnect(up); },
-      [this] { OnNetworkClosed(); },
-  });
   relay = new CServerSocket(
       [this](const std::uint8_t* frame, std::size_t count) { OnRelayClientFrame(frame, count); });
+  ITransportEvents& events = *this;
+  serial = std::make_unique<CSerialTransport>(events, prompts, services.clock, services.serialCalls);
+  network = std::make_unique<CNetworkTransport>(events, prompts);
+  can = std::make_unique<CCanTransport>(events, prompts, services);
 }
 
 CCommLink::~CCommLink() {
   Close(linkType.load());
-  // A reader left running (the link was marked closed by Open on an open link) ends before the
-  // parser it feeds goes; its port closes without a restore packet, as the link type is already
-  // "none".
-  StopSerialReader(true);
-  delete client;
-  client = nullptr;
+  // Whatever still runs (a reader of a link marked closed by Open on an open link) ends before
+  // the parser it feeds goes; a serial port closes without a restore packet then.
+  AbandonAll();
+  serial.reset();
+  network.reset();
+  can.reset();
   delete relay;  // closes the clients with it
   relay = nullptr;
   delete parser;
   parser = nullptr;
-  DestroyCan();
-  if (stopEvent >= 0) ::close(stopEvent);
 }
 
-bool CCommLink::SetSerialParams(std::uint32_t baud, char parityIn, std::uint32_t dataBitsIn,
-                                std::uint32_t stopBitsIn) {
-  baudRate = baud;
-  parity = parityIn;
-  dataBits = dataBitsIn;
-  stopBits = stopBitsIn;
-  const bool parityOk = parity == 'N' || parity == 'O' || parity == 'E';
-  const bool baudOk = baud == 2400 || baud == 4800 || baud == 9600 || baud == 19200 || baud == 38400;
-  const bool dataOk = dataBits == 7 || dataBits == 8;
-  const bool stopOk = stopBits == 1 || stopBits == 2;
-  serialValid = (parityOk && baudOk && dataOk && stopOk) ? 1 : 0;
-  return serialValid != 0;
+ILinkTransport* CCommLink::TransportFor(LinkType type) const {
+  if (IsSerialLink(type)) return serial.get();
+  if (IsCanLink(type)) return can.get();
+  if (type == LinkType::Network) return network.get();
+  return nullptr;
+}
+
+void CCommLink::AbandonAll() {
+  serial->Abandon();
+  network->Abandon();
+  can->Abandon();
+}
+
+bool CCommLink::SetSerialParams(std::uint32_t baud, char parity, std::uint32_t dataBits,
+                                std::uint32_t stopBits) {
+  return serial->SetParams(baud, parity, dataBits, stopBits);
 }
 
 bool CCommLink::SetCanParams(std::uint32_t destinationAddress, std::uint32_t instanceNumber,
                              std::uint32_t busSpeedIndex) {
-  canDestinationAddress = destinationAddress;
-  canInstanceNumber = instanceNumber;
-  canBusSpeed = busSpeedIndex;
-  // Addresses and instance numbers above a byte are refused as well: they cannot be put on the bus.
-  canValid = (busSpeedIndex <= 3 && destinationAddress >= 1 && destinationAddress <= 254 &&
-              instanceNumber >= 1 && instanceNumber <= 255)
-                 ? 1
-                 : 0;
+  can->SetParams(destinationAddress, instanceNumber, busSpeedIndex);
   return true;
 }
 
-// A target that can never be connected to is refused here, so that the owner reports it as a
-// configuration error instead of a link that fails to open.
 bool CCommLink::SetServer(const std::string& address, std::uint32_t port) {
-  serverAddress = address;
-  serverPort = port;
-  serverSet = (!address.empty() && port >= 1 && port <= 65535) ? 1 : 0;
-  return serverSet != 0;
+  return network->SetServer(address, port);
+}
+
+void CCommLink::SetCanBus(const CanBusSettings& settings, ICanDeviceSelector* selector) {
+  can->SetBus(settings, selector);
+}
+
+void CCommLink::SetCanDriverFactory(std::function<std::unique_ptr<ICanDriver>()> factory) {
+  can->SetDriverFactory(std::move(factory));
+}
+
+void CCommLink::SetCanTiming(const CanLinkTiming& timing) {
+  can->SetTiming(timing);
+}
+
+CCANInterface* CCommLink::CanInterface() const {
+  return can->Interface();
+}
+
+std::uint64_t CCommLink::CanSendsAborted() const {
+  return can->SendsAborted();
 }
 
 void CCommLink::SetRelayServer(std::uint8_t enabled, std::uint32_t port) {
@@ -143,16 +112,14 @@ void CCommLink::SetNoticeHandler(std::function<void(const std::string&)> onNotic
 }
 
 void CCommLink::Open(LinkType type, bool autoConfigure) {
-  openSkipsSettle = false;
-  OpenAny(type, autoConfigure);
+  OpenAny(type, autoConfigure, false);
 }
 
 void CCommLink::Reopen(LinkType type, bool autoConfigure) {
-  openSkipsSettle = autoConfigure;
-  OpenAny(type, autoConfigure);
+  OpenAny(type, autoConfigure, true);
 }
 
-void CCommLink::OpenAny(LinkType type, bool autoConfigure) {
+void CCommLink::OpenAny(LinkType type, bool autoConfigure, bool reopen) {
   ++openGeneration;
   if (connected.load() != 0) {
     // Only the state is closed here; the transport keeps running until Close (or the next Open).
@@ -160,23 +127,16 @@ void CCommLink::OpenAny(LinkType type, bool autoConfigure) {
     PostStatus(kLinkStatusDown);
     return;
   }
-  // A serial reader may survive from a link that was marked closed above, or from a failed
-  // start: end it before anything reuses the port or the thread object. An earlier close also
-  // left the stop request set, which would silence this open's status.
-  StopSerialReader(true);
-  client->Close();  // a connection attempt still pending from an earlier open
-  stopRequested = 0;
-
-  bool started = false;
-  if (type != LinkType::None) {
+  // A transport may still run from a link that was marked closed above, or from a failed start
+  // (a serial reader, a pending connection, a CAN search): end it before anything reuses it.
+  AbandonAll();
+  ILinkTransport* transport = TransportFor(type);
+  if (transport != nullptr) {
     linkType = type;
-    if (IsSerialLink(type)) started = OpenSerial(TransportNumber(type), autoConfigure);
-    if (type == LinkType::Network) started = OpenNetwork();
-    if (IsCanLink(type)) started = OpenCan(TransportNumber(type));
-  }
-  if (started) {
-    if (relayEnabled) StartRelay();
-    return;
+    if (transport->Open(TransportNumber(type), autoConfigure, reopen)) {
+      if (relayEnabled) StartRelay();
+      return;
+    }
   }
   MarkClosed();
   PostStatus(kLinkStatusDown);
@@ -186,17 +146,13 @@ bool CCommLink::Close(LinkType type) {
   ++openGeneration;
   if (connected.load() == 0) {
     linkType = LinkType::None;
-    // A serial link still opening (or one marked closed by Open) would otherwise come up, or
-    // keep reading, after the owner closed it.
-    StopSerialReader(true);
-    client->Close();  // likewise a connection attempt still pending
-    CloseCan();       // and a CAN search
+    // A link still opening (or one marked closed by Open) would otherwise come up, or keep
+    // reading, after the owner closed it.
+    AbandonAll();
     return false;
   }
-  bool result = true;
-  if (IsSerialLink(type)) result = CloseSerial();
-  if (type == LinkType::Network) client->Close();
-  if (IsCanLink(type)) CloseCan();
+  ILinkTransport* transport = TransportFor(type);
+  const bool result = transport != nullptr ? transport->Close() : true;
   connected = 0;
   linkType = LinkType::None;
   if (relayEnabled) CloseRelay();
@@ -208,52 +164,23 @@ bool CCommLink::IsConnected(LinkType) const {
 }
 
 bool CCommLink::SendPacket(LinkType type, const KavoPacket* packet, std::uint8_t withChecksum) {
-  if (type == LinkType::None) {
+  ILinkTransport* transport = TransportFor(type);
+  if (transport == nullptr) {
     connected = 0;
     return false;
   }
   if (packet == nullptr) return false;
-  if (IsCanLink(type)) {
-    std::uint8_t body[kKavoMaxFrame];
-    const std::size_t length = BuildKavoCanBody(*packet, withChecksum, body, sizeof body);
-    if (length == 0) return false;
-    CanSend(body, length);
-    return true;
-  }
-  if (!IsSerialLink(type) && type != LinkType::Network) return false;
-  std::uint8_t frame[kKavoMaxFrame];
-  std::uint16_t frameLength = 0;
-  if (!BuildFrame(*packet, frame, frameLength, withChecksum)) return false;
-  if (type == LinkType::Network) {
-    client->SendFrame(frame, frameLength);
-  } else {
-    SerialSend(frame, frameLength, 2);
-  }
-  return true;
+  return transport->SendFrame(*packet, withChecksum);
 }
 
 bool CCommLink::SendRaw(LinkType type, const std::uint8_t* bytes, int count) {
-  if (type == LinkType::None) {
+  ILinkTransport* transport = TransportFor(type);
+  if (transport == nullptr) {
     connected = 0;
     return false;
   }
   if (bytes == nullptr || count <= 0) return false;
-  if (type == LinkType::Network) {
-    // A relay client's frame goes upstream the only way the server there takes it.
-    client->SendFrame(bytes, static_cast<std::size_t>(count));
-    return true;
-  }
-  if (IsCanLink(type)) {
-    std::uint8_t body[kKavoMaxFrame];
-    const std::size_t length =
-        BuildKavoCanBodyFromFrame(bytes, static_cast<std::size_t>(count), body, sizeof body);
-    if (length == 0) return false;
-    CanSend(body, length);
-    return true;
-  }
-  if (!IsSerialLink(type)) return false;
-  SerialSend(bytes, count, 0);
-  return true;
+  return transport->SendRaw(bytes, static_cast<std::size_t>(count));
 }
 
 void CCommLink::RelayPacket(const KavoPacket& packet) {
@@ -262,11 +189,6 @@ void CCommLink::RelayPacket(const KavoPacket& packet) {
   std::uint16_t frameLength = 0;
   if (!BuildFrame(packet, frame, frameLength, 0)) return;
   relay->Send(frame, frameLength, CServerSocket::CatchUpSlotOf(packet));
-}
-
-bool CCommLink::OpenNetwork() {
-  if (serverSet == 0) return false;
-  return client->Connect(serverAddress, serverPort);
 }
 
 void CCommLink::StartRelay() {
@@ -284,163 +206,12 @@ void CCommLink::PostToLinkThread(std::function<void()> call) {
   QMetaObject::invokeMethod(relay->Listener(), std::move(call), Qt::QueuedConnection);
 }
 
-void CCommLink::OnNetworkConnect(bool up) {
-  if (!up) {
-    // Told before the status, as a serial open failure is; but not from inside the socket's own
-    // signal, since a message box runs an event loop. An attempt closed or replaced meanwhile
-    // says nothing.
-    const std::string text =
-        "Error: Could not connect to " + serverAddress + ":" + std::to_string(serverPort) + ".";
-    const std::uint64_t generation = openGeneration.load();
-    PostToLinkThread([this, text, generation] {
-      if (openGeneration.load() == generation)
-        prompts.MessageBox(text, "Plowview", PromptIcon::Exclamation, PromptButtons::Ok);
-    });
-    MarkClosed();
-    PostStatus(kLinkStatusDown);
-    return;
-  }
-  connected = 1;
-  PostStatus(kLinkStatusUp);
-}
-
-// The server went away: the link is down, not silently idle, so the owner can show it.
-void CCommLink::OnNetworkClosed() {
-  if (linkType.load() != LinkType::Network) return;
-  MarkClosed();
-  PostStatus(kLinkStatusDown);
-}
-
 // Until the link is up there is no receiver to talk to, and a serial link may still be settling
 // or taking over the receiver's port: a client's frame then would only disturb that. A read-only
 // relay passes nothing at all.
 void CCommLink::OnRelayClientFrame(const std::uint8_t* bytes, std::size_t count) {
   if (connected.load() == 0 || relayForward.load() == 0 || count > 0xFFFF) return;
   SendRaw(linkType.load(), bytes, static_cast<int>(count));
-}
-
-// Write errors are written to the debug capture by the port layer; the send is not repeated.
-bool CCommLink::SerialSend(const std::uint8_t* bytes, int count, int trailingNuls) {
-  // A full transmit buffer would otherwise cut the frame short: wait for room, bounded by the
-  // time a whole frame needs at the slowest rate the link runs at.
-  constexpr int kWriteWaitMs = 8000;
-  bool ok = serialPort.WriteBufferTimed(bytes, count, kWriteWaitMs) == count;
-  for (int i = 0; i < trailingNuls; ++i) ok = serialPort.WriteCharTimed(0x00, kWriteWaitMs) >= 0 && ok;
-  while (serialPort.IsOpen() && serialPort.IsTXEmpty() == 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(timing.txDrainMs));
-  }
-  return ok;
-}
-
-bool CCommLink::OpenPortForLink(int port, bool autoConfigure) {
-  if (autoConfigure) return serialPort.Open(port, 9600, 'N', 8, 1) >= 0;
-  return serialPort.Open(port, static_cast<int>(baudRate), parity, static_cast<int>(dataBits),
-                         static_cast<int>(stopBits)) >= 0;
-}
-
-bool CCommLink::OpenSerial(int port, bool autoConfigure) {
-  char captureName[64];
-  std::snprintf(captureName, sizeof captureName, "v1.19DebugComm%d.txt", port + 1);
-  // Each port has its own capture: a link opened again on another port moves to that port's file.
-  if (serialPort.IsLogging() && serialPort.LogFileName() != captureName) serialPort.StopLog();
-  serialPort.StartLog(captureName);
-
-  if (autoConfigure && serialPort.IsOpen()) serialPort.Close();
-  if (!OpenPortForLink(port, autoConfigure)) {
-    prompts.MessageBox(kOpenFailedText, "Plowview", PromptIcon::Exclamation, PromptButtons::Ok);
-    return false;
-  }
-  serialPort.SetRTS(1);  // a pseudo-terminal has no RTS line; the port works without it
-
-  openAutoConfigure = autoConfigure;
-  openPort = port;
-  portReport.valid = 0;
-  stopRequested = 0;
-  if (stopEvent >= 0) {
-    std::uint64_t drained = 0;
-    while (::read(stopEvent, &drained, sizeof drained) > 0) {
-    }
-  }
-  worker = std::thread([this] { ReaderThread(); });
-  return true;
-}
-
-bool CCommLink::CloseSerial() {
-  if (!serialPort.IsOpen()) {
-    StopSerialReader(false);
-    return false;
-  }
-  StopSerialReader(false);
-  if (portReport.valid == 1) RestoreReceiverPort();
-  return serialPort.Close() >= 0;
-}
-
-void CCommLink::StopSerialReader(bool closePort) {
-  if (worker.joinable()) {
-    RequestStop();
-    worker.join();
-  }
-  if (closePort && serialPort.IsOpen()) serialPort.Close();
-}
-
-void CCommLink::RequestStop() {
-  stopRequested = 1;
-  if (stopEvent >= 0) {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(stopEvent, &one, sizeof one);
-  }
-}
-
-bool CCommLink::Pause(int ms) {
-  if (StopRequested()) return false;
-  if (stopEvent < 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    return !StopRequested();
-  }
-  pollfd stop{stopEvent, POLLIN, 0};
-  const std::int64_t until = SteadyMs() + ms;
-  for (;;) {
-    const std::int64_t left = until - SteadyMs();
-    if (left <= 0) break;
-    if (::poll(&stop, 1, static_cast<int>(left)) > 0) break;  // EINTR goes round again
-  }
-  return !StopRequested();
-}
-
-CCommLink::WaitResult CCommLink::WaitForByte(int ms) {
-  if (StopRequested()) return WaitResult::Stopped;
-  const int fd = serialPort.GetCommHandle();
-  if (fd < 0) return WaitResult::LineDown;
-  pollfd fds[2] = {{fd, POLLIN, 0}, {stopEvent, POLLIN, 0}};
-  const nfds_t count = stopEvent >= 0 ? 2 : 1;
-  const int ready = ::poll(fds, count, ms);
-  if (StopRequested()) return WaitResult::Stopped;
-  if (ready == 0) return WaitResult::TimedOut;
-  if (ready < 0) return WaitResult::TimedOut;  // EINTR: the caller reads again
-  // Callers wait only after a read found nothing, so a hang-up here means nothing is left to
-  // read, though a hung-up pty also reports itself readable.
-  if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return WaitResult::LineDown;
-  if (fds[0].revents & POLLIN) return WaitResult::Readable;
-  return WaitResult::TimedOut;
-}
-
-bool CCommLink::IdleWait(int tickMs, std::int64_t& idleMs) {
-  const std::int64_t start = SteadyMs();
-  WaitResult result = WaitForByte(tickMs);
-  if (result == WaitResult::Stopped) return false;
-  if (result == WaitResult::LineDown) {
-    // The port gives no readiness to wait on (hung up): pace the retries by the clock instead.
-    const std::int64_t left = tickMs - (SteadyMs() - start);
-    if (left > 0 && !Pause(static_cast<int>(left))) return false;
-  }
-  idleMs += SteadyMs() - start;
-  return !StopRequested();
-}
-
-void CCommLink::MarkClosed() {
-  connected = 0;
-  linkType = LinkType::None;
-  CloseRelay();
 }
 
 // Also called on the serial reader thread when an open fails there: the sockets belong to the
@@ -460,95 +231,78 @@ void CCommLink::CloseRelay() {
       Qt::QueuedConnection);
 }
 
-void CCommLink::PostStatus(int wParam) {
-  if (StopRequested() || owner == nullptr) return;
-  owner->PostLinkStatus(wParam);
+void CCommLink::MarkClosed() {
+  connected = 0;
+  linkType = LinkType::None;
+  CloseRelay();
 }
 
-void CCommLink::FailFromReader() {
+void CCommLink::PostStatus(int wParam) {
+  if (owner != nullptr) owner->PostLinkStatus(wParam);
+}
+
+void CCommLink::TransportUp() {
+  connected = 1;
+  PostStatus(kLinkStatusUp);
+}
+
+void CCommLink::TransportDown() {
   MarkClosed();
   PostStatus(kLinkStatusDown);
 }
 
-void CCommLink::ReaderThread() {
-  portReport.valid = 0;
-  // A reopen with the take-over needs no settling: the break that starts it resets the line.
-  if (!(openAutoConfigure && openSkipsSettle) && !SettlePhase()) return;
-  if (openAutoConfigure && !ConfigureReceiverPort(openPort)) {
-    FailFromReader();
-    return;
-  }
-  if (StopRequested()) return;
-  connected = 1;
-  PostStatus(kLinkStatusUp);
-  ReadLoop();
+void CCommLink::TransportBytes(const std::uint8_t* bytes, std::size_t count) {
+  parser->Feed(bytes, count, WallSeconds());
 }
 
-// Lets the line settle after the open: a receiver already talking is met on a freshly opened
-// port, a silent one is accepted after the last pass. False when the thread is to end.
-bool CCommLink::SettlePhase() {
-  for (int pass = 0; pass < kSettlePasses; ++pass) {
-    if (!Pause(timing.settlePassMs)) return false;
-    const int first = serialPort.ReadChar();
-    if (first == kCommHangUp) {
-      // The device went away while settling: no link to report up.
-      FailFromReader();
-      return false;
-    }
-    if (first < 0) continue;
-    if (pass == 0) {
-      serialPort.Close();
-      if (!OpenPortForLink(openPort, openAutoConfigure)) {
-        FailFromReader();
-        return false;
-      }
-      continue;
-    }
-    if (!Pause(timing.settleConfirmMs)) return false;
-    if (serialPort.ReadChar() >= 0) return Pause(timing.settleQuietMs);
-  }
-  return !StopRequested();
+void CCommLink::TransportNotice(const std::string& line) {
+  PostToLinkThread([this, line] {
+    if (noticeHandler) noticeHandler(line);
+  });
 }
 
-void CCommLink::ReadLoop() {
-  // Nothing to do until the receiver sends: wait on the port, not on a timer. A stop request
-  // wakes every wait, so no tick is needed to see it.
-  std::uint8_t bytes[256];
-  bool readableButEmpty = false;
-  int badRounds = 0;  // rounds in a row that read nothing while the port reported trouble
-  while (!StopRequested()) {
-    const int got = serialPort.ReadBuffer(bytes, static_cast<int>(sizeof bytes));
-    if (got > 0) {
-      parser->Feed(bytes, static_cast<std::size_t>(got), WallSeconds());
-      readableButEmpty = false;
-      badRounds = 0;
-      continue;
-    }
-    // End of file, EIO or ENXIO: the device is gone (a pulled adapter, the far pty end closed).
-    // A read that merely found nothing (0) is not a loss.
-    if (got == kCommHangUp || got == kCommNotOpen) {
-      LoseLine();
-      return;
-    }
-    // Other errors, and a port that polls as hung up or readable but gives nothing, are retried
-    // at a slow pace (the descriptor never stops being "ready") and taken as a loss only when
-    // they persist.
-    const bool lineDown = got < 0 || readableButEmpty;
-    const WaitResult result = lineDown ? WaitResult::LineDown : WaitForByte(-1);
-    if (result == WaitResult::Stopped) return;
-    readableButEmpty = result == WaitResult::Readable;
-    if (result != WaitResult::LineDown) continue;
-    if (++badRounds >= kLossConfirmRounds) {
-      LoseLine();
-      return;
-    }
-    if (!Pause(timing.lineDownRetryMs)) return;
-  }
+bool CCommLink::IsCurrent(const ILinkTransport& transport) const {
+  return TransportFor(linkType.load()) == &transport;
 }
 
-// Reported once: the reader ends here, so a dead descriptor is neither polled nor read again.
-// The port stays open (hung up) until the owner's Close or the next Open closes it.
-void CCommLink::LoseLine() {
-  if (StopRequested()) return;
-  FailFromReader();
+// The serial transport's own calls, for the owner and tests.
+bool CCommLink::ConfigureReceiverPort(int port) {
+  return serial->ConfigureReceiverPort(port);
+}
+
+bool CCommLink::ReadReceiverPortReport() {
+  return serial->ReadReceiverPortReport();
+}
+
+int CCommLink::WaitHighSpeedAnswer() {
+  return serial->WaitHighSpeedAnswer();
+}
+
+bool CCommLink::RestoreReceiverPort() {
+  return serial->RestoreReceiverPort();
+}
+
+bool CCommLink::WaitForText(const char* text) {
+  return serial->WaitForText(text);
+}
+
+std::uint32_t CCommLink::HighSpeedActive() const {
+  return serial->HighSpeedActive();
+}
+
+const ReceiverPortReport& CCommLink::PortReport() const {
+  return serial->PortReport();
+}
+
+SerialPortAccess& CCommLink::SerialPort() {
+  return serial->Port();
+}
+
+void CCommLink::SetTiming(const CommLinkTiming& newTiming) {
+  serial->SetTiming(newTiming);
+}
+
+void CCommLink::UseSerialLineForTest(ISerialLine& line, const IClock& clock,
+                                     std::function<void(int ms)> passTime) {
+  serial->UseLineForTest(line, clock, std::move(passTime));
 }

@@ -9,48 +9,29 @@
 
 #include "link/link_owner.h"
 #include "link/link_services.h"
+#include "link/link_transport.h"
 #include "link/link_type.h"
 #include "link/protocol/kavo_packet.h"
 #include "link/protocol/kavo_parser.h"
 #include "link/protocol/prompts.h"
-#include "link/receiver_port_config.h"
 #include "link/relay_options.h"
-#include "link/serial_port_access.h"
+#include "link/serial/receiver_port_config.h"
+#include "link/serial/serial_port_access.h"
+#include "link/serial/serial_transport.h"
 
 class CCANInterface;
+class CCanTransport;
+class CNetworkTransport;
+class CSerialTransport;
+class CServerSocket;
 class ICanDeviceSelector;
 class ICanDriver;
 struct CanBusSettings;
-struct CanLinkParts;
 struct CanLinkTiming;
-class CPlowviewSocket;
-class CServerSocket;
 
-// Waits of the serial link and of the receiver port set-up, in milliseconds. Production uses the
-// defaults; tests may shorten them. The counts that go with them (60 settle passes, 300 empty
-// polls, 2,000 passes, 150 report bytes) are fixed.
-struct CommLinkTiming {
-  int settlePassMs = 100;     // one pass of the settle phase after open
-  int settleConfirmMs = 100;  // between the two bytes that end the settle phase
-  int settleQuietMs = 500;    // after the settle phase saw traffic
-  int readIdleMs = 2;         // read loop: a read found nothing
-  int lineDownRetryMs = 100;  // read loop: the device hung up
-  int rxIdleMs = 10;          // before the read loop, while nothing came yet
-  int txDrainMs = 10;         // send: while the transmit buffer drains
-  int textPollMs = 10;        // port set-up: a read found nothing
-  int reportRetryMs = 20;     // port report: a read found nothing
-  int breakMs = 500;
-  int afterReportMs = 200;
-  int afterSwitchMs = 100;
-
-  // Every wait divided by `divisor` (at least 1 ms each), for tests of the time-outs.
-  CommLinkTiming Scaled(int divisor) const;
-};
-
-// The one link object of the program: a single class that dispatches every operation on the link
-// type number (see the constants above). It owns the packet parser, the serial port and, in their
-// branches, the CAN interface and the network sockets (the client link of type 11 and the relay
-// server, which listens beside any open link while it is enabled).
+// The one link object of the program: a façade over three transports (serial/, network/, can/),
+// each behind ILinkTransport; the link type picks the transport. It owns the packet parser, the
+// transports and the relay server, which listens beside any open link while it is enabled.
 //
 // Threading: the public members are called from one (the UI) thread. An open serial link runs a
 // reader thread that reads the port, feeds the parser (which calls owner.PostLinkPacket) and
@@ -63,12 +44,12 @@ struct CommLinkTiming {
 // the link status from there. A link that was up and loses its server is reported down (1), and
 // so, once, is a serial link whose device hangs up (its reader then ends; Close or the next Open
 // closes the port).
-class CCommLink {
+class CCommLink final : private ITransportEvents {
  public:
   // `owner` may be null (nothing is posted); `owner`, `prompts` and `services` must outlive the
   // link.
   CCommLink(ILinkOwner* owner, IPrompts& prompts, const LinkServices& services);
-  virtual ~CCommLink();
+  ~CCommLink() override;
   CCommLink(const CCommLink&) = delete;
   CCommLink& operator=(const CCommLink&) = delete;
 
@@ -96,7 +77,7 @@ class CCommLink {
   void SetCanDriverFactory(std::function<std::unique_ptr<ICanDriver>()> factory);
   void SetCanTiming(const CanLinkTiming& timing);
   // The CAN interface of the open (or last) CAN link; null before the first.
-  CCANInterface* CanInterface() const { return canInterface; }
+  CCANInterface* CanInterface() const;
 
   // Where the link's "* " lines about itself go (a CAN send the transport aborted, without the
   // line end), called on the link's thread. UI thread.
@@ -143,117 +124,61 @@ class CCommLink {
   // Sends the CAN transport aborted (time-out, abort from the receiver) since the link was made.
   std::uint64_t CanSendsAborted() const;
   // 1 after the receiver's port was taken over; closing the serial link then restores it.
-  std::uint32_t HighSpeedActive() const { return portReport.valid; }
-  const ReceiverPortReport& PortReport() const { return portReport; }
+  std::uint32_t HighSpeedActive() const;
+  const ReceiverPortReport& PortReport() const;
   CKavoParser& Parser() { return *parser; }
-  SerialPortAccess& SerialPort() { return serialPort; }
+  SerialPortAccess& SerialPort();
   // The relay server, for diagnostics and tests (its port, its clients, clients dropped).
   const CServerSocket& Relay() const { return *relay; }
   // Only while no serial link is open.
-  void SetTiming(const CommLinkTiming& newTiming) { timing = newTiming; }
+  void SetTiming(const CommLinkTiming& newTiming);
+  // For tests, while no serial link is open: serial links run on `line` with their waits passed
+  // on a fake clock (see CSerialTransport::UseLineForTest).
+  void UseSerialLineForTest(ISerialLine& line, const IClock& clock, std::function<void(int ms)> passTime);
 
  private:
-  enum class WaitResult { Readable, TimedOut, Stopped, LineDown };
-
-  // The CAN branch (comm_link_can.cpp).
-  CanLinkParts& Can();
-  bool OpenCan(int channel);
-  // Ends a search or a connection in progress and closes the CAN interface.
-  void CloseCan();
-  void DestroyCan();
-  void CanConnectThread();
-  void OnCanPacket();
-  // On the CAN reader or tick thread: counted there, told on the link's thread.
-  void OnCanSendAborted(std::uint8_t address, const std::string& reason);
-  bool CanSend(const std::uint8_t* body, std::size_t length);
-
-  bool OpenSerial(int port, bool autoConfigure);
-  bool CloseSerial();
-  bool OpenPortForLink(int port, bool autoConfigure);
-  // Ends a reader thread left from an earlier serial link and, with `closePort`, its port.
-  void StopSerialReader(bool closePort);
-  void ReaderThread();
-  bool SettlePhase();
-  void ReadLoop();
-  void LoseLine();
-  void FailFromReader();
+  // The transport of `type`; null for none.
+  ILinkTransport* TransportFor(LinkType type) const;
+  // Ends whatever any transport left running.
+  void AbandonAll();
   void MarkClosed();
   void CloseRelay();
   void PostStatus(int wParam);
-  bool SerialSend(const std::uint8_t* bytes, int count, int trailingNuls);
-  bool OpenNetwork();
   void StartRelay();
-  void OpenAny(LinkType type, bool autoConfigure);
+  void OpenAny(LinkType type, bool autoConfigure, bool reopen);
   // Runs `call` on the link's thread after the current call has returned; dropped when the link
   // is gone by then.
   void PostToLinkThread(std::function<void()> call);
-  void OnNetworkConnect(bool up);
-  void OnNetworkClosed();
   void OnRelayClientFrame(const std::uint8_t* bytes, std::size_t count);
 
-  bool StopRequested() const { return stopRequested.load() != 0; }
-  void RequestStop();
-  // Sleeps `ms` unless a stop is requested first; false when stopped.
-  bool Pause(int ms);
-  // Waits until the port has a byte to read, the stop request or `ms` (negative: no limit).
-  WaitResult WaitForByte(int ms);
-  // After a read that found nothing: waits up to one tick and adds the ms waited to `idleMs`.
-  // False when stopped.
-  bool IdleWait(int tickMs, std::int64_t& idleMs);
+  // ITransportEvents
+  void TransportUp() override;
+  void TransportDown() override;
+  void TransportBytes(const std::uint8_t* bytes, std::size_t count) override;
+  void TransportNotice(const std::string& line) override;
+  bool LinkUp() const override { return connected.load() != 0; }
+  bool IsCurrent(const ILinkTransport& transport) const override;
 
   CKavoParser* parser = nullptr;
-  CCANInterface* canInterface = nullptr;  // the CAN branch comes with its transport
   std::atomic<std::uint8_t> connected{0};
   std::atomic<LinkType> linkType{LinkType::None};
   ILinkOwner* owner;
   IPrompts& prompts;
   LinkServices services;
-  SerialPortAccess serialPort;
-  std::uint32_t baudRate = 0;
-  char parity = 'N';
-  std::uint32_t dataBits = 8;
-  std::uint32_t stopBits = 1;
-  std::uint8_t serialValid = 0;
-  std::thread worker;
-  std::atomic<std::uint32_t> stopRequested{0};
-  int stopEvent = -1;  // eventfd: wakes the reader's waits when a stop is requested
-
-  // Read by the reader thread; set at each serial open.
-  bool openAutoConfigure = false;
-  bool openSkipsSettle = false;  // a reopen after a loss
-  int openPort = 0;
-
-  // Written by the reader thread during the port set-up, read by the UI thread only after the
-  // reader ended (CloseSerial joins it first).
-  ReceiverPortReport portReport;
-  // The receiver's settings before the last take-over and the rate it was switched to: a receiver
-  // that reports exactly that rate (it kept what we set when the line went) still owes the
-  // earlier settings to the close.
-  ReceiverPortReport reportBeforeSwitch;
-  int switchedRate = 0;
 
   std::function<void(const std::string&)> noticeHandler;
-  std::atomic<std::uint64_t> canSendsAborted{0};
-  // Counts Open and Close calls, so a message queued for an earlier attempt is dropped.
+  // Counts Open and Close calls.
   std::atomic<std::uint64_t> openGeneration{0};
 
-  std::uint32_t canDestinationAddress = 0;
-  std::uint32_t canInstanceNumber = 0;
-  std::uint32_t canBusSpeed = 0;
-  std::uint8_t canValid = 0;
-  CanLinkParts* can = nullptr;  // created with the first CAN setting or open
-
-  CPlowviewSocket* client = nullptr;
-  std::string serverAddress;
-  std::uint32_t serverPort = 30000;
-  std::uint8_t serverSet = 0;
   std::uint8_t relayEnabled = 0;
   std::uint32_t relayPort = 30000;
   std::atomic<std::uint8_t> relayForward{1};
   CServerSocket* relay = nullptr;
-  // Counts relay starts, so that a close queued by the reader thread for an earlier link leaves
-  // a relay started since alone.
+  // Counts relay starts, so that a close queued by a reader thread for an earlier link leaves a
+  // relay started since alone.
   std::atomic<std::uint64_t> relayGeneration{0};
 
-  CommLinkTiming timing;
+  std::unique_ptr<CSerialTransport> serial;
+  std::unique_ptr<CNetworkTransport> network;
+  std::unique_ptr<CCanTransport> can;
 };

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "link/can/qt_can_thread.h"
 #include "link/protocol/clock.h"
-#include "link/qt_can_thread.h"
-#include "link/serial_call_lock.h"
+#include "link/serial/serial_call_lock.h"
 
 // What a link takes from the program that builds it, instead of making process-wide state of its
 // own: the program clock (serial capture stamps, CAN time-outs), the lock that serialises the

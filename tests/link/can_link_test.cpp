@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "link/can_device_selector.h"
-#include "link/can_interface.h"
+#include "link/can/can_device_selector.h"
+#include "link/can/can_interface.h"
 #include "link/comm_link.h"
 #include "link/j1939/j1939_name.h"
 #include "link/j1939/kavo_can_body.h"
@@ -24,7 +24,7 @@
 #include "support/can/memory_can_driver.h"
 #include "link/j1939/software_identification.h"
 #include "link/protocol/kavo_ids.h"
-#include "link/qt_can_driver.h"
+#include "link/can/qt_can_driver.h"
 #include "link_owner_recorder.h"
 #include "support/prompt_recorder.h"
 #include "support/test_link_services.h"

@@ -205,20 +205,13 @@ TEST_F(CommLinkTest, OverlongTokenInReport_Invalid) {
   EXPECT_EQ(link.HighSpeedActive(), 0u);
 }
 
-TEST_F(CommLinkTest, WaitForText_OtherTrafficOrSilence_GivesUp) {
+TEST_F(CommLinkTest, WaitForText_OtherTraffic_GivesUp) {
   OpenPortDirectly();
   link.SetTiming(CommLinkTiming{}.Scaled(10));
   // 2,000 bytes that never form the text; the text right after them comes too late.
   pty.Write(std::string(2000, 'D') + "DUCT,");
   EXPECT_FALSE(link.WaitForText("DUCT,"));
-
-  link.SerialPort().ClearRXBuffer();
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(link.WaitForText("DUCT,"));
-  const auto took = std::chrono::steady_clock::now() - start;
-  // 300 empty polls of a 1 ms tick.
-  EXPECT_GE(took, 290ms);
-  EXPECT_LT(took, 3s);
+  // Silence (300 empty polls) is timed on a fake clock in serial_transport_test.cpp.
 }
 
 TEST_F(CommLinkTest, WaitHighSpeedAnswer_RateRefusalOrSilence) {
@@ -411,32 +404,7 @@ TEST_F(CommLinkTest, OpenedOnAnotherPort_CaptureMovesToThatPortsFile) {
   EXPECT_EQ(count(com1, "! Opened port COM1, 9600, N, 8, 1"), 2u);
 }
 
-TEST_F(CommLinkTest, TalkingReceiver_SettlePhaseEndsAfterTwoBytesInARow) {
-  link.SetSerialParams(9600, 'N', 8, 1);
-  std::atomic<bool> talking{true};
-  std::thread receiver([&] {
-    while (talking) {
-      pty.Write("$");
-      std::this_thread::sleep_for(20ms);
-    }
-  });
-  const auto start = std::chrono::steady_clock::now();
-  link.Open(LinkType::Com1, false);
-  const bool up = owner.WaitStatuses(1, 5s);
-  const auto took = std::chrono::steady_clock::now() - start;
-  talking = false;
-  receiver.join();
-  ASSERT_TRUE(up);
-  EXPECT_EQ(owner.Statuses(), std::vector<int>{kLinkStatusUp});
-  // Pass 1 sees a byte and reopens the port; pass 2 sees one, and 100 ms later another; then
-  // 500 ms of quiet time.
-  EXPECT_GE(took, 800ms);
-  EXPECT_LT(took, 2500ms);
-  std::printf("[ measure ] open to link up with a talking receiver: %lld ms\n",
-              static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
-  EXPECT_TRUE(link.Close(LinkType::Com1));
-}
-
+// The settle phase's waits are timed on a fake clock in serial_transport_test.cpp.
 TEST_F(CommLinkTest, CloseWhileSettling_NoStatusAndPortClosed) {
   link.SetSerialParams(9600, 'N', 8, 1);
   link.Open(LinkType::Com1, false);

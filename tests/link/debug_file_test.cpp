@@ -1,4 +1,4 @@
-#include "link/debug_file.h"
+#include "link/serial/debug_file.h"
 
 #include <gtest/gtest.h>
 

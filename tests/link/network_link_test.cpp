@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "link/comm_link.h"
-#include "link/server_socket.h"
+#include "link/network/server_socket.h"
 #include "link_owner_recorder.h"
 #include "network_test_support.h"
 #include "support/prompt_recorder.h"

@@ -1,4 +1,4 @@
-#include "link/receiver_port_config.h"
+#include "link/serial/receiver_port_config.h"
 
 #include <gtest/gtest.h>
 

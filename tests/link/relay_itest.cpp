@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "link/comm_link.h"
-#include "link/server_socket.h"
+#include "link/network/server_socket.h"
 #include "network_test_support.h"
 #include "relaying_owner.h"
 #include "support/prompt_recorder.h"

@@ -13,7 +13,7 @@
 
 #include "link/comm_link.h"
 #include "link/protocol/kavo_parser.h"
-#include "link/server_socket.h"
+#include "link/network/server_socket.h"
 #include "network_test_support.h"
 #include "relaying_owner.h"
 #include "support/prompt_recorder.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "link/server_socket.h"
+#include "link/network/server_socket.h"
 #include "network_test_support.h"
 
 namespace {

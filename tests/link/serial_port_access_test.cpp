@@ -1,4 +1,4 @@
-#include "link/serial_port_access.h"
+#include "link/serial/serial_port_access.h"
 
 #include <gtest/gtest.h>
 #include <termios.h>

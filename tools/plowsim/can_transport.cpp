@@ -9,7 +9,7 @@
 #include "link/j1939/j1939_name.h"
 #include "link/j1939/kavo_can_body.h"
 #include "link/j1939/software_identification.h"
-#include "link/qt_can_driver.h"
+#include "link/can/qt_can_driver.h"
 #include "trace_format.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "link/j1939/can_driver.h"
 #include "link/j1939/j1939_stack.h"
 #include "link/protocol/clock.h"
-#include "link/qt_can_thread.h"
+#include "link/can/qt_can_thread.h"
 #include "receiver_host.h"
 #include "receiver_model.h"
 #include "sim_options.h"

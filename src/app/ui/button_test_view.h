@@ -14,7 +14,7 @@
 #include "app/port_settings.h"
 #include "app/ui/panel_art.h"
 #include "app/ui/port_setting_dlg.h"
-#include "link/serial_port_map.h"
+#include "link/serial/serial_port_map.h"
 
 class CButtonTestDoc;
 class CConnectionControl;

@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "link/serial_port_map.h"
+#include "link/serial/serial_port_map.h"
 
 class CPortSettings;
 class IPrompts;

@@ -3,7 +3,7 @@
 #include <QObject>
 #include <memory>
 
-#include "link/can_device_selector.h"
+#include "link/can/can_device_selector.h"
 
 class IPrompts;
 class QWidget;

@@ -20,11 +20,11 @@
 #include <thread>
 #include <vector>
 
-#include "link/can_device_selector.h"
-#include "link/can_interface.h"
+#include "link/can/can_device_selector.h"
+#include "link/can/can_interface.h"
 #include "link/comm_link.h"
 #include "link/protocol/kavo_ids.h"
-#include "link/qt_can_driver.h"
+#include "link/can/qt_can_driver.h"
 #include "link_owner_recorder.h"
 #include "support/prompt_recorder.h"
 #include "support/temp_dir.h"

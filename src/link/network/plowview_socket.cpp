@@ -1,10 +1,10 @@
-#include "link/plowview_socket.h"
+#include "link/network/plowview_socket.h"
 
 #include <QTcpSocket>
 #include <algorithm>
 #include <utility>
 
-#include "link/stream_reader.h"
+#include "link/network/stream_reader.h"
 
 CPlowviewSocket::CPlowviewSocket(Events handlers)
     : events(std::move(handlers)), socket(std::make_unique<QTcpSocket>()) {

@@ -1,4 +1,4 @@
-#include "link/serial_port_access.h"
+#include "link/serial/serial_port_access.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>

@@ -1,4 +1,4 @@
-#include "link/comm_error.h"
+#include "link/serial/comm_error.h"
 
 #include <cerrno>
 

@@ -1,4 +1,4 @@
-#include "link/qt_can_thread.h"
+#include "link/can/qt_can_thread.h"
 
 #include <QString>
 #include <QThread>

@@ -1,4 +1,4 @@
-#include "link/serial_port_map.h"
+#include "link/serial/serial_port_map.h"
 
 #include <algorithm>
 #include <cctype>

@@ -5,8 +5,8 @@
 #include <memory>
 #include <thread>
 
-#include "link/can_interface.h"
-#include "link/qt_can_driver.h"
+#include "link/can/can_interface.h"
+#include "link/can/qt_can_driver.h"
 
 class ICanDeviceSelector;
 

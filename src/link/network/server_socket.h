@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "link/client_socket.h"
+#include "link/network/client_socket.h"
 #include "link/relay_options.h"
 
 class QTcpServer;

@@ -7,11 +7,12 @@
 #include <shared_mutex>
 #include <string>
 
-#include "link/comm_error.h"
-#include "link/debug_file.h"
 #include "link/protocol/clock.h"
-#include "link/serial_call_lock.h"
-#include "link/serial_port_map.h"
+#include "link/serial/comm_error.h"
+#include "link/serial/debug_file.h"
+#include "link/serial/serial_call_lock.h"
+#include "link/serial/serial_line.h"
+#include "link/serial/serial_port_map.h"
 
 // The one way the program touches a serial port: a POSIX termios device opened raw and
 // non-blocking, with the port's events recorded in a debug capture (CDebugFile) while logging
@@ -28,7 +29,7 @@
 // given the same CSerialCallLock (the program gives all of its ports one); waits (the timed operations,
 // WaitReadable) poll with that lock released, so one thread's timed read never stalls another's write. Close
 // from one thread ends another's wait at once (kCommClosedWhileWaiting).
-class SerialPortAccess {
+class SerialPortAccess final : public ISerialLine {
  public:
   // Line status bits returned by GetLineStatus (the 8250 line status register layout).
   static constexpr int kLineOverrunError = 0x02;
@@ -53,7 +54,7 @@ class SerialPortAccess {
   explicit SerialPortAccess(const CSerialPortMap& map, const IClock* clock = nullptr,
                             CSerialCallLock* callLock = nullptr);
   // Closes the port if open, then stops logging.
-  ~SerialPortAccess();
+  ~SerialPortAccess() override;
   SerialPortAccess(const SerialPortAccess&) = delete;
   SerialPortAccess& operator=(const SerialPortAccess&) = delete;
 
@@ -65,11 +66,11 @@ class SerialPortAccess {
   // parity 'N', 'O', 'E', 'M', 'S'; 5..8 data bits; 1 or 2 stop bits). kCommAlreadyOpen at once
   // when open; kCommNoSuchPort for a slot out of range or unmapped. A pseudo-terminal always
   // runs 8 data bits without parity: there, settings that differ only in those are accepted.
-  int Open(int port, int baud, char parity, int wordLength, int stopBits);
+  int Open(int port, int baud, char parity, int wordLength, int stopBits) override;
   // 0; also 0 when already closed (then nothing is logged).
-  int Close();
+  int Close() override;
 
-  int SetAll(int baud, char parity, int wordLength, int stopBits);
+  int SetAll(int baud, char parity, int wordLength, int stopBits) override;
   int SetBaudRate(int baud);
   int SetParity(char parity);
   int SetWordLength(int bits);
@@ -77,11 +78,11 @@ class SerialPortAccess {
 
   // The next received byte (0..255) without waiting; kCommNoCharAvailable when none is waiting,
   // kCommHangUp when the device hung up.
-  int ReadChar();
+  int ReadChar() override;
   // Waits up to `ms` for a byte; kCommTimeout when none came.
   int ReadCharTimed(int ms);
   // Reads up to `count` bytes that are waiting, without waiting; the number read (0 when none).
-  int ReadBuffer(std::uint8_t* buffer, int count);
+  int ReadBuffer(std::uint8_t* buffer, int count) override;
   // Waits up to `ms` for `count` bytes; the number read (fewer when the time ran out after some
   // came), kCommTimeout when none came.
   int ReadBufferTimed(std::uint8_t* buffer, int count, int ms);
@@ -97,19 +98,19 @@ class SerialPortAccess {
 
   // Queues bytes without waiting. WriteChar: 0 or kCommTxBufferFull. WriteBuffer: the number
   // the driver accepted (possibly fewer than `count`), kCommTxBufferFull when none.
-  int WriteChar(std::uint8_t b);
-  int WriteBuffer(const std::uint8_t* buffer, int count);
+  int WriteChar(std::uint8_t b) override;
+  int WriteBuffer(const std::uint8_t* buffer, int count) override;
   // Waits up to `ms` until the byte(s) are queued: 0 / the number queued, kCommTimeout when
   // none could be.
-  int WriteCharTimed(std::uint8_t b, int ms);
-  int WriteBufferTimed(const std::uint8_t* buffer, int count, int ms);
+  int WriteCharTimed(std::uint8_t b, int ms) override;
+  int WriteBufferTimed(const std::uint8_t* buffer, int count, int ms) override;
   // Writes the NUL-terminated `text` followed by the termination bytes (see ReadString); the
   // number of bytes queued (the untimed form does not wait for room).
   int WriteString(const char* text, int termination);
   int WriteStringTimed(const char* text, int termination, int ms);
 
   // Holds the line in break for about `ms` (tcsendbreak; a pseudo-terminal ignores it).
-  int SendBreak(int ms);
+  int SendBreak(int ms) override;
   // Break, framing, overrun and parity state since Open or the last ClearLineStatus, from the
   // driver's line counters (TIOCGICOUNT); kCommNotSupported where the device has none (a pty).
   int GetBreakDetect();  // 1 when a break came
@@ -119,19 +120,19 @@ class SerialPortAccess {
   int GetOverrunError();
   int GetParityError();
 
-  int ClearRXBuffer();  // discards received bytes not yet read
-  int IsRXEmpty();      // 1 empty, 0 not
+  int ClearRXBuffer() override;  // discards received bytes not yet read
+  int IsRXEmpty();               // 1 empty, 0 not
   int IsRXFull();
-  int RXSpaceFree();    // bytes
-  int RXSpaceUsed();    // bytes waiting to be read
-  int ClearTXBuffer();  // discards queued bytes not yet sent
-  int IsTXEmpty();      // 1 when every queued byte left the driver, 0 not (errors are not logged)
+  int RXSpaceFree();             // bytes
+  int RXSpaceUsed();             // bytes waiting to be read
+  int ClearTXBuffer() override;  // discards queued bytes not yet sent
+  int IsTXEmpty() override;      // 1 when every queued byte left the driver, 0 not (errors are not logged)
   int IsTXFull();
   int TXSpaceFree();
   int TXSpaceUsed();
 
   // Line control; `control` 0 clears, anything else sets. kCommNotSupported on a pty.
-  int SetRTS(int control);
+  int SetRTS(int control) override;
   int SetDTR(int control);
   int GetModemStatus();  // kModem* bits
   int GetCd();           // 1 asserted, 0 not
@@ -158,19 +159,19 @@ class SerialPortAccess {
   int GetDtrDsrFlow() const;
   int GetRtsCtsFlow() const;
   int GetXonXoffFlow() const;
-  bool IsOpen() const;
+  bool IsOpen() const override;
   // The open file descriptor, -1 when closed; no log. Do not close it. Note that a hung-up
   // terminal stays "readable" to a plain poll for ever; WaitReadable tells the hang-up apart
   // (kCommHangUp), as do the reads.
-  int GetCommHandle() const;
+  int GetCommHandle() const override;
 
   // Starts the capture in `fileName` (appending): 0, also when already logging; kCommLogOpenFailed
   // when the file cannot be opened or another writer holds it.
-  int StartLog(const std::string& fileName);
-  void StopLog();
-  bool IsLogging() const;
+  int StartLog(const std::string& fileName) override;
+  void StopLog() override;
+  bool IsLogging() const override;
   // The file the capture writes to while logging; empty when not logging.
-  std::string LogFileName() const;
+  std::string LogFileName() const override;
   // Writes `text` as a message line while logging.
   void LogText(const std::string& text);
   // Logs into `sink` instead of a capture of our own at the next StartLog. The sink stays the

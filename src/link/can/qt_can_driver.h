@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "link/can/qt_can_thread.h"
 #include "link/j1939/can_driver.h"
-#include "link/qt_can_thread.h"
 
 class QCanBusDevice;
 class QObject;

@@ -1,4 +1,4 @@
-#include "link/server_socket.h"
+#include "link/network/server_socket.h"
 
 #include <QHostAddress>
 #include <QTcpServer>

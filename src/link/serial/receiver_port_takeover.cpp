@@ -1,10 +1,10 @@
-// CCommLink: taking over the receiver's serial port at high speed, and giving it back.
+// CSerialTransport: taking over the receiver's serial port at high speed, and giving it back.
 // Runs on the serial reader thread before the link is reported up, straight on the port,
 // outside the packet parser.
 
 #include <cstring>
 
-#include "link/comm_link.h"
+#include "link/serial/serial_transport.h"
 
 namespace {
 
@@ -32,25 +32,25 @@ bool ReportsHighSpeed(const ReceiverPortReport& report, int rate) {
 // a read that found nothing ends as soon as a byte arrives, so counting each wakeup as a whole
 // tick would use up the limits far sooner on a line that trickles bytes.
 
-bool CCommLink::ConfigureReceiverPort(int) {
+bool CSerialTransport::ConfigureReceiverPort(int) {
   auto show = [this](const char* text) {
     // A stop ends the set-up silently: the owner is closing the link and may be waiting for us.
     if (!StopRequested()) prompts.MessageBox(text, "Plowview", PromptIcon::Exclamation, PromptButtons::Ok);
   };
 
-  if (serialPort.SetAll(9600, 'N', 8, 1) < 0) {
+  if (line->SetAll(9600, 'N', 8, 1) < 0) {
     show(kLocalPortText);
     return false;
   }
-  serialPort.ClearRXBuffer();
-  serialPort.ClearTXBuffer();
+  line->ClearRXBuffer();
+  line->ClearTXBuffer();
   if (StopRequested()) return false;
-  if (serialPort.SendBreak(timing.breakMs) < 0) return false;
+  if (line->SendBreak(timing.breakMs) < 0) return false;
   if (StopRequested()) return false;
 
   portReport.valid = 0;
   if (!ReadReceiverPortReport()) {
-    serialPort.Close();
+    line->Close();
     show(kNoReportText);
     return false;
   }
@@ -60,25 +60,25 @@ bool CCommLink::ConfigureReceiverPort(int) {
     portReport = reportBeforeSwitch;
 
   if (!Pause(timing.afterReportMs)) return false;
-  serialPort.ClearTXBuffer();
-  serialPort.ClearRXBuffer();
+  line->ClearTXBuffer();
+  line->ClearRXBuffer();
 
-  serialPort.WriteBuffer(reinterpret_cast<const std::uint8_t*>(kHighSpeedRequest),
-                         static_cast<int>(std::strlen(kHighSpeedRequest)));
-  for (int i = 0; i < 4; ++i) serialPort.WriteChar(0x00);
-  while (serialPort.IsTXEmpty() == 0) {
+  line->WriteBuffer(reinterpret_cast<const std::uint8_t*>(kHighSpeedRequest),
+                    static_cast<int>(std::strlen(kHighSpeedRequest)));
+  for (int i = 0; i < 4; ++i) line->WriteChar(0x00);
+  while (line->IsTXEmpty() == 0) {
     if (!Pause(timing.txDrainMs)) return false;
   }
   if (StopRequested()) return false;
 
   const int rate = WaitHighSpeedAnswer();
   if (rate == CHighSpeedAnswer::kRefused) {
-    serialPort.Close();
+    line->Close();
     show(kNoAnswerText);
     return false;
   }
   // No answer (rate 0) ends here too: there is no rate to follow the receiver to.
-  if (rate <= 0 || serialPort.SetAll(rate, 'O', 8, 1) < 0) {
+  if (rate <= 0 || line->SetAll(rate, 'O', 8, 1) < 0) {
     show(kReconfigureText);
     return false;
   }
@@ -87,7 +87,7 @@ bool CCommLink::ConfigureReceiverPort(int) {
   return Pause(timing.afterSwitchMs);
 }
 
-bool CCommLink::WaitForText(const char* text) {
+bool CSerialTransport::WaitForText(const char* text) {
   const std::size_t n = text != nullptr ? std::strlen(text) : 0;
   if (n == 0) return true;
   std::size_t matched = 0;
@@ -98,7 +98,7 @@ bool CCommLink::WaitForText(const char* text) {
     if (StopRequested()) return false;
     const int emptyPolls = static_cast<int>(idleMs / tick);
     if (bytes + emptyPolls >= kMaxTextPasses) return false;
-    const int c = serialPort.ReadChar();
+    const int c = line->ReadChar();
     if (c < 0) {
       if (emptyPolls >= kMaxEmptyPolls) return false;
       if (!IdleWait(tick, idleMs)) return false;
@@ -113,7 +113,7 @@ bool CCommLink::WaitForText(const char* text) {
   }
 }
 
-bool CCommLink::ReadReceiverPortReport() {
+bool CSerialTransport::ReadReceiverPortReport() {
   portReport.valid = 0;
   if (!WaitForText(kPortReportStart)) return false;
 
@@ -122,11 +122,11 @@ bool CCommLink::ReadReceiverPortReport() {
   bool ended = false;
   const int tick = timing.reportRetryMs;
   for (std::size_t read = 0; read < kPortReportMaxBytes && !ended; ++read) {
-    int c = serialPort.ReadChar();
+    int c = line->ReadChar();
     std::int64_t idleMs = 0;
     while (c < 0 && idleMs / tick < kMaxEmptyPolls) {
       if (!IdleWait(tick, idleMs)) return false;
-      c = serialPort.ReadChar();
+      c = line->ReadChar();
     }
     if (c < 0) break;  // the receiver stopped in the middle of the report
     if (c == kReportEnd) {
@@ -143,12 +143,12 @@ bool CCommLink::ReadReceiverPortReport() {
   return true;
 }
 
-int CCommLink::WaitHighSpeedAnswer() {
+int CSerialTransport::WaitHighSpeedAnswer() {
   CHighSpeedAnswer answer;
   std::int64_t idleMs = 0;
   const int tick = timing.textPollMs;
   for (;;) {
-    const int c = serialPort.ReadChar();
+    const int c = line->ReadChar();
     if (c < 0) {
       if (idleMs / tick >= kMaxEmptyPolls) return 0;
       if (!IdleWait(tick, idleMs)) return 0;
@@ -159,8 +159,8 @@ int CCommLink::WaitHighSpeedAnswer() {
   }
 }
 
-bool CCommLink::RestoreReceiverPort() {
+bool CSerialTransport::RestoreReceiverPort() {
   KavoPacket packet;
   if (!BuildPortConfigPacket(portReport, packet)) return false;
-  return SendPacket(linkType.load(), &packet, 0);
+  return SendFrame(packet, 0);
 }

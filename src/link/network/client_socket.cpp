@@ -1,9 +1,9 @@
-#include "link/client_socket.h"
+#include "link/network/client_socket.h"
 
 #include <QTcpSocket>
 #include <utility>
 
-#include "link/stream_reader.h"
+#include "link/network/stream_reader.h"
 
 CClientSocket::CClientSocket(QTcpSocket* accepted, const FrameHandler& frameHandler,
                              std::function<void(CClientSocket*)> goneHandler)

@@ -1,4 +1,4 @@
-#include "link/qt_can_driver.h"
+#include "link/can/qt_can_driver.h"
 
 #include <QCanBus>
 #include <QCanBusDevice>

@@ -1,4 +1,4 @@
-#include "link/can_interface.h"
+#include "link/can/can_interface.h"
 
 #include <algorithm>
 #include <chrono>
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "link/can_device_selector.h"
+#include "link/can/can_device_selector.h"
 #include "link/j1939/j1939_name.h"
 #include "link/j1939/kavo_can_body.h"
 #include "link/protocol/kavo_packet.h"
