@@ -5,7 +5,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "link/link_owner.h"
 #include "link/link_services.h"
@@ -22,7 +21,6 @@
 class CCANInterface;
 class CCanTransport;
 class CNetworkTransport;
-class CSerialTransport;
 class CServerSocket;
 class ICanDeviceSelector;
 class ICanDriver;
