@@ -34,6 +34,7 @@ class CDatLogPart final : public IDatLog {
     writer.PostPacket(packet.id, packet.length, packet.data, packet.checksumOk);
   }
   void Stop() override { writer.StopDatLogging(); }
+  std::uint64_t LostBytes() const override { return writer.LostBytes(); }
 
   const CDATWriter& Writer() const { return writer; }
 

@@ -17,6 +17,7 @@ struct ClosedLogFile {
   std::string zipName;  // archive base name: prefix, hour code, ".zip"
   std::string prefix;   // the logging prefix of the session
   LogOptions options = 0;
+  bool datFiles = false;  // the session wrote the hour's B.dat and B_base.cmr ("Write DAT file")
 };
 
 // The logger's default when no archiver is wired in: leaves the hour's files as they are. Returns 1.

@@ -84,6 +84,11 @@ class CLogrowan : public ILogLineContext {
   void NoteLinkLost() { manifest.NoteLinkLost(); }
   void NoteLinkRestored() { manifest.NoteLinkRestored(); }
 
+  // Some text log line, raw packet or DAT record of the session could not be written, or an hour's
+  // manifest could not be. Each such file's first failure is told through the prompts' Notify
+  // ("cannot write PATH: REASON") and the session goes on; the losses are in the hour's manifest.
+  bool WriteFailed() const { return writeFailed; }
+
  private:
   void ResetSession(LogOptions options, const std::string& stationName);
   void StepStateMachine();
@@ -97,6 +102,12 @@ class CLogrowan : public ILogLineContext {
   void PeriodicRequests();
   bool OpenLogFile(const char* name);
   void EmptyQueue();
+  void WriteToLogFile(const std::string& text);
+  void TakeLogFileLosses();
+  void CloseLogFile();
+  // Hands what the hour's files lost to the hour's manifest (before it is finished).
+  void NoteHourLosses();
+  bool FinishManifest(const std::string& logPath);
   void OpenDatFile(const std::string& logPath);
   void StopDatFile();
   bool Send(std::uint8_t id, std::initializer_list<std::uint8_t> data, int withChecksum);
@@ -124,5 +135,11 @@ class CLogrowan : public ILogLineContext {
   std::vector<CLogrowanListener*> listeners;
   std::string lineBuffer;  // reused by WriteLine so a line costs no allocation
   CHourManifest manifest;
-  bool manifestNotePending = false;  // "* Manifest written" goes into the next hour's log
+  bool manifestNotePending = false;    // "* Manifest written" goes into the next hour's log
+  std::string logWritePath;            // the text log's path, for the failure message after Close
+  bool logWriteReported = false;       // the text log's first failure in this file was told
+  std::uint64_t lostLinesSeen = 0;     // the file's lost lines already moved to unnotedLostLines
+  std::uint64_t unnotedLostLines = 0;  // lost since the last "* N log lines could not be written"
+  bool headerWritten = false;          // the open file has its header: the note may follow
+  bool writeFailed = false;
 };

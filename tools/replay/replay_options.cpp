@@ -29,8 +29,11 @@ const char* ReplayUsage() {
          "  --help           show this text\n"
          "\n"
          "Prints the path of each log file written, one a line.\n"
-         "Exit status: 0 done, 1 a log file could not be written, 2 bad command line or an input\n"
-         "that is missing or cannot be read.\n";
+         "A file that cannot be written (a full disk) is said once on stderr as \"cannot write PATH:\n"
+         "REASON\"; the replay goes on, and what was lost is counted in the hour's manifest.\n"
+         "\n"
+         "Exit status: 0 done, 1 a log file could not be opened, or something could not be written\n"
+         "(what could be was), 2 bad command line or an input that is missing or cannot be read.\n";
 }
 
 bool ParseReplayOptions(const std::vector<std::string>& args, ReplayOptions& options, std::string& error) {

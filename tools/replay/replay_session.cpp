@@ -133,6 +133,7 @@ void CReplaySession::Finish() {
   droppedBeforeTime += held.size();
   held.clear();
   logger->StopLogging();
+  writeFailed = logger->WriteFailed();
   if (tracker) {
     std::unique_lock<std::mutex> hold(tracker->lock);
     tracker->done.wait_for(hold, kArchiveWait, [this] { return tracker->finished >= closedFiles; });
