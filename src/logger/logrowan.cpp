@@ -423,9 +423,9 @@ void CLogrowan::ConfigureForLogging() {
   Send(0x6A, {0x01, 0x00, 0x03, 0x00}, 0);
   Send(0x8E, {0x9A}, 1);
 
+  // The receiver's time stays as the last time packet left it: the set-up comes right after the
+  // time packet that opened the file, and the summary's "T" line needs that time from its first line.
   session.coldResetSeen = false;
-  session.lastTimeOfWeek = -1.0;
-  session.lastTimeStamp = -1.0;
   session.dgpsMode = kDgpsModeUnknown;
   Send(0x62, {}, 0);
 

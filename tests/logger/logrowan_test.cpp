@@ -220,6 +220,20 @@ TEST_F(LogrowanTest, HourFileAlwaysFull_NextHourWrittenAndToldTheLoss) {
   EXPECT_EQ(manifest.find("sha256:"), std::string::npos) << "a device is no file of the hour";
 }
 
+// The set-up right after the time packet that opened the file keeps that time: the session's
+// first "T" line already shows the receiver's time of week, not the program's clock.
+TEST_F(LogrowanTest, FirstTimeLine_ShowsTheReceiversTime) {
+  StartInHour14(0);
+  listener.lines.clear();
+  logger.QueuePacket(AdcPacket());
+  Tick();
+  const auto t = std::find_if(listener.lines.begin(), listener.lines.end(),
+                              [](const std::string& line) { return line.rfind("T ", 0) == 0; });
+  ASSERT_NE(t, listener.lines.end());
+  // Taken at 0.1 s of the program clock, the summary runs at 10.4 s.
+  EXPECT_EQ(*t, "T 482429.3\n");
+}
+
 TEST_F(LogrowanTest, RestartWithinHour_AppendsAfterNewHeaderWithoutArchiving) {
   StartInHour14(kLogPassive);
   logger.QueuePacket(AdcPacket());
