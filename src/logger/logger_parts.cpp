@@ -15,9 +15,11 @@ void InstallLoggerParts(CLogrowan& logger, IPrompts& prompts) {
   logger.SetConfigurationReport(std::make_unique<CConfigurationReport>());
   logger.SetRawPacketLog(std::make_unique<CRawPacketLog>(prompts));
   // The writer is owned by the logger, so the logger outlives every call it makes.
-  logger.SetQ0xWriter(std::make_unique<CQ0xWriter>([&logger](const KavoPacket& packet, int withChecksum) {
-    return logger.SendReceiverCommand(packet, withChecksum);
-  }));
+  logger.SetQ0xWriter(std::make_unique<CQ0xWriter>(
+      [&logger](const KavoPacket& packet, int withChecksum) {
+        return logger.SendReceiverCommand(packet, withChecksum);
+      },
+      [&logger](const char* text) { logger.WriteLine(text); }));
   logger.SetDatLog(MakeDatLogPart(logger, prompts, ProgramWritesDatFile));
 }
 
