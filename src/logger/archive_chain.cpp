@@ -79,13 +79,18 @@ bool CArchiveChain::ZipHourFiles(const std::string& base) {
     int remove;
     bool zipped = false;
   };
+  // The DAT row takes the DAT writer's pair whenever the session wrote it, whatever "Log Q0X" says.
+  const bool datRow = settings.zipQ0xFiles != 0 && ((closed.options & kLogQ0x) != 0 || closed.datFiles);
   Member members[] = {
-      {".dat", settings.zipQ0xFiles != 0 && (closed.options & kLogQ0x) != 0, settings.removeDatPostZip},
+      {".dat", datRow, settings.removeDatPostZip},
+      {"_base.cmr", datRow, settings.removeDatPostZip},
       {".log", settings.zipLogFiles != 0, settings.removeLogPostZip},
       {".kavo", settings.zipKavoFiles != 0 && (closed.options & kLogKavo) != 0, settings.removeKavoPostZip},
       {".pdf", settings.zipPdfFiles != 0 && settings.createStripChart != 0, settings.removePdfPostZip},
   };
-  if (!MakePlot(base + kLogExtension)) members[3].selected = false;
+  const Member& log = members[2];
+  Member& pdf = members[4];
+  if (!MakePlot(base + kLogExtension)) pdf.selected = false;
 
   const std::string zipPath = base + ".zip";
   bool anyZipped = false;
@@ -102,7 +107,7 @@ bool CArchiveChain::ZipHourFiles(const std::string& base) {
   // Only what is safely in the zip is removed: a failed zip leaves its source in place.
   for (const Member& member : members)
     if (member.zipped && member.remove) RemoveQuietly(base + member.extension);
-  if (manifestZipped && members[1].zipped && members[1].remove) RemoveQuietly(manifestPath);
+  if (manifestZipped && log.zipped && log.remove) RemoveQuietly(manifestPath);
   return true;
 }
 

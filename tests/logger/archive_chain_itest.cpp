@@ -85,6 +85,7 @@ class ArchiveChainTest : public ::testing::Test {
     base = (logs / "FARM6120914").string();
     WriteFile(base + ".log", "* log text of the hour\n");
     WriteFile(base + ".dat", std::string("\x01\x02\x00\x03 dat bytes", 14));
+    WriteFile(base + "_base.cmr", std::string("\x93 cmr", 5));
     WriteFile(base + ".kavo", std::string("\x10\x41\x00\x10\x03 kavo", 10));
     mailRecord = dir / "mail-calls.txt";
     uploadRecord = dir / "upload-calls.txt";
@@ -101,8 +102,9 @@ class ArchiveChainTest : public ::testing::Test {
     settings.ftpRemotePath = "fields/north";
   }
 
-  CArchiveChain Chain(LogOptions options) {
-    return CArchiveChain(settings, tools, ClosedLogFile{base + ".log", "FARM6120914.zip", "FARM", options},
+  CArchiveChain Chain(LogOptions options, bool datFiles = false) {
+    return CArchiveChain(settings, tools,
+                         ClosedLogFile{base + ".log", "FARM6120914.zip", "FARM", options, datFiles},
                          [this](const std::string& text) { shown.push_back(text); });
   }
   bool Has(const char* extension) const { return fs::exists(base + extension); }
@@ -120,30 +122,30 @@ TEST_F(ArchiveChainTest, Selection_FollowsSettingsAndSessionOptions) {
   struct Case {
     const char* name;
     LogOptions options;
+    bool datFiles;  // the session wrote the DAT pair
     int zipQ0x, zipLog, zipKavo, removeAll;
     std::vector<std::string> zipped;
     std::vector<const char*> left;  // source files still there afterwards
   };
+  const std::string dat = "FARM6120914.dat", cmr = "FARM6120914_base.cmr", log = "FARM6120914.log",
+                    kavo = "FARM6120914.kavo";
   const Case cases[] = {
-      {"no raw options: only the log", 0, 1, 1, 1, 1, {"FARM6120914.log"}, {".dat", ".kavo"}},
-      {"both raw options",
-       kLogQ0x | kLogKavo,
-       1,
-       1,
-       1,
-       1,
-       {"FARM6120914.dat", "FARM6120914.log", "FARM6120914.kavo"},
-       {}},
-      {"raw log without its zip option", kLogKavo, 0, 1, 0, 1, {"FARM6120914.log"}, {".dat", ".kavo"}},
-      {"kavo option without 0x4000", kLogQ0x, 1, 0, 1, 1, {"FARM6120914.dat"}, {".log", ".kavo"}},
+      {"no raw options: only the log", 0, false, 1, 1, 1, 1, {log}, {".dat", "_base.cmr", ".kavo"}},
+      {"both raw options", kLogQ0x | kLogKavo, false, 1, 1, 1, 1, {dat, cmr, log, kavo}, {}},
+      {"raw log without its zip option", kLogKavo, false, 0, 1, 0, 1, {log}, {".dat", "_base.cmr", ".kavo"}},
+      {"kavo option without 0x4000", kLogQ0x, false, 1, 0, 1, 1, {dat, cmr}, {".log", ".kavo"}},
       {"nothing removed",
        kLogQ0x | kLogKavo,
+       false,
        1,
        1,
        1,
        0,
-       {"FARM6120914.dat", "FARM6120914.log", "FARM6120914.kavo"},
-       {".dat", ".log", ".kavo"}},
+       {dat, cmr, log, kavo},
+       {".dat", "_base.cmr", ".log", ".kavo"}},
+      // The DAT writer's pair follows the DAT row whatever "Log Q0X" says.
+      {"DAT file written, Q0x off", 0, true, 1, 1, 1, 1, {dat, cmr, log}, {".kavo"}},
+      {"DAT file written, DAT row off", 0, true, 0, 1, 1, 1, {log}, {".dat", "_base.cmr", ".kavo"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -153,21 +155,21 @@ TEST_F(ArchiveChainTest, Selection_FollowsSettingsAndSessionOptions) {
     settings.zipLogFiles = c.zipLog;
     settings.zipKavoFiles = c.zipKavo;
     settings.removeDatPostZip = settings.removeLogPostZip = settings.removeKavoPostZip = c.removeAll;
-    const std::string kavo = ReadWholeFile(base + ".kavo");
-    const std::string dat = ReadWholeFile(base + ".dat");
-    EXPECT_TRUE(Chain(c.options).ZipHourFiles(base));
+    const std::string kavoBytes = ReadWholeFile(base + ".kavo");
+    const std::string datBytes = ReadWholeFile(base + ".dat");
+    EXPECT_TRUE(Chain(c.options, c.datFiles).ZipHourFiles(base));
     EXPECT_EQ(c.zipped, ZipListing(base + ".zip"));
-    for (const char* extension : {".dat", ".log", ".kavo"}) {
+    for (const char* extension : {".dat", "_base.cmr", ".log", ".kavo"}) {
       const bool kept = std::find_if(c.left.begin(), c.left.end(), [&](const char* e) {
                           return std::string(e) == extension;
                         }) != c.left.end();
       EXPECT_EQ(kept, Has(extension)) << extension;
     }
     if ((c.options & kLogKavo) && c.zipKavo) {
-      EXPECT_EQ(kavo, ZipMember(base + ".zip", "FARM6120914.kavo"));
+      EXPECT_EQ(kavoBytes, ZipMember(base + ".zip", kavo));
     }
-    if ((c.options & kLogQ0x) && c.zipQ0x) {
-      EXPECT_EQ(dat, ZipMember(base + ".zip", "FARM6120914.dat"));
+    if (((c.options & kLogQ0x) || c.datFiles) && c.zipQ0x) {
+      EXPECT_EQ(datBytes, ZipMember(base + ".zip", dat));
     }
     EXPECT_TRUE(shown.empty());
   }

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -41,6 +44,9 @@ class CDatLogRecorder final : public IDatLog {
   void Reopen(const std::string& path) override { calls.push_back("reopen " + Name(path)); }
   void Post(const KavoPacket& packet) override { calls.push_back("post " + std::to_string(packet.id)); }
   void Stop() override { calls.push_back("stop"); }
+  std::uint64_t LostBytes() const override { return lostBytes; }
+
+  std::uint64_t lostBytes = 0;  // what the files "could not write"
 
  private:
   static std::string Name(const std::string& path) { return std::filesystem::path(path).filename().string(); }
@@ -108,6 +114,36 @@ TEST_F(LogrowanDatTest, FileSession_StartsOnFirstFileReopensEachHourPostsTakenPa
                                           // the packet queued after the hour change
                                           "post 83", "stop"};
   EXPECT_EQ(calls, expected);
+}
+
+// The hour's DAT pair is archived with the hour, and what its files could not take is counted in
+// the hour's manifest.
+TEST_F(LogrowanDatTest, HourChange_ArchiveGetsTheDatPairAndTheManifestItsLosses) {
+  auto closed = std::make_shared<std::promise<ClosedLogFile>>();
+  CLogrowan archived(host, clock, prompts, [closed](const ClosedLogFile& c) {
+    closed->set_value(c);
+    return 1;
+  });
+  auto recorder = std::make_unique<CDatLogRecorder>(calls, true);
+  CDatLogRecorder* dat = recorder.get();
+  archived.SetDatLog(std::move(recorder));
+  archived.StartLogging(kLogPassive);
+  archived.ProcessLogger();
+  archived.QueuePacket(TimePacket(kHour14));
+  for (int i = 0; i < 3; ++i) archived.ProcessLogger();
+  dat->lostBytes = 123;
+  archived.QueuePacket(TimePacket(kHour15));
+  archived.QueuePacket(MakePacket(0x53, Bytes(32, 0)));
+  for (int i = 0; i < 3; ++i) archived.ProcessLogger();
+  std::future<ClosedLogFile> atArchive = closed->get_future();
+  ASSERT_EQ(atArchive.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  const ClosedLogFile c = atArchive.get();
+  EXPECT_EQ(c.logPath, PathOf("FARM7031614.log"));
+  EXPECT_TRUE(c.datFiles);
+  EXPECT_NE(ReadWholeFile(PathOf("FARM7031614.manifest")).find("lost-lines: 0\nlost-bytes: 123\n"),
+            std::string::npos);
+  EXPECT_TRUE(archived.WriteFailed());
+  archived.StopLogging();
 }
 
 TEST_F(LogrowanDatTest, SettingOffOrDisplayOnly_NoDatCalls) {
