@@ -32,7 +32,8 @@ bool CSimulator::Start(std::string& error) {
   if (!options.filesDir.empty())
     files = std::make_unique<CSimFileSystem>(options.filesDir, options.dropEvery, sendChecked, trace);
   if (!options.cardScript.empty()) {
-    card = std::make_unique<CCardClient>(sendChecked, stderr);
+    card = std::make_unique<CCardClient>(
+        [this](const KavoPacket& packet, int withChecksum) { SendPacket(packet, withChecksum); }, stderr);
     if (!card->Load(options.cardScript, error)) return false;
   }
   if (files || card) fileParser = std::make_unique<CKavoParser>(nullptr);
