@@ -209,6 +209,7 @@ TEST_F(LogrowanTest, HourFileAlwaysFull_NextHourWrittenAndToldTheLoss) {
   Tick();
   Tick();
   Tick();
+  ASSERT_TRUE(archive.WaitFor(1));  // the worker is done with the fixture's recorder
   std::string header15 = kHeader14;
   header15.replace(header15.find("2007 14"), 7, "2007 15");
   EXPECT_EQ(ReadWholeFile(LogPath("FARM7031615.log")),
