@@ -129,16 +129,22 @@ TEST_F(RemoteFileBridgeTest, RemoteFileIoOff_RequestsNeitherServedNorQueued) {
   EXPECT_EQ(bridge.RemoteFiles(), nullptr);
 }
 
-TEST_F(RemoteFileBridgeTest, BadChecksumOrOtherPackets_NotTaken) {
+// A request with a wrong checksum is answered at once with error 5 (the card information carries it
+// in its zero field); a packet outside the operations is not taken.
+TEST_F(RemoteFileBridgeTest, BadChecksumAnsweredWithIoError_OtherPacketsNotTaken) {
   Connect(true);
   KavoPacket flipped = Request(0x1A, {0, 0, 0, 'A', 0});
   flipped.data[4] ^= 1;
   VerifyChecksum(flipped);
+  ASSERT_EQ(flipped.checksumOk, 0);
   Receive(flipped);
   KavoPacket other = Request(0x1C, {});  // above the operation range
   Receive(other);
   Timer106();
-  EXPECT_TRUE(link.sent.empty());
+  ASSERT_EQ(link.sent.size(), 1u);
+  EXPECT_EQ(link.sent[0].bytes, (Bytes{0x8E, 0x8C, 0x1A, 0x02, 0x00, 0x00, 0x00, 0x01, 0x80, 0x00, 0x00,
+                                       0x40, 0x00, 0,    5,    0,    0,    0,    0,    0,    0,    0}));
+  EXPECT_EQ(link.sent[0].withChecksum, 1);
 }
 
 TEST_F(RemoteFileBridgeTest, Disconnect_ClosesFilesAndNextConnectionReadsTheFolderAgain) {
