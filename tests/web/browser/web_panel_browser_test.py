@@ -305,7 +305,7 @@ class WebPanelInBrowser(unittest.TestCase):
     def test_8_usable_at_phone_and_desktop_widths(self):
         shots = os.environ.get("PLOWVIEW_SCREENSHOT_DIR")
         try:
-            for name, width, height in (("desktop", 1000, 560), ("phone", 360, 740)):
+            for name, width, height in (("desktop", 1000, 800), ("phone", 360, 740)):
                 self.driver.set_window_size(width, height)
                 self.open("http://127.0.0.1:%d/?token=%s" % (self.web_a, CONTROL_TOKEN))
                 self.wait_rows(20, lambda r: r[0] == "Brisk Mote   RTK", "the status rows")
@@ -327,6 +327,18 @@ class WebPanelInBrowser(unittest.TestCase):
                     self.driver.save_screenshot(os.path.join(shots, "web_panel_%s.png" % name))
         finally:
             self.driver.set_window_size(1000, 720)
+
+    def test_9_network_address_without_both_tokens_refuses_to_start(self):
+        for ini, said in (("[WebPanel]\nBindAddress=0.0.0.0\nControlToken=x\n", "set both ControlToken and ViewToken"),
+                          ("[WebPanel]\nPort=%d\n" % self.web_a, "cannot listen on 127.0.0.1 port %d" % self.web_a)):
+            refused = Plowview("refused", ini, ["--web-panel"])
+            try:
+                self.assertEqual(refused.process.wait(30), 1)
+                self.assertIn(said, refused.err())
+                self.assertIsNone(refused.url("to look on"))
+            finally:
+                refused.stop()
+                refused.remove()
 
 
 if __name__ == "__main__":
