@@ -3,7 +3,9 @@
 // behind a stable /dev/serial/by-id style name that is unplugged and comes back on another pty.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <QElapsedTimer>
@@ -145,6 +147,10 @@ TEST(PlowviewStation, StableNameSurvivesReplugging) {
   ::kill(static_cast<pid_t>(firstReceiver->processId()), SIGTERM);
   ASSERT_TRUE(firstReceiver->waitForFinished(10000));
   firstReceiver.reset();
+  // Another pseudo-terminal takes the freed number, so the receiver comes back on a new one, as an
+  // adapter plugged in again comes back as the next ttyUSB.
+  const int placeholder = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(placeholder, 0);
   QProcess secondReceiver;
   ASSERT_TRUE(startReceiver(secondReceiver));
   EXPECT_NE(fs::read_symlink(stable), firstTty);
@@ -155,6 +161,7 @@ TEST(PlowviewStation, StableNameSurvivesReplugging) {
   EXPECT_EQ(plowview.exitCode(), 0) << plowview.readAllStandardError().toStdString();
   ::kill(static_cast<pid_t>(secondReceiver.processId()), SIGTERM);
   secondReceiver.waitForFinished(10000);
+  ::close(placeholder);
 }
 
 }  // namespace
