@@ -2,10 +2,11 @@
 // settings file, SIGHUP reading the settings again without dropping the link, and a receiver
 // behind a stable /dev/serial/by-id style name that is unplugged and comes back on another pty.
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QElapsedTimer>
@@ -68,6 +69,45 @@ TEST(PlowviewStation, MessagesCarryTheStationsNameOneLineEach) {
     if (end == std::string::npos) break;
     start = end + 1;
   }
+}
+
+// A serial device the user may not open: the message says what to do about it. As root (who may
+// open anything) the program runs as nobody.
+TEST(PlowviewStation, SerialPortWithoutPermission_SaysToJoinTheDialoutGroup) {
+  const bool root = ::geteuid() == 0;
+  if (root && ::access("/usr/sbin/runuser", X_OK) != 0) GTEST_SKIP() << "root without runuser";
+  if (root &&
+      QProcess::execute("/usr/sbin/runuser", {"-u", "nobody", "--", "test", "-x", Program("plowview")}) != 0)
+    GTEST_SKIP() << "the build folder is closed to nobody";
+  CTempDir dir;
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const std::string device = ::ptsname(master);
+  ASSERT_EQ(::chmod(device.c_str(), root ? 0600 : 0000), 0);
+  std::ofstream(dir / "east.ini") << "[Connect]\nSerialPortOrCanBus=0\nPort=0\nHighSpeedKavo=1\n"
+                                  << "[SerialPorts]\nCOM1=" << device << "\n";
+  ::chmod(dir.Path().c_str(), 0777);
+  QProcess plowview;
+  plowview.setWorkingDirectory(QString::fromStdString(dir.Path().string()));
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_RUNTIME_DIR", QString::fromStdString(dir.Path().string()));
+  plowview.setProcessEnvironment(env);
+  QStringList args{"--headless", "--config", QString::fromStdString(dir / "east.ini")};
+  if (root) {
+    plowview.start("/usr/sbin/runuser", QStringList{"-u", "nobody", "--", Program("plowview")} + args);
+  } else {
+    plowview.start(Program("plowview"), args);
+  }
+  ASSERT_TRUE(plowview.waitForFinished(30000));
+  ::close(master);
+  EXPECT_EQ(plowview.exitCode(), 1);
+  const std::string err = plowview.readAllStandardError().toStdString();
+  EXPECT_NE(err.find("east: Error: Could not open serial port. Permission denied on " + device +
+                     ": add your user to the dialout group.\n"),
+            std::string::npos)
+      << err;
 }
 
 // Ten receiver minutes a second: an hour closes every six seconds.
