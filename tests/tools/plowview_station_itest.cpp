@@ -159,6 +159,10 @@ TEST(PlowviewStation, StableNameSurvivesReplugging) {
   auto firstReceiver = std::make_unique<QProcess>();
   ASSERT_TRUE(startReceiver(*firstReceiver));
   const fs::path firstTty = fs::read_symlink(stable);
+  // Held open, the first pseudo-terminal keeps its number after the receiver is gone, so the
+  // receiver comes back on another one, as an adapter plugged in again comes back as the next ttyUSB.
+  const int holdFirst = ::open(firstTty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(holdFirst, 0);
 
   std::ofstream(dir / "Plowview.ini")
       << "[Connect]\nSerialPortOrCanBus=0\nPort=0\nHighSpeedKavo=1\nm_LogData=1\n"
@@ -187,10 +191,6 @@ TEST(PlowviewStation, StableNameSurvivesReplugging) {
   ::kill(static_cast<pid_t>(firstReceiver->processId()), SIGTERM);
   ASSERT_TRUE(firstReceiver->waitForFinished(10000));
   firstReceiver.reset();
-  // Another pseudo-terminal takes the freed number, so the receiver comes back on a new one, as an
-  // adapter plugged in again comes back as the next ttyUSB.
-  const int placeholder = ::posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(placeholder, 0);
   QProcess secondReceiver;
   ASSERT_TRUE(startReceiver(secondReceiver));
   EXPECT_NE(fs::read_symlink(stable), firstTty);
@@ -201,7 +201,7 @@ TEST(PlowviewStation, StableNameSurvivesReplugging) {
   EXPECT_EQ(plowview.exitCode(), 0) << plowview.readAllStandardError().toStdString();
   ::kill(static_cast<pid_t>(secondReceiver.processId()), SIGTERM);
   secondReceiver.waitForFinished(10000);
-  ::close(placeholder);
+  ::close(holdFirst);
 }
 
 }  // namespace
