@@ -3,6 +3,9 @@
 #include <QCoreApplication>
 #include <QTimer>
 #include <chrono>
+#include <csignal>
+#include <string>
+#include <vector>
 
 #include "app/can_bus_settings.h"
 #include "app/headless_can_selector.h"
@@ -12,6 +15,7 @@
 #include "app/settings_snapshot.h"
 #include "app/signal_watcher.h"
 #include "app/simulator_process.h"
+#include "app/stderr_lines.h"
 #include "app/stderr_prompts.h"
 #include "app/web_panel_bridge.h"
 #include "app/web_panel_settings.h"
@@ -66,7 +70,7 @@ int CHeadlessRunner::Run() {
     simulator = std::make_unique<CSimulatorProcess>();
     std::string error;
     if (!simulator->Start(options.simulatorArguments, error)) {
-      std::fprintf(stderr, "plowview: %s\n", error.c_str());
+      WriteStderrLine(error);
       return 1;
     }
     portMap.SetPath(0, simulator->DevicePath());
@@ -91,7 +95,9 @@ int CHeadlessRunner::Run() {
         // Ends the run after the packet or tick that finished the command has been handled.
         [this](int code) { QTimer::singleShot(0, this, [this, code] { Stop(code); }); }, out);
   }
-  signalWatcher = std::make_unique<CSignalWatcher>([this](int) { Stop(0); });
+  signalWatcher =
+      std::make_unique<CSignalWatcher>([this](int number) { number == SIGHUP ? ReloadSettings() : Stop(0); },
+                                       std::vector<int>{SIGINT, SIGTERM, SIGHUP});
 
   WebPanelSettings webSettings = LoadWebPanelSettings(profile);
   if (options.webPanel) {
@@ -119,9 +125,27 @@ void CHeadlessRunner::Stop(int exitCode) {
   if (web) web->Stop();
   if (control && control->State() != kDisconnected) control->Disconnect();
   if (simulator) simulator->Stop();
-  if (archiver) archiver->WaitForArchiveWorkers(kArchiveWaitAtExit);
+  if (archiver) {
+    archiver->WaitForArchiveWorkers(kArchiveWaitAtExit, [](int running) {
+      WriteStderrLine("waiting up to " + std::to_string(kArchiveWaitAtExit.count()) + " s for " +
+                      std::to_string(running) + " archiving job(s) to finish");
+    });
+  }
   std::fflush(out);
   QCoreApplication::exit(exitCode);
+}
+
+void CHeadlessRunner::ReloadSettings() {
+  // The archiving workers read the archive settings afresh for every closed hour; the logging
+  // options reach the running session here. Link, folder and prefix stay as connected.
+  settings.LoadSettings();
+  session->Logging().ChangeLogOptionsFromNextHour(static_cast<std::uint32_t>(settings.logOptions));
+  char text[128];
+  std::snprintf(
+      text, sizeof text,
+      "settings read again: logging options 0x%04X and the archive settings apply from the next hour",
+      static_cast<unsigned>(settings.logOptions));
+  WriteStderrLine(text);
 }
 
 void CHeadlessRunner::SetMainTitle(const std::string& title) {
@@ -152,15 +176,15 @@ void CHeadlessRunner::PrintRows() {
 void CHeadlessRunner::StateChanged(int state) {
   if (web) web->PanelChanged();
   if (state == kWaiting && lastState == kConnected)
-    std::fprintf(stderr, "plowview: the link to the receiver was lost; reconnecting\n");
+    WriteStderrLine("the link to the receiver was lost; reconnecting");
   lastState = state;
   if (state == kConnected) {
     everConnected = true;
     if (files) files->Start();
   }
   if (state == kDisconnected && !stopping) {
-    std::fprintf(stderr, "plowview: %s\n",
-                 everConnected ? "the connection to the receiver was lost" : "no connection to the receiver");
+    WriteStderrLine(everConnected ? "the connection to the receiver was lost"
+                                  : "no connection to the receiver");
     Stop(1);
   }
 }

@@ -64,6 +64,9 @@ class CHeadlessRunner final : public QObject, public IConnectionPeers {
 
  private:
   void Stop(int exitCode);
+  // SIGHUP: the settings file read again; the changes that can apply without a new connection
+  // apply from the next hour.
+  void ReloadSettings();
   void PrintRows();
 
   CSettingsProfile& profile;

@@ -62,6 +62,12 @@ class CLoggerBridge final : public IConnectionPeers, private ILoggerHost, privat
   // until DestroyLogger.
   CLogrowan& GetLogger();
 
+  // A changed "m_logOptions" word (the settings file read again) for the running file session,
+  // from its next hour on; nothing without one.
+  void ChangeLogOptionsFromNextHour(std::uint32_t logOptions) {
+    if (logger) logger->ChangeOptionsFromNextHour(logOptions);
+  }
+
   // The logger hooks.
   void StartLogging(std::uint32_t logOptions) override;
   void StopLogging() override;
