@@ -49,6 +49,10 @@ void CCommLinkAdapter::SetRelayOptions(const RelayOptions& options,
   link.SetRelayOptions(options, std::move(onEvent));
 }
 
+void CCommLinkAdapter::SetNoticeHandler(std::function<void(const std::string&)> onNotice) {
+  link.SetNoticeHandler(std::move(onNotice));
+}
+
 void CCommLinkAdapter::RelayPacket(const KavoPacket& packet) {
   link.RelayPacket(packet);
 }

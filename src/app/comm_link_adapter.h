@@ -13,6 +13,7 @@ class CCommLinkAdapter final : public IReceiverLink {
   bool SetServer(const std::string& address, std::uint32_t port) override;
   void SetRelayServer(bool enabled, std::uint32_t port) override;
   void SetRelayOptions(const RelayOptions& options, std::function<void(const std::string&)> onEvent) override;
+  void SetNoticeHandler(std::function<void(const std::string&)> onNotice) override;
   bool Open(int linkType, bool autoPortConfiguration) override;
   void Close(int linkType) override;
   bool IsConnected() override;

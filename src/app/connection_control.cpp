@@ -19,6 +19,10 @@ constexpr std::uint8_t kSubFatalError = 0x12;
 
 constexpr int kBaudRates[] = {2400, 4800, 9600, 19200, 38400};
 constexpr char kParities[] = {'N', 'O', 'E'};
+// The serial port slots (COM1..COM9) and CAN ports a link type can be made from: a hand-edited
+// number beyond them would name another kind of link.
+constexpr int kSerialPortSlots = 9;
+constexpr int kCanPorts = 2;
 
 const char* const kConnectionLost =
     "Connection lost.\n\nThis could have been caused by the receiver's port configuration being\n"
@@ -94,13 +98,18 @@ void CConnectionControl::Connect(const ConnectionSettings& newSettings) {
 
 void CConnectionControl::OpenConnection(const ConnectionSettings& newSettings) {
   settings = newSettings;
+  linkUp = false;
   SetState(kOpening);
   bool configured = false;
-  const char* failure = nullptr;
+  std::string failure;
   if (settings.linkKind == 0) {
     panelOnlyLink = true;
     linkType = settings.port;
-    if (settings.autoPortConfiguration) {
+    failure = "Error: Could not configure serial port";
+    if (settings.port < 0 || settings.port >= kSerialPortSlots) {
+      failure += "\n\nThe setting \"Port\" is " + std::to_string(settings.port) +
+                 "; a serial link needs 0-8 (COM1-COM9).";
+    } else if (settings.autoPortConfiguration) {
       configured = link.SetSerialParams(9600, 'N', 8, 1);
     } else {
       const int baud = (settings.baudRateIndex >= 0 && settings.baudRateIndex < 5)
@@ -110,12 +119,16 @@ void CConnectionControl::OpenConnection(const ConnectionSettings& newSettings) {
           (settings.parityIndex >= 0 && settings.parityIndex < 3) ? kParities[settings.parityIndex] : '?';
       configured = link.SetSerialParams(baud, parity, 8, 1);
     }
-    failure = "Error: Could not configure serial port";
   } else if (settings.linkKind == 1) {
-    configured = link.SetCanParams(settings.canBusDestAddr, instanceNumber, settings.canBusBusSpeed);
     panelOnlyLink = false;
     linkType = settings.canBusPort + 9;
     failure = "Error: Could not configure CANBUS port.";
+    if (settings.canBusPort < 0 || settings.canBusPort >= kCanPorts) {
+      failure += "\n\nThe setting \"CanBusPort\" is " + std::to_string(settings.canBusPort) +
+                 "; a CAN link needs 0 or 1.";
+    } else {
+      configured = link.SetCanParams(settings.canBusDestAddr, instanceNumber, settings.canBusBusSpeed);
+    }
   } else {
     configured = link.SetServer(settings.serverAddress, settings.serverPort);
     panelOnlyLink = false;
@@ -123,6 +136,7 @@ void CConnectionControl::OpenConnection(const ConnectionSettings& newSettings) {
     failure = "Error: Could not configure network connection.";
   }
   if (!configured) {
+    linkType = 12;
     prompts.MessageBox(failure, kProgramName, PromptIcon::Exclamation);
     SetState(kDisconnected);
     return;
@@ -132,6 +146,7 @@ void CConnectionControl::OpenConnection(const ConnectionSettings& newSettings) {
   peers.Redraw(kRedrawAll);
   link.SetRelayServer(settings.enableAsServer, settings.outputServerPort);
   link.SetRelayOptions(settings.relay, [this](const std::string& line) { peers.WriteLogLine(line); });
+  link.SetNoticeHandler([this](const std::string& line) { peers.LinkNotice(line); });
   if (!link.Open(linkType, settings.autoPortConfiguration)) {
     // The link reports the failure itself as a status; make sure the state follows even if not.
     SetState(kDisconnected);
@@ -141,12 +156,23 @@ void CConnectionControl::OpenConnection(const ConnectionSettings& newSettings) {
 
 void CConnectionControl::LinkStatus(int wParam) {
   if (wParam != 0) {
+    // What came before the loss is logged first, so the lost line follows it.
+    if (linkUp && state == kConnected) {
+      LinkPacketReady();
+      if (settings.logData) peers.ProcessLogger();
+    }
     if (HandOverLoss()) return;
+    if (linkUp) {
+      EndLostConnection();
+      return;
+    }
+    // An open that failed: the link has said why.
     displaySeen = false;
     SetState(kDisconnected);
     peers.Redraw(kRedrawAll);
     return;
   }
+  linkUp = true;
   timers.StartTimer(kTimerWatchdog, 1000);
   SendRequest(kSubTitle);
   SendRequest(kSubPanelFlags);
@@ -170,15 +196,10 @@ void CConnectionControl::LinkStatus(int wParam) {
 }
 
 // A link lost while reconnecting is on: the connection waits for the link instead of ending.
-// What came before the loss is logged first, so the lost line follows it; the logger session
-// stays (a later link up finds it running and goes on in the same file), the timers that talk
-// to the receiver stop until then.
+// The logger session stays (a later link up finds it running and goes on in the same file), the
+// timers that talk to the receiver stop until then.
 bool CConnectionControl::HandOverLoss() {
   if (!reconnector) return false;
-  if (settings.autoReconnect && state == kConnected) {
-    LinkPacketReady();
-    if (settings.logData) peers.ProcessLogger();
-  }
   if (!reconnector->LinkDown(settings.autoReconnect)) return false;
   displaySeen = false;
   timers.KillTimer(kTimerWatchdog);
@@ -189,6 +210,15 @@ bool CConnectionControl::HandOverLoss() {
   SetState(kWaiting);
   peers.Redraw(kRedrawAll);
   return true;
+}
+
+// A link that was up went away and nobody reopens it: the connection ends as a disconnect ends it
+// (the logger's hour closed with the loss counted, everything the connection started stopped),
+// and the user is told once. A later Connect starts afresh.
+void CConnectionControl::EndLostConnection() {
+  if (settings.logData) peers.NoteLinkLost();
+  Disconnect();
+  prompts.MessageBox(kConnectionLost, kProgramName, PromptIcon::Exclamation);
 }
 
 void CConnectionControl::LinkPacketReady() {
@@ -302,8 +332,9 @@ void CConnectionControl::OnTimer(int id) {
       if (state == kConnected) peers.ProcessLogger();
       break;
     case kTimerLogActivity:
-      timers.KillTimer(kTimerLogActivity);
-      if (settings.logData && state == kConnected) {
+      // Periodic, and whatever the connection does meanwhile (a reconnect stops the lines, not
+      // this timer): the lamp goes out one tick after the last line.
+      if (logActivity) {
         logActivity = false;
         peers.Redraw(kRedrawAll);
       }
@@ -353,13 +384,18 @@ void CConnectionControl::Disconnect() {
     timers.KillTimer(kTimerLogger);
     peers.StopLogging();
   }
-  if (disconnectPauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(disconnectPauseMs));
+  // The pause lets the panel command leave the port; a link already gone carries nothing.
+  if (disconnectPauseMs > 0 && link.IsConnected())
+    std::this_thread::sleep_for(std::chrono::milliseconds(disconnectPauseMs));
   displaySeen = false;
   silenceTicks = 1;
+  linkUp = false;
+  logActivity = false;
   timers.KillTimer(kTimerWatchdog);
   timers.KillTimer(kTimerProcessorUsage);
   timers.KillTimer(kTimerRemoteFiles);
   timers.KillTimer(kTimerEnterHeld);
+  timers.KillTimer(kTimerLogActivity);
   link.Close(linkType);
   SetState(kDisconnected);
   peers.Redraw(kRedrawAll);

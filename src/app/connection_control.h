@@ -112,6 +112,7 @@ class CConnectionControl {
   void Watchdog();
   void SetTitles(const std::string& title);
   bool HandOverLoss();
+  void EndLostConnection();
 
   IReceiverLink& link;
   ITimerHost& timers;
@@ -126,6 +127,7 @@ class CConnectionControl {
   bool panelOnlyLink = false;
   std::uint8_t panelFlags = 0;
   bool displaySeen = false;
+  bool linkUp = false;  // the link reported up in this connection (a later down is a loss)
   bool logActivity = false;
   bool blinkTimerRunning = false;
   bool inLogLine = false;

@@ -29,6 +29,12 @@ class IConnectionPeers {
   virtual void ProcessLogger() {}
   virtual void QueueLogPacket(const KavoPacket& /*packet*/) {}
   virtual void WriteLogLine(const std::string& /*line*/) {}
+  // The link went away and the connection ends (it is not being reopened): the logger notes the
+  // loss in the open hour before its session is stopped.
+  virtual void NoteLinkLost() {}
+  // A "* " line the link has about itself (a CAN send its transport aborted), without the line
+  // end: it goes into the log while logging, and to whoever shows such lines.
+  virtual void LinkNotice(const std::string& /*line*/) {}
   // A fatal error report while logging goes out by mail instead of ending the connection.
   virtual void MailFatalError(const std::string& /*loggingPrefix*/, const std::string& /*receiverText*/) {}
 

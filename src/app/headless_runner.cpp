@@ -3,6 +3,9 @@
 #include <QCoreApplication>
 #include <QTimer>
 #include <chrono>
+#include <csignal>
+#include <string>
+#include <vector>
 
 #include "app/can_bus_settings.h"
 #include "app/headless_can_selector.h"
@@ -12,9 +15,12 @@
 #include "app/settings_snapshot.h"
 #include "app/signal_watcher.h"
 #include "app/simulator_process.h"
+#include "app/stderr_lines.h"
 #include "app/stderr_prompts.h"
-#include "logger/archive_profile.h"
+#include "app/web_panel_bridge.h"
+#include "app/web_panel_settings.h"
 #include "link/comm_link.h"
+#include "logger/archive_profile.h"
 #include "logger/log_archiver.h"
 
 namespace {
@@ -45,6 +51,7 @@ CHeadlessRunner::CHeadlessRunner(CSettingsProfile& profileRef, CPortSettings& se
       prompts(std::make_unique<CStderrPrompts>()) {}
 
 CHeadlessRunner::~CHeadlessRunner() {
+  web.reset();
   control = nullptr;
   session.reset();
   // After the logger: no new worker can start; the running ones no longer touch the profile.
@@ -63,7 +70,7 @@ int CHeadlessRunner::Run() {
     simulator = std::make_unique<CSimulatorProcess>();
     std::string error;
     if (!simulator->Start(options.simulatorArguments, error)) {
-      std::fprintf(stderr, "plowview: %s\n", error.c_str());
+      WriteStderrLine(error);
       return 1;
     }
     portMap.SetPath(0, simulator->DevicePath());
@@ -88,7 +95,22 @@ int CHeadlessRunner::Run() {
         // Ends the run after the packet or tick that finished the command has been handled.
         [this](int code) { QTimer::singleShot(0, this, [this, code] { Stop(code); }); }, out);
   }
-  signalWatcher = std::make_unique<CSignalWatcher>([this](int) { Stop(0); });
+  signalWatcher =
+      std::make_unique<CSignalWatcher>([this](int number) { number == SIGHUP ? ReloadSettings() : Stop(0); },
+                                       std::vector<int>{SIGINT, SIGTERM, SIGHUP});
+
+  WebPanelSettings webSettings = LoadWebPanelSettings(profile);
+  if (options.webPanel) {
+    webSettings.enabled = true;
+    if (options.webPanelPort > 0) webSettings.config.port = static_cast<std::uint16_t>(options.webPanelPort);
+  }
+  if (webSettings.enabled) {
+    web = StartHeadlessWebPanel(webSettings.config,
+                                {[this] { return control; },
+                                 {},
+                                 [this](const std::string& line) { session->Logging().WriteLogLine(line); }});
+    if (!web) return 1;
+  }
 
   control->InitialUpdate(instanceNumber);
   control->OpenConnection(snapshot);
@@ -99,14 +121,35 @@ int CHeadlessRunner::Run() {
 void CHeadlessRunner::Stop(int exitCode) {
   if (stopping) return;
   stopping = true;
+  // The pages first: one that holds Enter lets it go while the link is still up.
+  if (web) web->Stop();
   if (control && control->State() != kDisconnected) control->Disconnect();
   if (simulator) simulator->Stop();
-  if (archiver) archiver->WaitForArchiveWorkers(kArchiveWaitAtExit);
+  if (archiver) {
+    archiver->WaitForArchiveWorkers(kArchiveWaitAtExit, [](int running) {
+      WriteStderrLine("waiting up to " + std::to_string(kArchiveWaitAtExit.count()) + " s for " +
+                      std::to_string(running) + " archiving job(s) to finish");
+    });
+  }
   std::fflush(out);
   QCoreApplication::exit(exitCode);
 }
 
+void CHeadlessRunner::ReloadSettings() {
+  // The archiving workers read the archive settings afresh for every closed hour; the logging
+  // options reach the running session here. Link, folder and prefix stay as connected.
+  settings.LoadSettings();
+  session->Logging().ChangeLogOptionsFromNextHour(static_cast<std::uint32_t>(settings.logOptions));
+  char text[128];
+  std::snprintf(
+      text, sizeof text,
+      "settings read again: logging options 0x%04X and the archive settings apply from the next hour",
+      static_cast<unsigned>(settings.logOptions));
+  WriteStderrLine(text);
+}
+
 void CHeadlessRunner::SetMainTitle(const std::string& title) {
+  if (web) web->PanelChanged();
   if (!options.printLog || title == printedTitle) return;
   printedTitle = title;
   std::fprintf(out, "title: %s\n", title.c_str());
@@ -114,6 +157,7 @@ void CHeadlessRunner::SetMainTitle(const std::string& title) {
 }
 
 void CHeadlessRunner::Redraw(int /*hint*/) {
+  if (web) web->PanelChanged();
   if (options.printLog && control && control->State() == kConnected) PrintRows();
 }
 
@@ -130,16 +174,17 @@ void CHeadlessRunner::PrintRows() {
 }
 
 void CHeadlessRunner::StateChanged(int state) {
+  if (web) web->PanelChanged();
   if (state == kWaiting && lastState == kConnected)
-    std::fprintf(stderr, "plowview: the link to the receiver was lost; reconnecting\n");
+    WriteStderrLine("the link to the receiver was lost; reconnecting");
   lastState = state;
   if (state == kConnected) {
     everConnected = true;
     if (files) files->Start();
   }
   if (state == kDisconnected && !stopping) {
-    std::fprintf(stderr, "plowview: %s\n",
-                 everConnected ? "the connection to the receiver was lost" : "no connection to the receiver");
+    WriteStderrLine(everConnected ? "the connection to the receiver was lost"
+                                  : "no connection to the receiver");
     Stop(1);
   }
 }
@@ -149,6 +194,7 @@ void CHeadlessRunner::MailFatalError(const std::string& loggingPrefix, const std
 }
 
 void CHeadlessRunner::AddLogViewerLine(const std::string& line) {
+  if (web) web->LogLine(line);
   if (!options.printLog) return;
   std::fprintf(out, "%s\n", line.c_str());
   std::fflush(out);
@@ -162,4 +208,8 @@ void CHeadlessRunner::FileTransferPacket(const KavoPacket& packet) {
                  CRawLogPlayer::FormatGpsTime(TimePacketGpsMs(packet), TimePacketUtcOffset(packet)).c_str());
   }
   if (files) files->OnPacket(packet);
+}
+
+void CHeadlessRunner::LinkNotice(const std::string& line) {
+  if (options.verbose) std::fprintf(stderr, "plowview: %s\n", line.c_str());
 }

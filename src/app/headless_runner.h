@@ -17,6 +17,7 @@ class IArchiveProfile;
 class CSignalWatcher;
 class CSimulatorProcess;
 class CStderrPrompts;
+class CWebPanelBridge;
 
 struct HeadlessOptions {
   bool printLog = false;  // title, panel rows and log lines to `out` as they change
@@ -26,8 +27,11 @@ struct HeadlessOptions {
   bool relayServer = false;  // switch "Enable as Server" on for this run
   int relayPort = -1;        // -1: the stored port
   bool reconnect = false;    // reopen a lost link instead of ending the run ("AutoReconnect")
+  bool verbose = false;      // the link's notices ("* CAN send to N aborted: ...") to stderr
   // --list-files / --get-files: work on the receiver's data folder once connected, then stop.
   HeadlessFileCommand files;
+  bool webPanel = false;  // --web-panel: serve the panel to browsers ("Enabled" of [WebPanel])
+  int webPanelPort = -1;  // -1: the stored port
 };
 
 // plowview without a window: connects at once with the stored settings, runs until SIGINT or
@@ -35,7 +39,8 @@ struct HeadlessOptions {
 // Message boxes go to stderr; questions are answered No. The exit code is 0 after a clean stop,
 // 1 when the connection could not be made or was lost. With a file command the run instead ends
 // when the command is done, with its exit code. The receiver's remote file requests are served
-// from the "RLI_Folder" setting while "RLI_Ena" is on.
+// from the "RLI_Folder" setting while "RLI_Ena" is on. With the web panel on, its two addresses
+// go to stderr at start, and a web panel that cannot start ends the run with exit code 1.
 class CHeadlessCanSelector;
 
 class CHeadlessRunner final : public QObject, public IConnectionPeers {
@@ -55,9 +60,13 @@ class CHeadlessRunner final : public QObject, public IConnectionPeers {
   void AddLogViewerLine(const std::string& line) override;
   void MailFatalError(const std::string& loggingPrefix, const std::string& receiverText) override;
   void FileTransferPacket(const KavoPacket& packet) override;
+  void LinkNotice(const std::string& line) override;
 
  private:
   void Stop(int exitCode);
+  // SIGHUP: the settings file read again; the changes that can apply without a new connection
+  // apply from the next hour.
+  void ReloadSettings();
   void PrintRows();
 
   CSettingsProfile& profile;
@@ -75,6 +84,8 @@ class CHeadlessRunner final : public QObject, public IConnectionPeers {
   std::unique_ptr<CSignalWatcher> signalWatcher;
   std::unique_ptr<CSimulatorProcess> simulator;
   std::unique_ptr<CHeadlessFiles> files;
+  // After the session: it goes first, while the control its pages press keys on is still there.
+  std::unique_ptr<CWebPanelBridge> web;
 
   bool stopping = false;
   bool everConnected = false;

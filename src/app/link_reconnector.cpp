@@ -17,6 +17,7 @@ void CLinkReconnector::LinkUp() {
     std::snprintf(line, sizeof line, "* Link restored after %.1f s. Last GPS time: %s",
                   static_cast<double>(clock.NowMs() - lostAtMs) / 1000.0, target.LastGpsTime().c_str());
     target.WriteLogLine(line);
+    target.LinkRestored();
   }
   state = State::Up;
 }

@@ -24,6 +24,9 @@ class IReconnectTarget {
   virtual void WriteLogLine(const std::string& line) = 0;
   // The receiver's last GPS time as the lost and restored lines show it.
   virtual std::string LastGpsTime() = 0;
+  // The link is back (after the restored line): what the reopen may have undone at the receiver
+  // is set up again.
+  virtual void LinkRestored() = 0;
 };
 
 // Reopens a link that was lost while it was up, until it is back or the connection is ended.

@@ -1,6 +1,7 @@
 #include "app/logger_bridge.h"
 
 #include "app/connection_control.h"
+#include "app/link_reconnector.h"
 #include "files/remote_file_server.h"
 #include "logger/logger_parts.h"
 
@@ -103,6 +104,16 @@ void CLoggerBridge::WriteLogLine(const std::string& line) {
   }
   CInLogger busy(*this);
   logger->WriteLine(line.c_str());
+}
+
+void CLoggerBridge::NoteLinkLost() {
+  if (logger) WriteLogLine("* Link lost. Last GPS time: " + FormatLastGpsTime(logger->Session()) + "\n");
+  outer.NoteLinkLost();
+}
+
+void CLoggerBridge::LinkNotice(const std::string& line) {
+  WriteLogLine(line + "\n");
+  outer.LinkNotice(line);
 }
 
 bool CLoggerBridge::SendToReceiver(const KavoPacket& packet, int withChecksum) {

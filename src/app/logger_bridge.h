@@ -62,6 +62,12 @@ class CLoggerBridge final : public IConnectionPeers, private ILoggerHost, privat
   // until DestroyLogger.
   CLogrowan& GetLogger();
 
+  // A changed "m_logOptions" word (the settings file read again) for the running file session,
+  // from its next hour on; nothing without one.
+  void ChangeLogOptionsFromNextHour(std::uint32_t logOptions) {
+    if (logger) logger->ChangeOptionsFromNextHour(logOptions);
+  }
+
   // The logger hooks.
   void StartLogging(std::uint32_t logOptions) override;
   void StopLogging() override;
@@ -69,6 +75,11 @@ class CLoggerBridge final : public IConnectionPeers, private ILoggerHost, privat
   void ProcessLogger() override;
   void QueueLogPacket(const KavoPacket& packet) override;
   void WriteLogLine(const std::string& line) override;
+  // "* Link lost. Last GPS time: ..." into the running logger (which counts it in the hour's
+  // manifest), then on to the outer peers.
+  void NoteLinkLost() override;
+  // Into the log while a logger runs, and on to the outer peers.
+  void LinkNotice(const std::string& line) override;
 
   // Passed on to the outer peers.
   void Redraw(int hint) override { outer.Redraw(hint); }

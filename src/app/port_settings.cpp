@@ -100,8 +100,9 @@ void CPortSettings::LoadSettings() {
   }
 }
 
-bool CPortSettings::SaveSettings() {
+bool CPortSettings::SaveSettings(std::error_code* error) {
   bool ok = true;
+  if (error) error->clear();
   for (const Field& f : kFields) {
     std::string value;
     if (f.number)
@@ -111,7 +112,11 @@ bool CPortSettings::SaveSettings() {
           1, (this->*f.yesNo) ? 'Y' : 'N');  // assign(char): GCC 12 misreads the literal form (-Wrestrict)
     else
       value = this->*f.text;
-    ok = profile.WriteString(kSection, f.key, value) && ok;
+    std::error_code why;
+    if (!profile.WriteString(kSection, f.key, value, &why)) {
+      if (ok && error) *error = why;
+      ok = false;
+    }
   }
   return ok;
 }

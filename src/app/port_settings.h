@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 class CSettingsProfile;
 
@@ -30,8 +31,9 @@ class CPortSettings {
 
   // Reads every key of the section; a missing file or key leaves the member as it is.
   void LoadSettings();
-  // Writes every key, one write per key; false when any write failed.
-  bool SaveSettings();
+  // Writes every key, one write per key; false when any write failed, with the first failure's
+  // reason in `error` when given.
+  bool SaveSettings(std::error_code* error = nullptr);
 
   // 2400, 4800, 9600, 19200 or 38400 for the baud rate index 0-4; 0 for any other index.
   static int BaudRateFromIndex(int index);

@@ -26,7 +26,7 @@ void CSessionReconnect::CloseLostLink() {
 }
 
 void CSessionReconnect::ReopenLink() {
-  link.Open(control.LinkType(), control.Settings().autoPortConfiguration);
+  link.Reopen(control.LinkType(), control.Settings().autoPortConfiguration);
 }
 
 void CSessionReconnect::SetQuiet(bool on) {
@@ -40,4 +40,22 @@ void CSessionReconnect::WriteLogLine(const std::string& line) {
 std::string CSessionReconnect::LastGpsTime() {
   CLogrowan* logger = logging.Logger();
   return logger != nullptr ? FormatLastGpsTime(logger->Session()) : "unknown";
+}
+
+// A serial link reopened with the port take-over: its break switched the receiver's outputs off,
+// so a logging session sets the receiver up again. The receiver's time went on meanwhile, so the
+// session keeps the last time it had (the next lost line still tells it).
+void CSessionReconnect::LinkRestored() {
+  CLogrowan* logger = logging.Logger();
+  const int type = control.LinkType();
+  if (logger == nullptr || !control.Settings().autoPortConfiguration || type < kLinkSerialFirst ||
+      type > kLinkSerialLast)
+    return;
+  LoggerSession& session = logger->Session();
+  if (session.state != LogState::Logging || (session.options & kLogPassive) != 0) return;
+  const double lastTimeOfWeek = session.lastTimeOfWeek;
+  const double lastTimeStamp = session.lastTimeStamp;
+  logger->ConfigureForLogging();
+  session.lastTimeOfWeek = lastTimeOfWeek;
+  session.lastTimeStamp = lastTimeStamp;
 }

@@ -30,6 +30,7 @@ class CSessionReconnect final : private IReconnectTarget {
   void SetQuiet(bool quiet) override;
   void WriteLogLine(const std::string& line) override;
   std::string LastGpsTime() override;
+  void LinkRestored() override;
 
   CCommLink& link;
   CConnectionControl& control;

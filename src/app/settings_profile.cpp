@@ -71,13 +71,17 @@ struct IniText {
   bool crlf = false;
 };
 
-// False only when the file exists but cannot be read; a missing file is an empty text.
-bool ReadIni(const std::filesystem::path& file, IniText& out) {
+// False only when the file exists but cannot be read (`error` then says why); a missing file is
+// an empty text.
+bool ReadIni(const std::filesystem::path& file, IniText& out, std::error_code* error = nullptr) {
   out = {};
   std::ifstream in(file, std::ios::binary);
   if (!in) {
+    const int openError = errno;
     std::error_code ec;
-    return !std::filesystem::exists(file, ec) && !ec;
+    if (!std::filesystem::exists(file, ec) && !ec) return true;
+    if (error) *error = std::error_code(openError != 0 ? openError : EACCES, std::generic_category());
+    return false;
   }
   std::ostringstream all;
   all << in.rdbuf();
@@ -98,33 +102,38 @@ bool ReadIni(const std::filesystem::path& file, IniText& out) {
 }
 
 // Replaces `file` by `text` in one rename. An existing file keeps its permissions; a new one is
-// readable by its owner only, since the settings may hold passwords.
-bool ReplaceFile(const std::filesystem::path& file, const std::string& text) {
-  std::error_code ec;
+// readable by its owner only, since the settings may hold passwords. On failure `error` holds the
+// system's reason.
+bool ReplaceFile(const std::filesystem::path& file, const std::string& text, std::error_code& error) {
   if (file.has_parent_path()) {
-    std::filesystem::create_directories(file.parent_path(), ec);
-    if (ec) return false;
+    std::filesystem::create_directories(file.parent_path(), error);
+    if (error) return false;
   }
+  auto fail = [&error](int code) {
+    error = std::error_code(code != 0 ? code : EIO, std::generic_category());
+    return false;
+  };
   std::string tempName = file.string() + ".XXXXXX";
   const int fd = ::mkostemp(tempName.data(), O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return fail(errno);
   struct stat old {};
   if (::stat(file.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);
-  bool ok = true;
+  int failure = 0;
   std::size_t done = 0;
-  while (ok && done < text.size()) {
+  while (failure == 0 && done < text.size()) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0)
-      ok = false;
+      failure = n < 0 ? errno : ENOSPC;
     else
       done += static_cast<std::size_t>(n);
   }
-  if (ok && ::fsync(fd) != 0) ok = false;
-  if (::close(fd) != 0) ok = false;
-  if (ok && ::rename(tempName.c_str(), file.c_str()) != 0) ok = false;
-  if (!ok) ::unlink(tempName.c_str());
-  return ok;
+  if (failure == 0 && ::fsync(fd) != 0) failure = errno;
+  if (::close(fd) != 0 && failure == 0) failure = errno;
+  if (failure == 0 && ::rename(tempName.c_str(), file.c_str()) != 0) failure = errno;
+  if (failure == 0) return true;
+  ::unlink(tempName.c_str());
+  return fail(failure);
 }
 
 }  // namespace
@@ -174,18 +183,26 @@ std::string CSettingsProfile::GetString(std::string_view section, std::string_vi
   return cut(defaultText);
 }
 
-bool CSettingsProfile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+bool CSettingsProfile::WriteString(std::string_view section, std::string_view key, std::string_view value,
+                                   std::error_code* error) {
+  std::error_code ignored;
+  std::error_code& why = error != nullptr ? *error : ignored;
+  why.clear();
+  const auto invalid = [&why] {
+    why = std::make_error_code(std::errc::invalid_argument);
+    return false;
+  };
   const auto wantSection = Trim(section);
   const auto wantKey = Trim(key);
-  if (wantSection.empty() || wantKey.empty()) return false;
-  if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) return false;
-  if (wantSection.find(']') != std::string_view::npos) return false;
+  if (wantSection.empty() || wantKey.empty()) return invalid();
+  if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) return invalid();
+  if (wantSection.find(']') != std::string_view::npos) return invalid();
   if (wantKey.find('=') != std::string_view::npos || wantKey.front() == '[' || IsComment(wantKey))
-    return false;
+    return invalid();
 
   std::lock_guard<std::mutex> hold(lock);
   IniText ini;
-  if (!ReadIni(file, ini)) return false;
+  if (!ReadIni(file, ini, &why)) return false;
 
   std::string newLine = std::string(wantKey) + "=" + std::string(Trim(value));
   auto& lines = ini.lines;
@@ -223,13 +240,13 @@ bool CSettingsProfile::WriteString(std::string_view section, std::string_view ke
     text += eol;
   }
   // Writing through a link keeps the link and changes the file it points to.
-  std::error_code ec;
   auto target = file;
-  if (std::filesystem::is_symlink(std::filesystem::symlink_status(file, ec))) {
-    target = std::filesystem::canonical(file, ec);
-    if (ec) return false;
+  if (std::filesystem::is_symlink(std::filesystem::symlink_status(file, why))) {
+    target = std::filesystem::canonical(file, why);
+    if (why) return false;
   }
-  return ReplaceFile(target, text);
+  why.clear();
+  return ReplaceFile(target, text, why);
 }
 
 bool CSettingsProfile::WriteInt(std::string_view section, std::string_view key, int value) {

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 // The program's settings file: an INI file read and written one key at a time with the rules of a
 // private profile, so that hand edits and unknown sections survive the program.
@@ -42,8 +43,10 @@ class CSettingsProfile {
 
   // Writes one key. False, with the file unchanged, when the file cannot be written or when the
   // text would not read back as one key: an empty name, a line break anywhere, '=' in the key,
-  // ']' in the section, or a key beginning with '[', ';' or '#'.
-  bool WriteString(std::string_view section, std::string_view key, std::string_view value);
+  // ']' in the section, or a key beginning with '[', ';' or '#'. On failure `error` (when given)
+  // says why: the system's reason, or invalid_argument for a text that cannot be a key.
+  bool WriteString(std::string_view section, std::string_view key, std::string_view value,
+                   std::error_code* error = nullptr);
 
   // Writes an integer as decimal text.
   bool WriteInt(std::string_view section, std::string_view key, int value);

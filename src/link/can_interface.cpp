@@ -259,6 +259,14 @@ void CCANInterface::OnEvent(const J1939Event& event) {
       PushPacket(event);
       if (onPacket) onPacket();
       return;
+    case J1939EventCode::TransmitFailed:
+      // A close ends the transfers under way itself; only a live link's losses are news.
+      if (state.load() != 2) return;
+      ++abortedSends;
+      if (onSendAborted)
+        onSendAborted(event.address,
+                      AbortReasonText(static_cast<J1939AbortReason>(event.parameter), event.byPeer));
+      return;
     case J1939EventCode::Echo:
       if (event.parameter != 1 || event.body == nullptr || event.length < 4) return;
       echoBytes[0] = event.body[2];
@@ -269,6 +277,40 @@ void CCANInterface::OnEvent(const J1939Event& event) {
     default:
       return;
   }
+}
+
+std::string CCANInterface::AbortReasonText(J1939AbortReason reason, bool byPeer) {
+  const char* text = nullptr;
+  switch (reason) {
+    case J1939AbortReason::AlreadyInSession:
+      text = "busy";
+      break;
+    case J1939AbortReason::ResourcesNeeded:
+      text = "out of resources";
+      break;
+    case J1939AbortReason::Timeout:
+      text = "time-out";
+      break;
+    case J1939AbortReason::CtsWhileSending:
+      text = "clear to send while sending";
+      break;
+    case J1939AbortReason::RetransmitLimit:
+      text = "retransmit limit";
+      break;
+    case J1939AbortReason::UnexpectedDataPacket:
+      text = "unexpected data packet";
+      break;
+    case J1939AbortReason::BadSequenceNumber:
+      text = "bad sequence number";
+      break;
+    case J1939AbortReason::DuplicateSequenceNumber:
+      text = "duplicate sequence number";
+      break;
+    case J1939AbortReason::Other:
+      break;
+  }
+  const std::string why = text != nullptr ? text : "reason " + std::to_string(static_cast<int>(reason));
+  return byPeer ? "by the receiver (" + why + ")" : why;
 }
 
 bool CCANInterface::SendBody(const std::uint8_t* body, std::size_t length) {

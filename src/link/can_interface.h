@@ -83,6 +83,12 @@ class CCANInterface {
 
   // Packets dropped by PushPacket (malformed, oversized or inbox full).
   std::uint64_t DroppedPackets() const { return droppedPackets.load(); }
+  // Sends the transport aborted while connected (a time-out, an abort from the receiver); each
+  // is also told to `onSendAborted`.
+  std::uint64_t AbortedSends() const { return abortedSends.load(); }
+
+  // How an aborted send reads in the log: "time-out", "by the receiver (busy)", ...
+  static std::string AbortReasonText(J1939AbortReason reason, bool byPeer);
   // The addresses found by the current search (diagnostics and tests).
   std::vector<std::string> FoundAddresses() const;
   // Our claimed address, or 254 while none.
@@ -91,6 +97,9 @@ class CCANInterface {
   // Members of the CAN link, in the order the link documents them.
   std::uint32_t instanceNumber = 0;
   std::function<void()> onPacket;
+  // Called on the reader or tick thread for each send the transport aborted while connected,
+  // with the receiver's address and AbortReasonText; must only queue the news.
+  std::function<void(std::uint8_t address, const std::string& reason)> onSendAborted;
   std::atomic<std::uint32_t> connected{0};
   std::atomic<std::uint32_t> state{0};  // 0 idle, 1 searching, 2 connected
   std::uint32_t canChannel = 1;
@@ -132,4 +141,5 @@ class CCANInterface {
   std::vector<std::string> found;
 
   std::atomic<std::uint64_t> droppedPackets{0};
+  std::atomic<std::uint64_t> abortedSends{0};
 };

@@ -15,6 +15,7 @@
 #include <QTcpServer>
 #include <QThread>
 
+#include "link/comm_error.h"
 #include "link/j1939/kavo_can_body.h"
 #include "link/plowview_socket.h"
 #include "link/server_socket.h"
@@ -68,9 +69,7 @@ CCommLink::CCommLink(ILinkOwner* ownerView, IPrompts& prompter)
     if (owner != nullptr) owner->PostLinkPacket();
   });
   client = new CPlowviewSocket({
-      [this](const std::uint8_t* frame, std::size_t count) {
-        parser->Feed(frame, count);
-      },
+      [this](const std::uint8_t* frame, std::size_t count) { parser->Feed(frame, count); },
       [this](bool up) { OnNetworkConnect(up); },
       [this] { OnNetworkClosed(); },
   });
@@ -142,7 +141,22 @@ void CCommLink::SetRelayOptions(const RelayOptions& options,
   relayForward = options.forwardToReceiver ? 1 : 0;
 }
 
+void CCommLink::SetNoticeHandler(std::function<void(const std::string&)> onNotice) {
+  noticeHandler = std::move(onNotice);
+}
+
 void CCommLink::Open(int type, bool autoConfigure) {
+  openSkipsSettle = false;
+  OpenAny(type, autoConfigure);
+}
+
+void CCommLink::Reopen(int type, bool autoConfigure) {
+  openSkipsSettle = autoConfigure;
+  OpenAny(type, autoConfigure);
+}
+
+void CCommLink::OpenAny(int type, bool autoConfigure) {
+  ++openGeneration;
   if (connected.load() != 0) {
     // Only the state is closed here; the transport keeps running until Close (or the next Open).
     MarkClosed();
@@ -172,6 +186,7 @@ void CCommLink::Open(int type, bool autoConfigure) {
 }
 
 bool CCommLink::Close(int type) {
+  ++openGeneration;
   if (connected.load() == 0) {
     linkType = kLinkNone;
     // A serial link still opening (or one marked closed by Open) would otherwise come up, or
@@ -267,8 +282,23 @@ void CCommLink::StartRelay() {
   prompts.MessageBox(text, "Plowview", PromptIcon::Exclamation, PromptButtons::Ok);
 }
 
+void CCommLink::PostToLinkThread(std::function<void()> call) {
+  // The relay's listener lives on the link's thread and dies with the link.
+  QMetaObject::invokeMethod(relay->Listener(), std::move(call), Qt::QueuedConnection);
+}
+
 void CCommLink::OnNetworkConnect(bool up) {
   if (!up) {
+    // Told before the status, as a serial open failure is; but not from inside the socket's own
+    // signal, since a message box runs an event loop. An attempt closed or replaced meanwhile
+    // says nothing.
+    const std::string text =
+        "Error: Could not connect to " + serverAddress + ":" + std::to_string(serverPort) + ".";
+    const std::uint64_t generation = openGeneration.load();
+    PostToLinkThread([this, text, generation] {
+      if (openGeneration.load() == generation)
+        prompts.MessageBox(text, "Plowview", PromptIcon::Exclamation, PromptButtons::Ok);
+    });
     MarkClosed();
     PostStatus(kLinkStatusDown);
     return;
@@ -305,10 +335,10 @@ bool CCommLink::SerialSend(const std::uint8_t* bytes, int count, int trailingNul
   return ok;
 }
 
-bool CCommLink::OpenPortForLink(int port, bool autoConfigure) {
-  if (autoConfigure) return serialPort.Open(port, 9600, 'N', 8, 1) >= 0;
+int CCommLink::OpenPortForLink(int port, bool autoConfigure) {
+  if (autoConfigure) return serialPort.Open(port, 9600, 'N', 8, 1);
   return serialPort.Open(port, static_cast<int>(baudRate), parity, static_cast<int>(dataBits),
-                         static_cast<int>(stopBits)) >= 0;
+                         static_cast<int>(stopBits));
 }
 
 bool CCommLink::OpenSerial(int port, bool autoConfigure) {
@@ -319,8 +349,9 @@ bool CCommLink::OpenSerial(int port, bool autoConfigure) {
   serialPort.StartLog(captureName);
 
   if (autoConfigure && serialPort.IsOpen()) serialPort.Close();
-  if (!OpenPortForLink(port, autoConfigure)) {
-    prompts.MessageBox(kOpenFailedText, "Plowview", PromptIcon::Exclamation, PromptButtons::Ok);
+  if (const int opened = OpenPortForLink(port, autoConfigure); opened < 0) {
+    prompts.MessageBox(SerialOpenFailedText(kOpenFailedText, opened, serialPort.PortMap().Path(port)),
+                       "Plowview", PromptIcon::Exclamation, PromptButtons::Ok);
     return false;
   }
   serialPort.SetRTS(1);  // a pseudo-terminal has no RTS line; the port works without it
@@ -448,7 +479,8 @@ void CCommLink::ReaderThread() {
   // The command panel draws test data from the C runtime's generator.
   std::srand(static_cast<unsigned>(std::time(nullptr)));
 
-  if (!SettlePhase()) return;
+  // A reopen with the take-over needs no settling: the break that starts it resets the line.
+  if (!(openAutoConfigure && openSkipsSettle) && !SettlePhase()) return;
   if (openAutoConfigure && !ConfigureReceiverPort(openPort)) {
     FailFromReader();
     return;
@@ -473,7 +505,7 @@ bool CCommLink::SettlePhase() {
     if (first < 0) continue;
     if (pass == 0) {
       serialPort.Close();
-      if (!OpenPortForLink(openPort, openAutoConfigure)) {
+      if (OpenPortForLink(openPort, openAutoConfigure) < 0) {
         FailFromReader();
         return false;
       }

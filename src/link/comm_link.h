@@ -106,10 +106,19 @@ class CCommLink {
   // The CAN interface of the open (or last) CAN link; null before the first.
   CCANInterface* CanInterface() const { return canInterface; }
 
+  // Where the link's "* " lines about itself go (a CAN send the transport aborted, without the
+  // line end), called on the link's thread. UI thread.
+  void SetNoticeHandler(std::function<void(const std::string&)> onNotice);
+
   // Opens a link of `linkType`; the outcome arrives as a link status. On a link that is up it
   // only marks the link closed and posts status 1. Serial links with `autoConfigure` take over
   // the receiver's port at high speed before the link is reported up.
   void Open(int linkType, bool autoConfigure);
+  // Opens the same link again after it was lost. A serial link with `autoConfigure` goes straight
+  // to the port take-over, without the settle phase: the break brings the receiver's port to a
+  // known state whether it kept the high speed of the lost link or went back to its own settings,
+  // and the settings from before the first take-over stay the ones a close puts back.
+  void Reopen(int linkType, bool autoConfigure);
   // Closes the link; false when it was not up (then only the link type is reset) or when the
   // serial port did not close.
   bool Close(int linkType);
@@ -137,6 +146,8 @@ class CCommLink {
   bool WaitForText(const char* text);
 
   int LinkType() const { return linkType.load(); }
+  // Sends the CAN transport aborted (time-out, abort from the receiver) since the link was made.
+  std::uint64_t CanSendsAborted() const;
   // 1 after the receiver's port was taken over; closing the serial link then restores it.
   std::uint32_t HighSpeedActive() const { return portReport.valid; }
   const ReceiverPortReport& PortReport() const { return portReport; }
@@ -158,11 +169,14 @@ class CCommLink {
   void DestroyCan();
   void CanConnectThread();
   void OnCanPacket();
+  // On the CAN reader or tick thread: counted there, told on the link's thread.
+  void OnCanSendAborted(std::uint8_t address, const std::string& reason);
   bool CanSend(const std::uint8_t* body, std::size_t length);
 
   bool OpenSerial(int port, bool autoConfigure);
   bool CloseSerial();
-  bool OpenPortForLink(int port, bool autoConfigure);
+  // The serial layer's result of opening the port: negative on failure.
+  int OpenPortForLink(int port, bool autoConfigure);
   // Ends a reader thread left from an earlier serial link and, with `closePort`, its port.
   void StopSerialReader(bool closePort);
   void ReaderThread();
@@ -176,6 +190,10 @@ class CCommLink {
   bool SerialSend(const std::uint8_t* bytes, int count, int trailingNuls);
   bool OpenNetwork();
   void StartRelay();
+  void OpenAny(int type, bool autoConfigure);
+  // Runs `call` on the link's thread after the current call has returned; dropped when the link
+  // is gone by then.
+  void PostToLinkThread(std::function<void()> call);
   void OnNetworkConnect(bool up);
   void OnNetworkClosed();
   void OnRelayClientFrame(const std::uint8_t* bytes, std::size_t count);
@@ -208,11 +226,22 @@ class CCommLink {
 
   // Read by the reader thread; set at each serial open.
   bool openAutoConfigure = false;
+  bool openSkipsSettle = false;  // a reopen after a loss
   int openPort = 0;
 
   // Written by the reader thread during the port set-up, read by the UI thread only after the
   // reader ended (CloseSerial joins it first).
   ReceiverPortReport portReport;
+  // The receiver's settings before the last take-over and the rate it was switched to: a receiver
+  // that reports exactly that rate (it kept what we set when the line went) still owes the
+  // earlier settings to the close.
+  ReceiverPortReport reportBeforeSwitch;
+  int switchedRate = 0;
+
+  std::function<void(const std::string&)> noticeHandler;
+  std::atomic<std::uint64_t> canSendsAborted{0};
+  // Counts Open and Close calls, so a message queued for an earlier attempt is dropped.
+  std::atomic<std::uint64_t> openGeneration{0};
 
   std::uint32_t canDestinationAddress = 0;
   std::uint32_t canInstanceNumber = 0;

@@ -39,6 +39,9 @@ bool CCommLink::OpenCan(int channel) {
   canInterface->SetSelector(parts.selector);
   canInterface->SetTiming(parts.timing);
   canInterface->onPacket = [this] { OnCanPacket(); };
+  canInterface->onSendAborted = [this](std::uint8_t address, const std::string& reason) {
+    OnCanSendAborted(address, reason);
+  };
   parts.closing = false;
   parts.connectThread = std::thread([this, channel] {
     canInterface->Configure(canBusSpeed, 255, static_cast<std::uint32_t>(channel), canInstanceNumber);
@@ -89,6 +92,19 @@ void CCommLink::OnCanPacket() {
   item.data[n + 4] = kDle;
   item.data[n + 5] = kEtx;
   for (std::size_t i = 2; i <= n + 5; ++i) parser->FeedByte(item.data[i]);
+}
+
+// The link stays up: whether the receiver is still there is the watchdog's to decide.
+void CCommLink::OnCanSendAborted(std::uint8_t address, const std::string& reason) {
+  ++canSendsAborted;
+  const std::string line = "* CAN send to " + std::to_string(address) + " aborted: " + reason;
+  PostToLinkThread([this, line] {
+    if (noticeHandler) noticeHandler(line);
+  });
+}
+
+std::uint64_t CCommLink::CanSendsAborted() const {
+  return canSendsAborted.load();
 }
 
 bool CCommLink::CanSend(const std::uint8_t* body, std::size_t length) {

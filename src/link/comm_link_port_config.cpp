@@ -20,6 +20,12 @@ constexpr char kNoAnswerText[] =
 constexpr char kReconfigureText[] =
     "Failed to reconfigure the local serial\nport after configuring the receiver's serial port.";
 
+// The settings a receiver reports once it runs at the high speed we switched it to.
+bool ReportsHighSpeed(const ReceiverPortReport& report, int rate) {
+  return report.inBaud == rate && report.outBaud == rate && report.parity == 'O' && report.dataBits == 8 &&
+         report.stopBits == 1;
+}
+
 }  // namespace
 
 // The empty polls of these waits are counted in ticks of silence actually waited: the wait after
@@ -48,6 +54,10 @@ bool CCommLink::ConfigureReceiverPort(int) {
     show(kNoReportText);
     return false;
   }
+  // The line went while the receiver ran at our high speed, and it kept that: what a close must
+  // put back is still what it had before the earlier take-over.
+  if (switchedRate > 0 && reportBeforeSwitch.valid == 1 && ReportsHighSpeed(portReport, switchedRate))
+    portReport = reportBeforeSwitch;
 
   if (!Pause(timing.afterReportMs)) return false;
   serialPort.ClearTXBuffer();
@@ -72,6 +82,8 @@ bool CCommLink::ConfigureReceiverPort(int) {
     show(kReconfigureText);
     return false;
   }
+  reportBeforeSwitch = portReport;
+  switchedRate = rate;
   return Pause(timing.afterSwitchMs);
 }
 

@@ -18,7 +18,14 @@ class CRecordingPeers final : public IConnectionPeers {
   void SetMainTitle(const std::string& t) override { title = t; }
   void AddLogViewerLine(const std::string& line) override { viewerLines.push_back(line); }
   void MailFatalError(const std::string&, const std::string& text) override { mailed.push_back(text); }
-  void StartLogging(std::uint32_t options) override { loggingOptions = options; }
+  void StartLogging(std::uint32_t options) override {
+    loggingOptions = options;
+    events.push_back("start logging");
+  }
+  void StopLogging() override { events.push_back("stop logging"); }
+  void DestroyLogger() override { events.push_back("destroy logger"); }
+  void NoteLinkLost() override { events.push_back("link lost"); }
+  void LinkNotice(const std::string& line) override { events.push_back(line); }
   void WriteLogLine(const std::string& line) override { logLines.push_back(line); }
   std::optional<std::string> TakeLogViewerEvent(int slot) override {
     if (slot == 2 && pendingEvent) {
@@ -28,7 +35,7 @@ class CRecordingPeers final : public IConnectionPeers {
     return std::nullopt;
   }
   std::string title;
-  std::vector<std::string> viewerLines, mailed, logLines;
+  std::vector<std::string> viewerLines, mailed, logLines, events;
   std::uint32_t loggingOptions = 0;
   bool pendingEvent = false;
 };
@@ -295,6 +302,146 @@ TEST_F(ConnectionControlTest, LinkDown_ClearsDisplaySeenAndState) {
   // Packets while disconnected pass through but leave the state.
   Receive(Report(0x8C, 0x03, {0x00}));
   EXPECT_EQ(control.State(), kDisconnected);
+}
+
+const char* const kConnectionLostText =
+    "Connection lost.\n\nThis could have been caused by the receiver's port configuration being\n"
+    "changed, or by the power or communication cables being disconnected.\nTo reestablish "
+    "communication, please check cabling,\nthen select Connect from the File menu.";
+
+struct LossCase {
+  const char* name;
+  int linkKind;
+  bool logging;
+  bool packetSeen;  // the receiver had answered before the link went
+};
+
+class LinkLoss : public ConnectionControlTest, public ::testing::WithParamInterface<LossCase> {};
+
+// However the link goes (a serial device that hangs up, a server that closes), with nobody to
+// reopen it the connection ends as a disconnect ends it and the user is told once.
+TEST_P(LinkLoss, NotReopened_ConnectionLostOnceAndEverythingStopped) {
+  const LossCase c = GetParam();
+  ConnectionSettings s;
+  s.linkKind = c.linkKind;
+  s.logData = c.logging;
+  control.Connect(s);
+  control.LinkStatus(0);
+  if (c.packetSeen) {
+    Receive(Report(0x8C, 0x03, {0x06}));
+    KavoPacket display = Report(0x8C, 0x01, Bytes(27, 'A'));
+    display.data[3] = display.data[4] = display.data[5] = 0;
+    std::uint16_t sum = 0;
+    for (int i = 0; i < 29; ++i) sum = static_cast<std::uint16_t>(sum + display.data[i]);
+    display.data[29] = static_cast<std::uint8_t>(sum >> 8);
+    display.data[30] = static_cast<std::uint8_t>(sum);
+    VerifyChecksum(display);
+    Receive(display);
+    ASSERT_TRUE(control.DisplaySeen());
+  }
+  control.OnLogLine("P 1\n");
+  ASSERT_TRUE(timers.Running(kTimerLogActivity));
+  peers.events.clear();
+  link.sent.clear();
+  link.open = false;
+  control.LinkStatus(1);
+
+  EXPECT_EQ(prompts.Texts(), std::vector<std::string>{kConnectionLostText});
+  EXPECT_EQ(control.State(), kDisconnected);
+  EXPECT_EQ(link.closes, 1);
+  EXPECT_TRUE(link.sent.empty()) << "nothing can go out on a lost link";
+  EXPECT_EQ(control.PanelFlags() & 0x02, 0) << "the panel flag is cleared";
+  EXPECT_FALSE(control.ShowLoggingIndication());
+  EXPECT_TRUE(timers.running.empty()) << timers.running.begin()->first;
+  if (c.logging) {
+    EXPECT_EQ(peers.events, (std::vector<std::string>{"link lost", "stop logging", "destroy logger"}));
+  } else {
+    EXPECT_TRUE(peers.events.empty());
+  }
+  // A late status of the lost link says nothing more.
+  control.LinkStatus(1);
+  EXPECT_EQ(prompts.Texts().size(), 1u);
+  // The next connection starts afresh.
+  control.Connect(s);
+  control.LinkStatus(0);
+  EXPECT_TRUE(timers.Running(kTimerWatchdog));
+  if (c.logging) {
+    EXPECT_EQ(peers.events.back(), "start logging");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, LinkLoss,
+                         ::testing::Values(LossCase{"SerialLoggingOff", 0, false, true},
+                                           LossCase{"SerialLoggingOn", 0, true, true},
+                                           LossCase{"NetworkLoggingOff", 2, false, true},
+                                           LossCase{"NetworkLoggingOn", 2, true, true},
+                                           LossCase{"SerialBeforeAnyPacket", 0, false, false},
+                                           LossCase{"CanLoggingOn", 1, true, true}),
+                         [](const ::testing::TestParamInfo<LossCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST_F(ConnectionControlTest, OpenThatFails_NoLossMessageTheLinkSaidWhy) {
+  ConnectionSettings s;
+  control.Connect(s);
+  control.LinkStatus(1);
+  EXPECT_EQ(control.State(), kDisconnected);
+  EXPECT_TRUE(prompts.Texts().empty());
+}
+
+struct PortCase {
+  int linkKind;
+  int port;  // "Port" for serial, "CanBusPort" for CAN
+  const char* message;
+};
+
+class PortOutOfRange : public ConnectionControlTest, public ::testing::WithParamInterface<PortCase> {};
+
+// A hand-edited port number beyond its link kind would name another kind of link: refused.
+TEST_P(PortOutOfRange, RefusedWithTheReasonAndNothingOpened) {
+  const PortCase c = GetParam();
+  ConnectionSettings s;
+  s.linkKind = c.linkKind;
+  s.port = c.port;
+  s.canBusPort = c.port;
+  control.Connect(s);
+  EXPECT_EQ(control.State(), kDisconnected);
+  EXPECT_EQ(link.openedType, -1);
+  EXPECT_EQ(prompts.Texts(), std::vector<std::string>{c.message});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PortOutOfRange,
+    ::testing::Values(
+        PortCase{0, 9,
+                 "Error: Could not configure serial port\n\nThe setting \"Port\" is 9; a serial link needs "
+                 "0-8 (COM1-COM9)."},
+        PortCase{0, 11,
+                 "Error: Could not configure serial port\n\nThe setting \"Port\" is 11; a serial link needs "
+                 "0-8 (COM1-COM9)."},
+        PortCase{0, -1,
+                 "Error: Could not configure serial port\n\nThe setting \"Port\" is -1; a serial link needs "
+                 "0-8 (COM1-COM9)."},
+        PortCase{1, 2,
+                 "Error: Could not configure CANBUS port.\n\nThe setting \"CanBusPort\" is 2; a CAN link "
+                 "needs 0 or 1."}));
+
+TEST_F(ConnectionControlTest, LoggingLamp_PeriodicTimerPutsItOutWhateverTheState) {
+  ConnectSerial(true);
+  control.OnLogLine("P 1\n");
+  EXPECT_TRUE(control.ShowLoggingIndication());
+  EXPECT_EQ(timers.running[kTimerLogActivity], 1200);
+  control.OnTimer(kTimerLogActivity);  // still Waiting: no packet yet
+  EXPECT_FALSE(control.ShowLoggingIndication());
+  EXPECT_TRUE(timers.Running(kTimerLogActivity)) << "periodic";
+}
+
+TEST_F(ConnectionControlTest, LinkNotices_GoToThePeers) {
+  ConnectSerial(true);
+  ASSERT_TRUE(link.notice);
+  link.notice("* CAN send to 28 aborted: time-out");
+  EXPECT_EQ(peers.events.back(), "* CAN send to 28 aborted: time-out");
+  EXPECT_EQ(control.State(), kWaiting) << "the link stays up";
 }
 
 }  // namespace

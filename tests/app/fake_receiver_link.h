@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -31,6 +32,7 @@ class CFakeReceiverLink final : public IReceiverLink {
     relayEnabled = enabled;
     relayPort = port;
   }
+  void SetNoticeHandler(std::function<void(const std::string&)> onNotice) override { notice = onNotice; }
   bool Open(int type, bool) override {
     openedType = type;
     open = openResult;
@@ -68,6 +70,7 @@ class CFakeReceiverLink final : public IReceiverLink {
   int relayed = 0;
   std::vector<Sent> sent;
   std::deque<KavoPacket> incoming;
+  std::function<void(const std::string&)> notice;
 };
 
 class CFakeTimers final : public ITimerHost {

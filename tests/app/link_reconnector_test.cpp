@@ -26,6 +26,7 @@ class CRecordingTarget final : public IReconnectTarget {
   }
   void WriteLogLine(const std::string& line) override { events.push_back(line); }
   std::string LastGpsTime() override { return gpsTime; }
+  void LinkRestored() override { events.push_back("restored"); }
 
   std::vector<std::string> Take() {
     std::vector<std::string> out;
@@ -96,7 +97,8 @@ TEST_F(LinkReconnectorTest, AttemptsOneAtATimeUntilTheLinkIsBack) {
   EXPECT_EQ(target.Take(),
             (std::vector<std::string>{"loud",
                                       "* Link restored after 1.2 s. Last GPS time: week 2400 TOW 10.0 s, "
-                                      "UTC 01/07/2026 00:00:00"}));
+                                      "UTC 01/07/2026 00:00:00",
+                                      "restored"}));
   EXPECT_TRUE(timers.running.empty());
   EXPECT_FALSE(reconnector.Away());
   EXPECT_EQ(reconnector.Attempts(), 2);
@@ -226,7 +228,8 @@ TEST_F(ReconnectingControlTest, LossWhileLogging_LoggedUpToTheLossThenWaitsAndRe
   // in the same file, and the restored line follows.
   EXPECT_EQ(target.Take(), (std::vector<std::string>{"start logging", "loud",
                                                      "* Link restored after 0.7 s. Last GPS time: week 2400 "
-                                                     "TOW 10.0 s, UTC 01/07/2026 00:00:00"}));
+                                                     "TOW 10.0 s, UTC 01/07/2026 00:00:00",
+                                                     "restored"}));
   EXPECT_TRUE(timers.Running(kTimerWatchdog));
   EXPECT_TRUE(timers.Running(kTimerLogger));
   Receive(0x41);
@@ -244,12 +247,26 @@ TEST_F(ReconnectingControlTest, DisconnectWhileAway_StopsTheAttempts) {
   EXPECT_EQ(target.Take(), (std::vector<std::string>{"loud", "stop logging", "destroy logger"}));
 }
 
-TEST_F(ReconnectingControlTest, ReconnectOff_LossEndsTheConnectionAsBefore) {
+TEST_F(ReconnectingControlTest, ReconnectOff_LossEndsTheSessionAsADisconnectDoes) {
   ConnectAndReceive(false);
   control.LinkStatus(1);
   EXPECT_EQ(control.State(), kDisconnected);
-  EXPECT_TRUE(target.Take().empty());
+  // What came before the loss is logged, then the session is stopped and the logger destroyed.
+  EXPECT_EQ(target.Take(), (std::vector<std::string>{"process logger", "stop logging", "destroy logger"}));
   EXPECT_FALSE(reconnectTimers.Running(kTimer));
+  EXPECT_EQ(prompts.Texts().size(), 1u);
+  EXPECT_EQ(prompts.Texts()[0].rfind("Connection lost.\n", 0), 0u);
+}
+
+TEST_F(ReconnectingControlTest, LoggingLampDuringAReconnect_GoesOutAtTheNextTick) {
+  ConnectAndReceive(true);
+  control.OnLogLine("P 1\n");
+  ASSERT_TRUE(control.ShowLoggingIndication());
+  control.LinkStatus(1);
+  ASSERT_EQ(control.State(), kWaiting);
+  ASSERT_TRUE(timers.Running(kTimerLogActivity));
+  control.OnTimer(kTimerLogActivity);
+  EXPECT_FALSE(control.ShowLoggingIndication());
 }
 
 }  // namespace

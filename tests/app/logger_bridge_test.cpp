@@ -317,4 +317,45 @@ TEST_F(LoggerBridgeTest, DisconnectRunInsideTheLoggersMessageBox_DestroysTheLogg
   EXPECT_EQ(nestedBridge.Logger(), nullptr);
 }
 
+// A link lost with nobody to reopen it: the hour's log ends with the loss, is closed and gets its
+// manifest (the loss counted, the hash that of the finished log), and the logger is gone, so the
+// next Connect starts a session of its own with the settings of that moment.
+TEST_F(LoggerBridgeTest, LinkLostWithoutReconnect_HourClosedWithManifestAndNextConnectStartsAfresh) {
+  Connect();
+  RunUpToLogging();
+  Receive(TimePacket());
+  Tick();
+  // A fix that came just before the loss is still to be logged when the loss is reported.
+  Receive(LlaFix());
+  link.open = false;
+  control.LinkStatus(1);
+  EXPECT_EQ(control.State(), kDisconnected);
+  EXPECT_EQ(bridge.Logger(), nullptr);
+  ASSERT_EQ(prompts.Texts().size(), 1u);
+  EXPECT_EQ(prompts.Texts()[0].rfind("Connection lost.\n", 0), 0u);
+
+  const std::string log = ReadWholeFile(dir / "LW6010714.log");
+  const std::string lastLine =
+      "P 311418.0 51.566201562 11.459155903 101.500 XXXXX 3.250  \n"
+      "* Link lost. Last GPS time: week 2400 TOW 311418.0 s, UTC 01/07/2026 14:30:00\n";
+  ASSERT_GE(log.size(), lastLine.size());
+  EXPECT_EQ(log.substr(log.size() - lastLine.size()), lastLine) << log;
+  const std::string manifest = ReadWholeFile(dir / "LW6010714.manifest");
+  EXPECT_NE(manifest.find("link-lost: 1\n"), std::string::npos) << manifest;
+  EXPECT_NE(
+      manifest.find("sha256: " + CHourManifest::Sha256OfFile(dir / "LW6010714.log") + "  LW6010714.log\n"),
+      std::string::npos)
+      << manifest;
+
+  ConnectionSettings next;
+  next.logData = true;
+  next.loggingFolder = dir.Path().string();
+  next.loggingPrefix = "NW";
+  control.Connect(next);
+  control.LinkStatus(0);
+  Receive(KavoPacket{});
+  RunUpToLogging();
+  EXPECT_TRUE(std::filesystem::exists(dir / "NW6010714.log"));
+}
+
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -35,7 +37,9 @@ using Bytes = std::vector<std::uint8_t>;
 // gets and can send its own.
 class CFakeReceiver {
  public:
-  CFakeReceiver(CMemoryCanBus& bus, std::uint8_t address) : driver({&bus}) {
+  // `refuseTransfers`: every RTS/CTS transfer to it is aborted at once (its transport takes none
+  // of our packets longer than 8 bytes).
+  CFakeReceiver(CMemoryCanBus& bus, std::uint8_t address, bool refuseTransfers = false) : driver({&bus}) {
     driver.Initialize();
     OpenCanChannel(driver, 0, CanBitRate::k250K, handle);
     J1939StackConfig config;
@@ -46,6 +50,7 @@ class CFakeReceiver {
     config.name = MakeJ1939Name(fields);
     config.preferredAddress = address;
     config.transport.timing.bamPacketIntervalMs = 2;  // the tests' search windows are short
+    if (refuseTransfers) config.transport.acceptedPgns = {kPgnSoftwareIdentification};
     SoftwareIdentification id;
     id.capabilities = id.plusMarks = kCapabilityJ1939 | kCapabilityKvcan;
     id.hasName = true;
@@ -234,6 +239,41 @@ TEST_F(CanLinkTest, OneReceiver_SelectedAndPacketsFlowBothWays) {
 
   EXPECT_TRUE(link->Close(kLinkCan0));
   EXPECT_EQ(link->CanInterface()->state.load(), 0u);
+}
+
+// A send the transport aborts is counted and told on the link's thread as a "* " line for the
+// log; the link stays up, and what is sent next still goes.
+TEST_F(CanLinkTest, SendAbortedByTheReceiver_CountedToldAndTheLinkStaysUp) {
+  CFakeReceiver receiver(bus, 28, true);
+  MakeLink(&selector);
+  std::vector<std::string> notices;
+  link->SetNoticeHandler([&notices](const std::string& line) { notices.push_back(line); });
+  link->Open(kLinkCan0, false);
+  ASSERT_EQ(WaitStatus(), kLinkStatusUp);
+  KavoPacket big;
+  big.id = 0x8E;
+  big.length = 100;
+  EXPECT_TRUE(link->SendPacket(kLinkCan0, &big, 0));
+  for (int i = 0; i < 500 && notices.empty(); ++i) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    std::this_thread::sleep_for(2ms);
+  }
+  EXPECT_EQ(notices, std::vector<std::string>{"* CAN send to 28 aborted: by the receiver (reason 250)"});
+  EXPECT_EQ(link->CanSendsAborted(), 1u);
+  EXPECT_EQ(link->CanInterface()->AbortedSends(), 1u);
+  EXPECT_TRUE(link->IsConnected());
+  KavoPacket small;
+  small.id = 0x8E;
+  small.length = 1;
+  small.data[0] = 0x93;
+  EXPECT_TRUE(link->SendPacket(kLinkCan0, &small, 0));
+  for (int i = 0; i < 200 && receiver.Bodies().empty(); ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_EQ(receiver.Bodies(), (std::vector<Bytes>{{0x08, 0x01, 0x00, 0x8E, 0x93, 0xFF, 0xFF, 0xFF}}));
+  EXPECT_TRUE(prompts.Texts().empty());
+  // A close that ends transfers under way tells nothing.
+  EXPECT_TRUE(link->Close(kLinkCan0));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(notices.size(), 1u);
 }
 
 TEST_F(CanLinkTest, TwoReceivers_BothOffered) {

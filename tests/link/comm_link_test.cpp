@@ -232,10 +232,11 @@ TEST_F(CommLinkTest, WaitHighSpeedAnswer_RateRefusalOrSilence) {
 // given answer to the switch request.
 class CScriptedReceiver {
  public:
-  CScriptedReceiver(CPty& pty, std::string answer)
-      : thread([this, &pty, answer] {
-          std::this_thread::sleep_for(150ms);
-          pty.Write("DUCT," + kReport + "\x03");
+  CScriptedReceiver(CPty& pty, std::string answer, std::string report = kReport,
+                    std::chrono::milliseconds delay = 150ms)
+      : thread([this, &pty, answer, report, delay] {
+          std::this_thread::sleep_for(delay);
+          pty.Write("DUCT," + report + "\x03");
           std::string seen;
           const auto until = std::chrono::steady_clock::now() + 5s;
           while (!done && std::chrono::steady_clock::now() < until) {
@@ -296,6 +297,50 @@ TEST_F(CommLinkTest, ConfigureReceiverPort_Answered4800_RefusedWithMessageAndPor
   }
   EXPECT_EQ(prompts.Texts(), std::vector<std::string>{kResponce});
   EXPECT_FALSE(link.SerialPort().IsOpen());
+}
+
+// The line went while the receiver ran at the high speed and it kept that speed: its report now
+// shows the speed we set, and what a close must put back is still what it had before. A report of
+// any other settings (the receiver went back to its own, or was set anew) is taken as it is.
+TEST_F(CommLinkTest, ReportOfOurOwnHighSpeed_SettingsFromBeforeTheTakeOverStayTheOnesPutBack) {
+  OpenPortDirectly();
+  const std::string keptOurs =
+      "Brisk Mote,PORT(1),57600,57600,8,1,O,N,FW,4.02,HW,2.10,4415A01234,PROTOCOLS,KAVO(Y),KAVO(N)";
+  const std::string ownAgain =
+      "Brisk Mote,PORT(1),19200,19200,8,1,E,N,FW,4.02,HW,2.10,4415A01234,PROTOCOLS,KAVO(Y),KAVO(N)";
+  struct Step {
+    const std::string* report;
+    std::int32_t inBaud;
+    char parity;
+  };
+  const Step steps[] = {{&kReport, 38400, 'N'}, {&keptOurs, 38400, 'N'}, {&ownAgain, 19200, 'E'}};
+  for (const Step& step : steps) {
+    {
+      CScriptedReceiver receiver(pty, "HIGH SPEED KAVO IS 57600 00\r\n", *step.report);
+      ASSERT_TRUE(link.ConfigureReceiverPort(0));
+    }
+    EXPECT_EQ(link.PortReport().inBaud, step.inBaud) << *step.report;
+    EXPECT_EQ(link.PortReport().parity, step.parity) << *step.report;
+    EXPECT_EQ(link.SerialPort().GetBaudRate(), 57600);
+  }
+}
+
+// After a loss a serial link with the take-over goes straight to the break: no settle phase (here
+// made a minute long), so the receiver's report is asked for at once.
+TEST_F(CommLinkTest, ReopenWithTakeOver_SkipsTheSettlePhase) {
+  CommLinkTiming slowSettle;
+  slowSettle.settlePassMs = 1000;
+  link.SetTiming(slowSettle);
+  ASSERT_TRUE(link.SetSerialParams(9600, 'N', 8, 1));
+  {
+    CScriptedReceiver receiver(pty, "HIGH SPEED KAVO IS 38400 00\r\n", kReport, 1000ms);
+    link.Reopen(0, true);
+    ASSERT_TRUE(owner.WaitStatuses(1, 20s));
+    EXPECT_EQ(owner.Statuses(), std::vector<int>{kLinkStatusUp});
+  }
+  EXPECT_EQ(link.SerialPort().GetBaudRate(), 38400);
+  EXPECT_TRUE(prompts.Texts().empty());
+  EXPECT_TRUE(link.Close(0));
 }
 
 TEST_F(CommLinkTest, ReportedRateWithoutCode_NoRestorePacket) {

@@ -215,17 +215,22 @@ TEST(PlowviewRelay, ServerPortOutOfRange_ConfigurationErrorAndExitNonZero) {
       -1);
 }
 
-TEST(PlowviewRelay, NoServerListening_NetworkClientExitsNonZero) {
+TEST(PlowviewRelay, NoServerListening_NetworkClientSaysSoAndExitsNonZero) {
   CTempDir dir;
+  const std::uint16_t port = FreePort();
   {
     std::ofstream ini(dir / "Plowview.ini");
-    ini << "[Connect]\nSerialPortOrCanBus=2\nm_ServerAddress=127.0.0.1\nm_ServerPort=" << FreePort() << "\n";
+    ini << "[Connect]\nSerialPortOrCanBus=2\nm_ServerAddress=127.0.0.1\nm_ServerPort=" << port << "\n";
   }
   Instance b;
   b.Start(dir, {});
   ASSERT_TRUE(b.process.waitForFinished(15000));
   EXPECT_EQ(b.process.exitCode(), 1);
-  EXPECT_NE(b.process.readAllStandardError().indexOf("no connection to the receiver"), -1);
+  const QByteArray errors = b.process.readAllStandardError();
+  EXPECT_NE(errors.indexOf("no connection to the receiver"), -1);
+  EXPECT_EQ(
+      errors.count("plowview: Error: Could not connect to 127.0.0.1:" + QByteArray::number(port) + ".\n"), 1)
+      << errors.toStdString();
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "link/serial_port_map.h"
 
@@ -75,13 +76,25 @@ class PortSettingDlg : public QDialog {
   static constexpr int kRliExtraHeight = 78;
   // Ctrl+Shift double click here shows or hides the remote file I/O group.
   static constexpr QRect kRliHotSpot{2, 233, 107, 15};
-  // Folder and prefix together may hold at most this many characters.
-  static constexpr std::size_t kMaxLogPathChars = 47;
+  // What the file system takes: a name of up to 255 bytes, a path of up to 4,095 (4,096 with its
+  // terminator). The log files are named folder/prefix + the longest tail the logger gives an
+  // hour's file, the hour code and ".manifest.part" (21 characters).
+  static constexpr std::size_t kMaxNameBytes = 255;
+  static constexpr std::size_t kMaxPathBytes = 4095;
+  static constexpr std::size_t kLogFileTailBytes = 21;
+  // False (after its message) when a log file of `folder` and `prefix` would have a name or a
+  // path longer than the file system takes.
+  static bool CheckLogPathLength(const std::string& folder, const std::string& prefix, IPrompts& prompts);
 
   // Reads the settings file into `settings` and fills the controls. `ports` names the device
-  // behind each COM slot in the port list. `settings` and `prompts` must outlive the dialog.
-  PortSettingDlg(CPortSettings& settings, IPrompts& prompts, const CSerialPortMap& ports,
-                 QWidget* parent = nullptr);
+  // behind each COM slot in the port list; after the nine slots the list offers `stableDevices`
+  // (the adapters under /dev/serial/by-id) by their names. Choosing one puts its path into a slot
+  // (see CSerialPortMap::SlotFor), and OK stores it in section "SerialPorts", so the slot finds
+  // the adapter again when it comes back as another ttyUSB. `settings` and `prompts` must outlive
+  // the dialog.
+  PortSettingDlg(
+      CPortSettings& settings, IPrompts& prompts, const CSerialPortMap& ports, QWidget* parent = nullptr,
+      std::vector<CSerialPortMap::StableDevice> stableDevices = CSerialPortMap::FindStableDevices());
 
   void SetFolderPicker(FolderPicker picker);
   // The "Options" button's dialog; by default CLoggingConfigOptionsDlg, modal, on this dialog's
@@ -96,7 +109,8 @@ class PortSettingDlg : public QDialog {
   // missing level can be made, one level at a time. An empty path is never usable.
   static bool CheckFolder(const std::string& path, IPrompts& prompts);
 
-  // OK: the checks, then the settings file. The dialog stays open when a check fails.
+  // OK: the checks, then the settings file. The dialog stays open when a check fails, and when
+  // the file cannot be written (the message names the file and the reason).
   void accept() override;
 
  protected:
@@ -127,6 +141,9 @@ class PortSettingDlg : public QDialog {
   CPortSettings& settings;
   IPrompts& prompts;
   CSerialPortMap ports;
+  std::vector<CSerialPortMap::StableDevice> stableDevices;
+  // The slot a stable device name was chosen for, written to "SerialPorts" by OK; -1: none.
+  int stableSlot = -1;
   FolderPicker folderPicker;
   OptionsDialog optionsDialog;
   std::map<int, QWidget*> controls;

@@ -162,8 +162,14 @@ int LogRowanDataDlg::EventKey(int key) {
   }
 }
 
-// F1-F4 only show their button pressed while held; they trigger nothing.
+// F1-F4 only show their button pressed while held; they trigger nothing. Keys come to the window
+// itself, not to the dialog's navigation: Esc is the receiver's.
 void LogRowanDataDlg::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    if (panelKeys) panelKeys(event);
+    event->accept();
+    return;
+  }
   const int slot = EventKey(event->key());
   if (slot < 0) {
     QDialog::keyPressEvent(event);
@@ -174,6 +180,11 @@ void LogRowanDataDlg::keyPressEvent(QKeyEvent* event) {
 }
 
 void LogRowanDataDlg::keyReleaseEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    if (panelKeys) panelKeys(event);
+    event->accept();
+    return;
+  }
   const int slot = EventKey(event->key());
   if (slot < 0) {
     QDialog::keyReleaseEvent(event);

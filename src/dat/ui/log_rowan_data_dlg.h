@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QString>
 #include <array>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -42,6 +43,9 @@ class LogRowanDataDlg final : public QDialog {
   // however often the button was pressed in between.
   std::optional<std::string> TakeEvent(int slot);
   void SetCaption(const QString& caption);
+  // Where Esc goes (pressed and released): the receiver's Esc key on the front panel, not the
+  // dialog's own close. Without a handler Esc does nothing here.
+  void SetPanelKeyHandler(std::function<void(QKeyEvent* event)> handler) { panelKeys = std::move(handler); }
 
   CSortListCtrl* List() const { return list; }
   int LineCount() const;
@@ -67,6 +71,7 @@ class LogRowanDataDlg final : public QDialog {
   static int EventKey(int key);
 
   CSettingsProfile* profile;
+  std::function<void(QKeyEvent*)> panelKeys;
   CSortListCtrl* list = nullptr;
   QCheckBox* pauseBox = nullptr;
   QCheckBox* followBox = nullptr;

@@ -27,14 +27,16 @@ CJ1939Stack::CJ1939Stack(J1939StackConfig configIn, const IClock& clockIn, SendF
       onEvent(std::move(onEventIn)),
       transport(
           config.transport,
-          [this](std::uint32_t pgn, std::uint8_t destination, const std::uint8_t* data) {
-            return SendOne(pgn, destination, address, data, 8);
+          [this](std::uint32_t pgn, std::uint8_t destination, const std::uint8_t* data, std::size_t length) {
+            return SendOne(pgn, destination, address, data, length);
           },
           [this](std::uint32_t pgn, std::uint8_t source, std::uint8_t, const std::uint8_t* body,
                  std::size_t length) { HandleMessage(pgn, source, body, length); },
-          [this](std::uint32_t pgn, std::uint8_t destination, bool delivered, J1939AbortReason reason) {
+          [this](std::uint32_t pgn, std::uint8_t destination, bool delivered, J1939AbortReason reason,
+                 bool byPeer) {
             Emit(delivered ? J1939EventCode::TransmitDone : J1939EventCode::TransmitFailed, destination,
-                 delivered ? 0u : static_cast<std::uint32_t>(reason), pgn);
+                 delivered ? 0u : static_cast<std::uint32_t>(reason), pgn, nullptr, 0, nullptr,
+                 !delivered && byPeer);
           }) {
   if (config.softwareIdentification.empty())
     config.softwareIdentification = FormatSoftwareIdentification(ProgramSoftwareIdentification(config.name));
@@ -42,7 +44,7 @@ CJ1939Stack::CJ1939Stack(J1939StackConfig configIn, const IClock& clockIn, SendF
 
 void CJ1939Stack::Emit(J1939EventCode code, std::uint8_t from, std::uint32_t parameter, std::uint32_t pgn,
                        const std::uint8_t* body, std::size_t length,
-                       const SoftwareIdentification* identification) {
+                       const SoftwareIdentification* identification, bool byPeer) {
   if (!onEvent) return;
   J1939Event event;
   event.code = code;
@@ -53,6 +55,7 @@ void CJ1939Stack::Emit(J1939EventCode code, std::uint8_t from, std::uint32_t par
   event.body = body;
   event.length = length;
   event.identification = identification;
+  event.byPeer = byPeer;
   onEvent(event);
 }
 
@@ -303,7 +306,8 @@ J1939SendResult CJ1939Stack::Send(std::uint32_t pgn, std::uint8_t destination, c
   if (claimState != J1939ClaimState::Claimed) return J1939SendResult::NotClaimed;
   if (length > kJ1939MaxBody) return J1939SendResult::TooLong;
   if (length > 0 && body == nullptr) return J1939SendResult::DriverRefused;
-  if (length <= kCanMaxLength) {
+  const bool toOneNode = IsPdu1(pgn) && destination != kJ1939GlobalAddress;
+  if (length <= kCanMaxLength && !(length > 0 && toOneNode && transport.Busy(destination))) {
     return SendOne(pgn, destination, address, body, length) ? J1939SendResult::Sent
                                                             : J1939SendResult::DriverRefused;
   }

@@ -29,7 +29,8 @@ enum class J1939EventCode : std::uint8_t {
   AddressClaimed = 19,         // our claim stood; `parameter` is the address
   CannotClaimAddress = 20,     // we lost and have no address left; nothing more is sent
   TransmitDone = 21,           // a transport message reached `address` (or was broadcast)
-  TransmitFailed = 22,         // a transport message was aborted; `parameter` the abort reason
+  TransmitFailed = 22,         // a transport message was aborted; `parameter` the abort reason,
+                               // `byPeer` set when `address` aborted it
 };
 
 // One event. `address` is the other node: the sender of what arrived, the destination of what we
@@ -43,6 +44,7 @@ struct J1939Event {
   const std::uint8_t* body = nullptr;
   std::size_t length = 0;
   const SoftwareIdentification* identification = nullptr;
+  bool byPeer = false;
 };
 
 struct J1939StackConfig {
@@ -107,7 +109,9 @@ class CJ1939Stack {
   void Tick();
 
   // Sends `length` bytes of group `pgn` to `destination` (ignored for PDU2 groups, which go to
-  // everyone): one frame up to 8 bytes, else the transport protocol.
+  // everyone): one frame up to 8 bytes, else the transport protocol. A message of up to 8 bytes
+  // to a node that a longer message is still being sent to (or waits for) queues behind it, so
+  // one node gets our messages in the order they were sent; it is then Started, not Sent.
   J1939SendResult Send(std::uint32_t pgn, std::uint8_t destination, const std::uint8_t* body,
                        std::size_t length);
   J1939SendResult SendRequest(std::uint32_t requestedPgn, std::uint8_t destination);
@@ -140,7 +144,7 @@ class CJ1939Stack {
   void HandleSoftwareIdentification(std::uint8_t source, const std::uint8_t* body, std::size_t length);
   void Emit(J1939EventCode code, std::uint8_t from, std::uint32_t parameter, std::uint32_t pgn = 0,
             const std::uint8_t* body = nullptr, std::size_t length = 0,
-            const SoftwareIdentification* identification = nullptr);
+            const SoftwareIdentification* identification = nullptr, bool byPeer = false);
 
   J1939StackConfig config;
   const IClock& clock;

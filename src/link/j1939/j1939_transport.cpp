@@ -13,6 +13,7 @@ constexpr std::uint8_t kEndOfMessageAck = 19;
 constexpr std::uint8_t kBroadcastAnnounce = 32;
 constexpr std::uint8_t kConnectionAbort = 255;
 constexpr std::size_t kBytesPerPacket = 7;
+constexpr std::size_t kFrameBytes = 8;
 
 std::uint32_t ReadPgn(const std::uint8_t* d) {
   return d[5] | (static_cast<std::uint32_t>(d[6]) << 8) | (static_cast<std::uint32_t>(d[7]) << 16);
@@ -60,6 +61,13 @@ bool CJ1939Transport::Transmit(std::uint32_t pgn, std::uint8_t destination, cons
   return true;
 }
 
+bool CJ1939Transport::Busy(std::uint8_t destination) const {
+  for (const auto& s : tx)
+    if (s.state != TxState::Idle && s.message.destination == destination) return true;
+  return std::any_of(pending.begin(), pending.end(),
+                     [destination](const Outgoing& m) { return m.destination == destination; });
+}
+
 void CJ1939Transport::StartPending(std::int64_t nowMs) {
   for (std::size_t i = 0; i < pending.size();) {
     Outgoing& message = pending[i];
@@ -75,6 +83,13 @@ void CJ1939Transport::StartPending(std::int64_t nowMs) {
     s = TxSession{};
     s.message = std::move(message);
     pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(i));
+    if (s.message.body.size() <= kFrameBytes) {
+      s.state = TxState::SingleFrame;
+      s.deadline = nowMs + config.timing.t3;
+      // Sent at once when the driver takes it; the slot is then free again for the next one.
+      SendSingleFrame(s);
+      continue;
+    }
     s.packets = PacketsFor(s.message.body.size());
     const auto size = static_cast<std::uint16_t>(s.message.body.size());
     std::uint8_t d[8] = {broadcast ? kBroadcastAnnounce : kRequestToSend,
@@ -88,7 +103,7 @@ void CJ1939Transport::StartPending(std::int64_t nowMs) {
     WritePgn(d, s.message.pgn);
     // A refused announcement is not retried: the peer never hears of the session and the
     // time-out below ends it.
-    sendFrame(kPgnTransportControl, s.message.destination, d);
+    sendFrame(kPgnTransportControl, s.message.destination, d, kFrameBytes);
     if (broadcast) {
       s.state = TxState::Broadcasting;
       s.nextPacketAt = nowMs + config.timing.bamPacketIntervalMs;
@@ -226,7 +241,7 @@ void CJ1939Transport::SendCts(RxSession& s, std::int64_t nowMs) {
                        0,
                        0};
   WritePgn(d, s.pgn);
-  sendFrame(kPgnTransportControl, s.source, d);
+  sendFrame(kPgnTransportControl, s.source, d, kFrameBytes);
   s.deadline = nowMs + config.timing.t2;
   s.windowEnd = static_cast<std::uint16_t>(s.nextSeq + window - 1);
 }
@@ -313,7 +328,7 @@ void CJ1939Transport::CompleteRx(RxSession& s) {
                          0,
                          0};
     WritePgn(d, s.pgn);
-    sendFrame(kPgnTransportControl, s.source, d);
+    sendFrame(kPgnTransportControl, s.source, d, kFrameBytes);
   }
   // The slot is free before the callback runs, which may start new traffic.
   std::vector<std::uint8_t> body = std::move(s.data);
@@ -328,7 +343,7 @@ void CJ1939Transport::CompleteRx(RxSession& s) {
 void CJ1939Transport::SendAbort(std::uint8_t destination, std::uint32_t pgn, J1939AbortReason reason) {
   std::uint8_t d[8] = {kConnectionAbort, static_cast<std::uint8_t>(reason), 0xFF, 0xFF, 0xFF, 0, 0, 0};
   WritePgn(d, pgn);
-  sendFrame(kPgnTransportControl, destination, d);
+  sendFrame(kPgnTransportControl, destination, d, kFrameBytes);
   ++counters.abortsSent;
 }
 
@@ -340,7 +355,8 @@ void CJ1939Transport::AbortRx(RxSession& s, J1939AbortReason reason) {
 
 void CJ1939Transport::OnClearToSend(std::uint8_t source, const std::uint8_t* d, std::int64_t nowMs) {
   TxSession* s = FindTx(source);
-  if (s == nullptr || s->state == TxState::Broadcasting || ReadPgn(d) != s->message.pgn) {
+  if (s == nullptr || s->state == TxState::Broadcasting || s->state == TxState::SingleFrame ||
+      ReadPgn(d) != s->message.pgn) {
     ++counters.unexpected;  // no such session: ignored
     return;
   }
@@ -377,7 +393,15 @@ bool CJ1939Transport::SendDataPacket(const TxSession& s, std::uint16_t seq, std:
   const std::size_t count = std::min(kBytesPerPacket, s.message.body.size() - offset);
   std::copy(s.message.body.begin() + static_cast<std::ptrdiff_t>(offset),
             s.message.body.begin() + static_cast<std::ptrdiff_t>(offset + count), d + 1);
-  return sendFrame(kPgnTransportData, destination, d);
+  return sendFrame(kPgnTransportData, destination, d, kFrameBytes);
+}
+
+// True when the frame went (the session is finished); false leaves it for the next tick.
+bool CJ1939Transport::SendSingleFrame(TxSession& s) {
+  if (!sendFrame(s.message.pgn, s.message.destination, s.message.body.data(), s.message.body.size()))
+    return false;
+  FinishTx(s, true, J1939AbortReason::Other);
+  return true;
 }
 
 void CJ1939Transport::SendWindow(TxSession& s, std::int64_t nowMs) {
@@ -422,9 +446,9 @@ void CJ1939Transport::OnAbort(std::uint8_t source, const std::uint8_t* d, std::i
     s->data.clear();
     matched = true;
   }
-  if (TxSession* s = FindTx(source); s && s->message.pgn == pgn) {
+  if (TxSession* s = FindTx(source); s && s->state != TxState::SingleFrame && s->message.pgn == pgn) {
     matched = true;
-    FinishTx(*s, false, reason);
+    FinishTx(*s, false, reason, true);
     StartPending(nowMs);
   }
   if (matched)
@@ -433,12 +457,12 @@ void CJ1939Transport::OnAbort(std::uint8_t source, const std::uint8_t* d, std::i
     ++counters.unexpected;
 }
 
-void CJ1939Transport::FinishTx(TxSession& s, bool delivered, J1939AbortReason reason) {
+void CJ1939Transport::FinishTx(TxSession& s, bool delivered, J1939AbortReason reason, bool byPeer) {
   const std::uint32_t pgn = s.message.pgn;
   const std::uint8_t destination = s.message.destination;
   s.state = TxState::Idle;
   s.message.body.clear();
-  if (finished) finished(pgn, destination, delivered, reason);
+  if (finished) finished(pgn, destination, delivered, reason, byPeer);
 }
 
 void CJ1939Transport::Tick(std::int64_t nowMs) {
@@ -459,6 +483,13 @@ void CJ1939Transport::Tick(std::int64_t nowMs) {
         break;
       case TxState::Broadcasting:
         if (nowMs >= s.nextPacketAt) SendBroadcastPackets(s, nowMs);
+        break;
+      case TxState::SingleFrame:
+        // Nothing went on the bus for it, so there is no one to tell of the time-out.
+        if (!SendSingleFrame(s) && nowMs > s.deadline) {
+          ++counters.timeouts;
+          FinishTx(s, false, J1939AbortReason::Timeout);
+        }
         break;
       case TxState::Sending:
         if (nowMs <= s.deadline) {
@@ -491,5 +522,5 @@ void CJ1939Transport::Reset() {
   for (auto& s : tx)
     if (s.state != TxState::Idle) FinishTx(s, false, J1939AbortReason::ResourcesNeeded);
   for (auto& m : dropped)
-    if (finished) finished(m.pgn, m.destination, false, J1939AbortReason::ResourcesNeeded);
+    if (finished) finished(m.pgn, m.destination, false, J1939AbortReason::ResourcesNeeded, false);
 }

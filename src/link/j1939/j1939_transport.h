@@ -43,16 +43,18 @@ struct J1939TransportCounters {
 // Deliver and Finished callbacks may call Transmit; SendFrame must not call back in.
 class CJ1939Transport {
  public:
-  // Sends one 8-byte frame of group `pgn` (TP.CM or TP.DT) to `destination`; false when the
-  // driver did not take it.
-  using SendFrame =
-      std::function<bool(std::uint32_t pgn, std::uint8_t destination, const std::uint8_t* data)>;
+  // Sends one frame of group `pgn` with `length` (at most 8) bytes to `destination`: TP.CM and
+  // TP.DT frames, and the messages of 8 bytes or fewer that waited for a transfer (below); false
+  // when the driver did not take it.
+  using SendFrame = std::function<bool(std::uint32_t pgn, std::uint8_t destination, const std::uint8_t* data,
+                                       std::size_t length)>;
   // A complete incoming message; `body` is valid only during the call.
   using Deliver = std::function<void(std::uint32_t pgn, std::uint8_t source, std::uint8_t destination,
                                      const std::uint8_t* body, std::size_t length)>;
-  // The end of an outgoing message: delivered (EOMA received, or broadcast sent) or aborted.
+  // The end of an outgoing message: delivered (EOMA received, broadcast sent, a short message
+  // handed to the driver) or aborted, by this side or, with `byPeer`, by the destination.
   using Finished = std::function<void(std::uint32_t pgn, std::uint8_t destination, bool delivered,
-                                      J1939AbortReason reason)>;
+                                      J1939AbortReason reason, bool byPeer)>;
 
   static constexpr std::size_t kMaxReceiveSessions = 16;
   static constexpr std::size_t kMaxTransmitSessions = 8;
@@ -61,9 +63,16 @@ class CJ1939Transport {
 
   // Queues a message of 1 to 1785 bytes; destination 255 (or a PDU2 group) means a broadcast.
   // It starts at once unless a session to the same destination (or another broadcast) is running.
-  // False when the body is empty or too long or the queue is full.
+  // A message of 8 bytes or fewer goes as one frame of its own group when its turn comes (a
+  // driver that refuses it is asked again at each tick, for up to T3), so that it cannot overtake
+  // a longer message to the same node. False when the body is empty or too long or the queue is
+  // full.
   bool Transmit(std::uint32_t pgn, std::uint8_t destination, const std::uint8_t* body, std::size_t length,
                 std::int64_t nowMs);
+
+  // Whether a message to `destination` is being sent or waits: a message to it sent past the
+  // transport now would arrive before those.
+  bool Busy(std::uint8_t destination) const;
 
   // A TP.CM or TP.DT frame from `source` to `destination` (our address or 255). Frames shorter
   // than 8 bytes are counted as malformed and dropped.
@@ -90,7 +99,7 @@ class CJ1939Transport {
     std::uint8_t destination = 0;
     std::vector<std::uint8_t> body;
   };
-  enum class TxState : std::uint8_t { Idle, AwaitCts, Holding, Sending, Broadcasting };
+  enum class TxState : std::uint8_t { Idle, AwaitCts, Holding, Sending, Broadcasting, SingleFrame };
   struct TxSession {
     TxState state = TxState::Idle;
     Outgoing message;
@@ -134,7 +143,8 @@ class CJ1939Transport {
   void SendWindow(TxSession& s, std::int64_t nowMs);
   void SendBroadcastPackets(TxSession& s, std::int64_t nowMs);
   bool SendDataPacket(const TxSession& s, std::uint16_t seq, std::uint8_t destination);
-  void FinishTx(TxSession& s, bool delivered, J1939AbortReason reason);
+  void FinishTx(TxSession& s, bool delivered, J1939AbortReason reason, bool byPeer = false);
+  bool SendSingleFrame(TxSession& s);
   void StartPending(std::int64_t nowMs);
 
   J1939TransportConfig config;

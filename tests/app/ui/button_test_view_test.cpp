@@ -5,8 +5,10 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <filesystem>
@@ -22,6 +24,7 @@
 #include "app/ui/main_frame.h"
 #include "app/ui/panel_art.h"
 #include "app/ui/panel_key_button.h"
+#include "dat/ui/log_rowan_data_dlg.h"
 #include "support/prompt_recorder.h"
 #include "support/temp_dir.h"
 
@@ -149,6 +152,32 @@ TEST_F(ButtonTestViewTest, KeyboardKeys_SendTheirCodesAndShowTheirButton) {
   link.sent.clear();
   QTest::keyClick(view, Qt::Key_A);
   QTest::keyClick(view, Qt::Key_F7);
+  EXPECT_TRUE(link.sent.empty());
+}
+
+// Keys typed in the live log viewer are the viewer's own, except Esc: that is the receiver's Esc,
+// and the viewer stays where it is.
+TEST_F(ButtonTestViewTest, EscInTheLogViewer_IsTheReceiversEscAndTheViewerStays) {
+  view->Settings().logData = 1;
+  view->Settings().loggingFolder = dir / "logs";
+  ConnectToReceiver();
+  view->OnWindowCommand(kIdViewLogRowanData);
+  LogRowanDataDlg* viewer = view->LogDataWindow();
+  ASSERT_TRUE(viewer->isVisible());
+  for (QWidget* target : {static_cast<QWidget*>(viewer), static_cast<QWidget*>(viewer->FilterEdit())}) {
+    link.sent.clear();
+    QTest::keyPress(target, Qt::Key_Escape);
+    EXPECT_TRUE(view->KeyButton(CButtonTestView::kIdEsc)->isDown());
+    QTest::keyRelease(target, Qt::Key_Escape);
+    EXPECT_FALSE(view->KeyButton(CButtonTestView::kIdEsc)->isDown());
+    EXPECT_EQ(SentKeys(), std::vector<int>{4});
+    EXPECT_TRUE(viewer->isVisible());
+  }
+  // F1 stays the viewer's: it shows its event button and sends nothing.
+  link.sent.clear();
+  QTest::keyPress(viewer, Qt::Key_F1);
+  EXPECT_TRUE(viewer->EventButton(0)->isDown());
+  QTest::keyRelease(viewer, Qt::Key_F1);
   EXPECT_TRUE(link.sent.empty());
 }
 

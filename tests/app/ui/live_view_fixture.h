@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "app/settings_profile.h"
@@ -16,14 +17,17 @@
 
 class CLiveViewFixture {
  public:
+  // `connectionDialog` stands in for the connection dialog (empty: the real one, modal).
   CLiveViewFixture(const std::filesystem::path& folder, const std::string& settingsText,
-                   const std::string& simulatorDevice)
+                   const std::string& simulatorDevice,
+                   std::function<bool(CPortSettings&)> connectionDialog = {})
       : profile(WriteSettings(folder / "Plowview.ini", settingsText)) {
     ViewServices services;
     services.profile = &profile;
     services.prompts = &prompts;
     services.lockFolder = folder;
     services.simulatorDevice = simulatorDevice;
+    services.connectionDialog = std::move(connectionDialog);
     view = new CButtonTestView(&doc, services);
     frame.SetView(view);
     view->OnInitialUpdate();

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 
 #include "app/port_settings.h"
@@ -68,31 +69,88 @@ class PortSettingDlgTest : public ::testing::Test {
   QString pickerAnswer;
 };
 
-TEST_F(PortSettingDlgTest, LogPathLength_FortySevenCharactersPassFortyEightFail) {
-  // A folder of exactly 40 characters under the temp folder.
-  const std::string base = dir.Path().string() + "/";
-  ASSERT_LT(base.size(), 39u);
-  const std::string folder = base + std::string(40 - base.size(), 'f');
-  ASSERT_EQ(folder.size(), 40u);
+// Paths are limited only by the file system: a name of 255 bytes, a path of 4,095. The longest
+// file the logger makes is the folder, "/", the prefix and 21 more characters.
+TEST_F(PortSettingDlgTest, LogPathLength_OnlyWhatTheFileSystemCannotTakeIsRefused) {
+  const std::string refused =
+      "The total length of the logging folder and the logging prefix must be under 4074 characters, with no "
+      "folder name over 255 and a prefix of at most 234.";
+  // A folder of a realistic depth and a prefix that the old 47-character limit refused.
+  const std::string folder = dir / "home/someone/Documents/plowview-logs/tractor-7";
   std::filesystem::create_directories(folder);
   WriteIni("m_LogData=1\nm_LoggingFolder=" + folder + "\n");
-
   auto dlg = Open();
-  SetText(*dlg, PortSettingDlg::kLogPrefix, "ABCDEFGH");
+  SetText(*dlg, PortSettingDlg::kLogPrefix, "north-field_");
   ClickOk(*dlg);
-  EXPECT_EQ(
-      prompts.Texts(),
-      std::vector<std::string>{
-          "The total length of the logging folder and the logging prefix must be under 47 characters."});
-  EXPECT_TRUE(dlg->isVisible());
-  EXPECT_EQ(Ini().find("m_LoggingPrefix"), std::string::npos) << "nothing written before the checks pass";
-
-  SetText(*dlg, PortSettingDlg::kLogPrefix, "ABCDEFG");
-  ClickOk(*dlg);
-  EXPECT_EQ(prompts.Texts().size(), 1u);
-  EXPECT_FALSE(dlg->isVisible());
+  EXPECT_TRUE(prompts.Texts().empty());
   EXPECT_EQ(dlg->result(), QDialog::Accepted);
-  EXPECT_NE(Ini().find("m_LoggingPrefix=ABCDEFG\n"), std::string::npos) << Ini();
+  EXPECT_NE(Ini().find("m_LoggingPrefix=north-field_\n"), std::string::npos) << Ini();
+
+  struct Case {
+    std::string folder;
+    std::size_t prefixLength;
+    bool fits;
+  };
+  // 16 levels of 240 characters: a path of about 3,900 characters.
+  std::string deep = dir.Path().string();
+  for (int level = 0; level < 16; ++level) deep += "/" + std::string(240, static_cast<char>('a' + level));
+  std::filesystem::create_directories(deep);
+  const std::size_t roomInDeep = 4073 - deep.size();
+  const Case cases[] = {
+      {folder, 234, true}, {folder, 235, false}, {deep, roomInDeep, true}, {deep, roomInDeep + 1, false}};
+  for (const Case& c : cases) {
+    CPromptRecorder messages;
+    EXPECT_EQ(PortSettingDlg::CheckLogPathLength(c.folder, std::string(c.prefixLength, 'p'), messages),
+              c.fits)
+        << c.folder.size() << " + " << c.prefixLength;
+    EXPECT_EQ(messages.Texts(), c.fits ? std::vector<std::string>{} : std::vector<std::string>{refused});
+  }
+  EXPECT_FALSE(PortSettingDlg::CheckLogPathLength(std::string(256, 'f'), "A_", prompts));
+}
+
+// A settings file that cannot be written is no confirmed choice: the dialog says which file and
+// why, stays open, and the choices are still in it.
+TEST_F(PortSettingDlgTest, SettingsFileCannotBeWritten_SaysWhyAndStaysOpen) {
+  struct Case {
+    const char* name;
+    std::function<std::filesystem::path(const std::filesystem::path&)> make;  // the file to use
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"a directory",
+       [](const std::filesystem::path& d) {
+         std::filesystem::create_directories(d / "Plowview.ini");
+         return d / "Plowview.ini";
+       },
+       "Is a directory"},
+      {"in a folder that is a file",
+       [](const std::filesystem::path& d) {
+         std::ofstream(d / "plain") << "x";
+         return d / "plain" / "Plowview.ini";
+       },
+       "Not a directory"},
+  };
+  for (const Case& c : cases) {
+    CTempDir where;
+    const std::filesystem::path file = c.make(where.Path());
+    CSettingsProfile unwritable(file);
+    CPortSettings choices(unwritable, where.Path());
+    CPromptRecorder messages;
+    PortSettingDlg dlg(choices, messages, CSerialPortMap{});
+    dlg.show();
+    QComboBox* port = qobject_cast<QComboBox*>(dlg.Control(PortSettingDlg::kPort));
+    ASSERT_NE(port, nullptr);
+    port->setCurrentIndex(5);
+    qobject_cast<QPushButton*>(dlg.Control(PortSettingDlg::kOk))->click();
+    ASSERT_EQ(messages.Taken().size(), 1u) << c.name;
+    EXPECT_EQ(messages.Taken()[0].text,
+              "The settings could not be saved to:\n[ " + file.string() + " ]\n" + c.reason + ".")
+        << c.name;
+    EXPECT_EQ(messages.Taken()[0].icon, PromptIcon::Exclamation);
+    EXPECT_TRUE(dlg.isVisible()) << c.name;
+    EXPECT_NE(dlg.result(), QDialog::Accepted) << c.name;
+    EXPECT_EQ(choices.port, 5) << c.name;
+  }
 }
 
 TEST_F(PortSettingDlgTest, LoggingAndRemoteFileIo_ExcludeEachOther) {
@@ -339,6 +397,38 @@ TEST_F(PortSettingDlgTest, Cancel_WritesNothingButTheMembersFollowTheControls) {
   EXPECT_EQ(dlg->result(), QDialog::Rejected);
   EXPECT_FALSE(std::filesystem::exists(dir.Path() / "Plowview.ini"));
   EXPECT_EQ(settings.port, 4);
+}
+
+// An adapter plugged in again may come back as another ttyUSB; its by-id name stays. Chosen by
+// that name, the slot stores the name, and the next connection opens whatever it points at.
+TEST_F(PortSettingDlgTest, StableAdapterName_OfferedByNameAndStoredForTheSlotOfItsDevice) {
+  CTempDir devices;
+  std::ofstream(devices / "ttyUSB0");
+  std::ofstream(devices / "ttyUSB1");
+  std::filesystem::create_directories(devices.Path() / "by-id");
+  const std::string stable = devices / "by-id/usb-FTDI_FT232R_USB_UART_A1234567-if00-port0";
+  std::filesystem::create_symlink(devices / "ttyUSB1", stable);
+  CSerialPortMap ports;
+  ports.SetPath(0, devices / "ttyUSB0");
+  ports.SetPath(1, devices / "ttyUSB1");
+  WriteIni("Port=0\n");
+
+  PortSettingDlg dlg(settings, prompts, ports, nullptr, CSerialPortMap::FindStableDevices(devices / "by-id"));
+  auto* list = Get<QComboBox>(dlg, PortSettingDlg::kPort);
+  ASSERT_EQ(list->count(), CSerialPortMap::kSlotCount + 1);
+  EXPECT_EQ(list->itemText(CSerialPortMap::kSlotCount).toStdString(), "by-id: FTDI FT232R USB UART A1234567");
+  list->setCurrentIndex(CSerialPortMap::kSlotCount);
+  EXPECT_EQ(settings.port, 1);
+  ClickOk(dlg);
+  const std::string ini = Ini();
+  EXPECT_NE(ini.find("Port=1\n"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("[SerialPorts]\nCOM2=" + stable + "\n"), std::string::npos) << ini;
+
+  // A slot number from the file never selects one of the names after the slots.
+  WriteIni("Port=9\n");
+  PortSettingDlg again(settings, prompts, ports, nullptr,
+                       CSerialPortMap::FindStableDevices(devices / "by-id"));
+  EXPECT_EQ(Get<QComboBox>(again, PortSettingDlg::kPort)->currentIndex(), -1);
 }
 
 }  // namespace

@@ -232,6 +232,35 @@ TEST_F(TwoClaimedNodes, SecondMessageToSameNode_WaitsForTheFirstToFinish) {
   EXPECT_EQ(Only(a->events, J1939EventCode::TransmitDone).size(), 2u);
 }
 
+// Packets to one receiver arrive in the order they were sent: one of 8 bytes or fewer waits for a
+// longer one still in its RTS/CTS transfer (or queued for one) to the same node, and is reported
+// done like a transfer; a packet to another node does not wait.
+TEST_F(TwoClaimedNodes, ShortPacketsAfterALongOneToTheSameNode_ArriveInTheOrderSent) {
+  auto kavoBody = [](std::size_t size, std::uint8_t fill) {
+    Bytes body(size, fill);
+    body[0] = kKavoCanCommandPacket;
+    return body;
+  };
+  const Bytes longOne = kavoBody(300, 0x01), shortOne = kavoBody(8, 0x02), shorter = kavoBody(3, 0x03),
+              longAgain = kavoBody(20, 0x04), toOther = kavoBody(8, 0x05);
+  ASSERT_EQ(a->stack->Send(kPgnProprietaryA, 28, longOne.data(), longOne.size()), J1939SendResult::Started);
+  EXPECT_EQ(a->stack->Send(kPgnProprietaryA, 28, shortOne.data(), shortOne.size()), J1939SendResult::Started);
+  EXPECT_EQ(a->stack->Send(kPgnProprietaryA, 28, longAgain.data(), longAgain.size()),
+            J1939SendResult::Started);
+  EXPECT_EQ(a->stack->Send(kPgnProprietaryA, 28, shorter.data(), shorter.size()), J1939SendResult::Started);
+  EXPECT_EQ(a->stack->Send(kPgnProprietaryA, 40, toOther.data(), toOther.size()), J1939SendResult::Sent);
+  bus.Pump();
+  bus.Run(200);
+
+  std::vector<Bytes> arrived;
+  for (const auto& e : Only(b->events, J1939EventCode::KavoPacket)) arrived.push_back(e.body);
+  EXPECT_EQ(arrived, (std::vector<Bytes>{longOne, shortOne, longAgain, shorter}));
+  EXPECT_EQ(Only(a->events, J1939EventCode::TransmitDone).size(), 4u);
+  EXPECT_EQ(a->stack->TransportCounters().timeouts, 0u);
+  // With nothing under way a short packet goes at once again.
+  EXPECT_EQ(a->stack->Send(kPgnProprietaryA, 28, shortOne.data(), shortOne.size()), J1939SendResult::Sent);
+}
+
 TEST(J1939Stack, BodyOver1785Bytes_Refused) {
   RawStack raw;
   raw.Claim();

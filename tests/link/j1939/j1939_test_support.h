@@ -41,6 +41,7 @@ struct RecordedEvent {
   Bytes body;
   bool hasIdentification;
   SoftwareIdentification identification;
+  bool byPeer;
 };
 
 inline std::vector<RecordedEvent> Only(const std::vector<RecordedEvent>& events, J1939EventCode code) {
@@ -96,7 +97,8 @@ struct RawStack {
                     e.pgn,
                     Bytes(e.body, e.body + e.length),
                     e.identification != nullptr,
-                    e.identification ? *e.identification : SoftwareIdentification{}};
+                    e.identification ? *e.identification : SoftwareIdentification{},
+                    e.byPeer};
     events.push_back(r);
   }
 
@@ -134,7 +136,8 @@ class CBusFixture {
         [n](const J1939Event& e) {
           n->events.push_back(RecordedEvent{e.code, e.address, e.parameter, e.pgn,
                                             Bytes(e.body, e.body + e.length), e.identification != nullptr,
-                                            e.identification ? *e.identification : SoftwareIdentification{}});
+                                            e.identification ? *e.identification : SoftwareIdentification{},
+                                            e.byPeer});
         });
     nodes.push_back(std::move(node));
     return *n;

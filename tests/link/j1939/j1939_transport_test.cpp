@@ -211,6 +211,51 @@ TEST_F(Transport, ReceivedAbort_CancelsOutgoingSessionAndReportsReason) {
   EXPECT_EQ(failed[0].address, kPeer);
 }
 
+TEST_F(Transport, ReceivedAbort_ReportedAsTheReceiversAndTheWaitingShortMessageGoesNext) {
+  OpenOutgoing();
+  const Bytes next{0x08, 1, 0, 0x8E, 0x93, 0xFF, 0xFF, 0xFF};
+  ASSERT_EQ(raw.stack.Send(kPgnProprietaryA, kPeer, next.data(), next.size()), J1939SendResult::Started);
+  EXPECT_TRUE(raw.sent.empty()) << "waits for the transfer";
+  raw.stack.Receive(Cm(Abort(J1939AbortReason::AlreadyInSession)));
+  const auto failed = Only(raw.events, J1939EventCode::TransmitFailed);
+  ASSERT_EQ(failed.size(), 1u);
+  EXPECT_EQ(failed[0].parameter, 1u);
+  EXPECT_TRUE(failed[0].byPeer);
+  ASSERT_EQ(raw.sent.size(), 1u);
+  EXPECT_EQ(raw.sent[0].id, 0x18EF1CF9u);
+  EXPECT_EQ(DataOf(raw.sent[0]), next);
+}
+
+TEST_F(Transport, WaitingShortMessageTheDriverRefuses_RetriedAtTicksUntilT3) {
+  OpenOutgoing();
+  const Bytes next{0x08, 1, 0, 0x8E, 0x93, 0xFF, 0xFF, 0xFF};
+  ASSERT_EQ(raw.stack.Send(kPgnProprietaryA, kPeer, next.data(), next.size()), J1939SendResult::Started);
+  raw.stack.Receive(Cm(Cts(3, 1)));
+  raw.refuse = [](const CanFrame& f) { return ParseJ1939Id(f.id).pgn == kPgnProprietaryA; };
+  raw.stack.Receive(Cm(kEoma20));  // our transfer is done; the short one is refused
+  raw.At(1000 + 1250);
+  EXPECT_TRUE(Only(raw.events, J1939EventCode::TransmitFailed).empty());
+  raw.refuse = nullptr;
+  raw.At(1000 + 1260);
+  ASSERT_FALSE(raw.sent.empty());
+  EXPECT_EQ(DataOf(raw.sent.back()), next);
+  EXPECT_EQ(Only(raw.events, J1939EventCode::TransmitDone).size(), 2u);
+
+  // Refused past T3: given up as our own time-out, with nothing to tell the peer.
+  OpenOutgoing();
+  ASSERT_EQ(raw.stack.Send(kPgnProprietaryA, kPeer, next.data(), next.size()), J1939SendResult::Started);
+  raw.stack.Receive(Cm(Cts(3, 1)));
+  raw.refuse = [](const CanFrame& f) { return ParseJ1939Id(f.id).pgn == kPgnProprietaryA; };
+  raw.stack.Receive(Cm(kEoma20));
+  raw.sent.clear();
+  raw.At(10000);
+  const auto failed = Only(raw.events, J1939EventCode::TransmitFailed);
+  ASSERT_EQ(failed.size(), 1u);
+  EXPECT_EQ(failed[0].parameter, 3u);
+  EXPECT_FALSE(failed[0].byPeer);
+  EXPECT_TRUE(raw.sent.empty());
+}
+
 TEST_F(Transport, OutgoingWindowsAndRetransmission_FollowTheResponder) {
   OpenOutgoing();
   raw.stack.Receive(Cm(Cts(2, 1)));
