@@ -109,7 +109,7 @@ bool CSimulator::CycleLine(std::string& error) {
   if (lineToggleMs < 0 || clock.NowMs() < lineToggleMs) return true;
   if (!lineAway) {
     // Between frames: what was sent reaches the program before the line goes.
-    constexpr int kDrainMs = 500;
+    constexpr int kDrainMs = 1000;
     const std::size_t unread = pty.Close(kDrainMs);
     lineAway = true;
     lineToggleMs = clock.NowMs() + options.returnAfterMs;
