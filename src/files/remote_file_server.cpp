@@ -108,8 +108,6 @@ ssize_t ReadFull(int fd, std::uint8_t* bytes, std::size_t count) {
   return static_cast<ssize_t>(got);
 }
 
-std::unique_ptr<CRemoteFileServer> gServer;
-
 }  // namespace
 
 bool IsRemoteFileRequest(const KavoPacket& packet) {
@@ -443,13 +441,4 @@ void CRemoteFileServer::SendHandleAnswer(RemoteFileOp op, std::int32_t handle, R
   PutBe32(answer.data + 2, static_cast<std::uint32_t>(handle));
   PutError(answer.data + 6, error);
   send(answer);
-}
-
-CRemoteFileServer& GetRemoteFileServer(const std::string& cardFolder, CRemoteFileServer::SendFn send) {
-  if (!gServer) gServer = std::make_unique<CRemoteFileServer>(cardFolder, std::move(send));
-  return *gServer;
-}
-
-void DestroyRemoteFileServer() {
-  gServer.reset();
 }

@@ -113,9 +113,3 @@ class CRemoteFileServer {
   std::array<std::unique_ptr<OpenFile>, kSlots> slots;
   std::uint64_t dropped = 0;
 };
-
-// The one server of a connection: created on first use with the card folder (the "RLI_Folder"
-// setting) and the send function, both ignored once it exists; destroyed at every disconnect so
-// the next connection reads the setting again. For the main view only; tests build their own.
-CRemoteFileServer& GetRemoteFileServer(const std::string& cardFolder, CRemoteFileServer::SendFn send);
-void DestroyRemoteFileServer();
