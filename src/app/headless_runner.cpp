@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "app/can_bus_settings.h"
+#include "app/dat_trace.h"
 #include "app/headless_can_selector.h"
 #include "app/link_session.h"
 #include "app/logger_bridge.h"
@@ -78,6 +79,8 @@ int CHeadlessRunner::Run() {
   archiveProfile = std::make_unique<CArchiveProfileOf<CSettingsProfile>>(profile);
   archiver = std::make_unique<CLogArchiver>(*archiveProfile, *prompts);
   session->Logging().SetArchiveFunction(archiver->Function());
+  session->Logging().SetLoggerParts(
+      {[a = archiver.get()] { return a->WriteDatFile(); }, MakeDatTrace(options.verbose)});
   session->SetCardFolderSource([this] { return settings.rliFolder; });
   if (options.files.mode != HeadlessFileCommand::Mode::None) {
     files = std::make_unique<CHeadlessFiles>(

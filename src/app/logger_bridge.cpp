@@ -3,7 +3,6 @@
 #include "app/connection_control.h"
 #include "app/link_reconnector.h"
 #include "files/remote_file_server.h"
-#include "logger/logger_parts.h"
 
 class CLoggerBridge::CInLogger {
  public:
@@ -39,7 +38,7 @@ CLogrowan& CLoggerBridge::GetLogger() {
   if (!logger) {
     destroyPending = false;
     logger = std::make_unique<CLogrowan>(static_cast<ILoggerHost&>(*this), clock, prompts, archive);
-    InstallLoggerParts(*logger, prompts);
+    InstallLoggerParts(*logger, prompts, parts);
     // Frames dropped before this logger are no part of its hours.
     droppedFramesSeen = droppedFrameSource ? droppedFrameSource() : 0;
   }

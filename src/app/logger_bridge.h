@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/connection_peers.h"
+#include "app/logger_parts.h"
 #include "link/protocol/clock.h"
 #include "link/protocol/prompts.h"
 #include "logger/logrowan.h"
@@ -41,6 +42,8 @@ class CLoggerBridge final : public IConnectionPeers, private ILoggerHost, privat
   // What each closed hour's archiving worker runs (the program's CLogArchiver); taken by the next
   // logger created. Without one the hour's files are left as they are.
   void SetArchiveFunction(ArchiveFunction function) { archive = std::move(function); }
+  // The DAT switch and trace of the next logger created.
+  void SetLoggerParts(LoggerPartsConfig config) { parts = std::move(config); }
 
   // Where the receiver's virtual card lives (the "RLI_Folder" setting), asked again for every
   // connection. Without a source the remote file hooks go to the outer peers.
@@ -119,6 +122,7 @@ class CLoggerBridge final : public IConnectionPeers, private ILoggerHost, privat
   IPrompts& prompts;
   PostFunction post;
   ArchiveFunction archive;
+  LoggerPartsConfig parts;
   CConnectionControl* control = nullptr;
   std::unique_ptr<CLogrowan> logger;
   CardFolderSource cardFolder;

@@ -61,14 +61,11 @@ class CLogArchiver {
 
   int RunningWorkers() const;
 
-  // The "m_WriteDatFile" setting, read afresh from the settings file; false once closing.
+  // The "m_WriteDatFile" setting, read afresh from the settings file; false once closing. Any
+  // thread (the loggers ask it at each session start).
   bool WriteDatFile() const;
 
  private:
   struct State;
   std::shared_ptr<State> state;
 };
-
-// WriteDatFile of the program's archiver (the one made last that still lives): how the logger
-// parts learn the setting without linking to the program. False when there is none.
-bool ProgramWritesDatFile();

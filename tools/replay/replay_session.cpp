@@ -6,8 +6,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "app/dat_log_part.h"
+#include "app/dat_trace.h"
 #include "app/settings_profile.h"
-#include "logger/logger_parts.h"
 #include "logger/raw_log_reader.h"
 
 namespace {
@@ -42,7 +43,8 @@ CReplaySession::CReplaySession(const ReplayOptions& options, std::FILE* errorStr
                                        static_cast<IPrompts&>(*this), archive);
   logger->SetLogFileBuffer(kLogFileBuffer);
   if (options.dat)
-    logger->SetDatLog(MakeDatLogPart(*logger, static_cast<IPrompts&>(*this), [] { return true; }));
+    logger->SetDatLog(MakeDatLogPart(
+        *logger, static_cast<IPrompts&>(*this), [] { return true; }, MakeDatTrace(false)));
   logger->StartLogging(options.options | kLogPassive);
   // The first step asks for the time (sent nowhere) and waits for it.
   logger->ProcessLogger();

@@ -13,6 +13,7 @@
 
 #include "app/can_bus_settings.h"
 #include "app/connection_control.h"
+#include "app/dat_trace.h"
 #include "app/instance_lock.h"
 #include "app/link_session.h"
 #include "app/logger_bridge.h"
@@ -113,6 +114,8 @@ CButtonTestView::CButtonTestView(CButtonTestDoc* doc, const ViewServices& viewSe
     archiveProfile = std::make_unique<CArchiveProfileOf<CSettingsProfile>>(*services.profile);
     archiver = std::make_unique<CLogArchiver>(*archiveProfile, *services.prompts);
     session->Logging().SetArchiveFunction(archiver->Function());
+    session->Logging().SetLoggerParts(
+        {[a = archiver.get()] { return a->WriteDatFile(); }, MakeDatTrace(false)});
     // With "Enable remote file I/O" on, the receiver's card requests are served from this folder.
     session->SetCardFolderSource([this] { return settings.rliFolder; });
   }
