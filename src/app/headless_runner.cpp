@@ -76,8 +76,7 @@ int CHeadlessRunner::Run() {
   canSelector = std::make_unique<CHeadlessCanSelector>(options.canAddress);
   session->Link().SetCanBus(LoadCanBusSettings(profile), canSelector.get());
   control = &session->Control();
-  archiveProfile = std::make_unique<CArchiveProfileOf<CSettingsProfile>>(profile);
-  archiver = std::make_unique<CLogArchiver>(*archiveProfile, *prompts);
+  archiver = std::make_unique<CLogArchiver>(profile, *prompts);
   session->Logging().SetArchiveFunction(archiver->Function());
   session->Logging().SetLoggerParts(
       {[a = archiver.get()] { return a->WriteDatFile(); }, MakeDatTrace(options.verbose)});

@@ -13,7 +13,6 @@
 
 class CLinkSession;
 class CLogArchiver;
-class IArchiveProfile;
 class CSignalWatcher;
 class CSimulatorProcess;
 class CStderrPrompts;
@@ -69,7 +68,6 @@ class CHeadlessRunner final : public QObject, public IConnectionPeers {
   std::FILE* out;
 
   std::unique_ptr<CStderrPrompts> prompts;
-  std::unique_ptr<IArchiveProfile> archiveProfile;
   std::unique_ptr<CLogArchiver> archiver;
   std::unique_ptr<CHeadlessCanSelector> canSelector;  // outlives the session's link
   std::unique_ptr<CLinkSession> session;

@@ -28,8 +28,7 @@ CReplaySession::CReplaySession(const ReplayOptions& options, std::FILE* errorStr
     settingsProfile = std::make_unique<CSettingsProfile>(options.configPath.empty()
                                                              ? CSettingsProfile::DefaultPath()
                                                              : std::filesystem::path(options.configPath));
-    archiveProfile = std::make_unique<CArchiveProfileOf<CSettingsProfile>>(*settingsProfile);
-    archiver = std::make_unique<CLogArchiver>(*archiveProfile, static_cast<IPrompts&>(*this));
+    archiver = std::make_unique<CLogArchiver>(*settingsProfile, static_cast<IPrompts&>(*this));
     tracker = std::make_shared<ArchiveTracker>();
     archive = [t = tracker, chain = archiver->Function()](const ClosedLogFile& closed) {
       const int result = chain(closed);

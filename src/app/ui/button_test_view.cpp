@@ -111,8 +111,7 @@ CButtonTestView::CButtonTestView(CButtonTestDoc* doc, const ViewServices& viewSe
     control = &session->Control();
     canSelector = std::make_unique<CQtCanDeviceSelector>(*services.prompts, this);
     session->Link().SetCanBus(LoadCanBusSettings(*services.profile), canSelector.get());
-    archiveProfile = std::make_unique<CArchiveProfileOf<CSettingsProfile>>(*services.profile);
-    archiver = std::make_unique<CLogArchiver>(*archiveProfile, *services.prompts);
+    archiver = std::make_unique<CLogArchiver>(*services.profile, *services.prompts);
     session->Logging().SetArchiveFunction(archiver->Function());
     session->Logging().SetLoggerParts(
         {[a = archiver.get()] { return a->WriteDatFile(); }, MakeDatTrace(false)});

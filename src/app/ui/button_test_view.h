@@ -31,7 +31,6 @@ class CPanelKeyButton;
 class QTimer;
 class CSettingsProfile;
 class CLogArchiver;
-class IArchiveProfile;
 class IPrompts;
 class IReceiverLink;
 class ITimerHost;
@@ -252,7 +251,6 @@ class CButtonTestView : public QWidget, public IConnectionPeers {
   // Exactly one of the two drives the connection; `control` points into it.
   // The archiving of closed log hours (zip, upload, plot, mail); declared before the session so it
   // outlives the logger that hands it work.
-  std::unique_ptr<IArchiveProfile> archiveProfile;
   // Before the session: its CAN link asks the selector until the link is gone.
   std::unique_ptr<CQtCanDeviceSelector> canSelector;
   std::unique_ptr<CLogArchiver> archiver;
