@@ -5,17 +5,9 @@
 #include <thread>
 
 #include "app/link_reconnector.h"
+#include "link/protocol/kavo_ids.h"
 
 namespace {
-
-constexpr std::uint8_t kPanelSuper = 0x8C;
-constexpr std::uint8_t kSubKey = 0x00;
-constexpr std::uint8_t kSubDisplay = 0x01;
-constexpr std::uint8_t kSubPanelFlags = 0x03;
-constexpr std::uint8_t kSubTitle = 0x04;
-constexpr std::uint8_t kProcessorSuper = 0x93;
-constexpr std::uint8_t kSubProcessorUsage = 0x11;
-constexpr std::uint8_t kSubFatalError = 0x12;
 
 constexpr int kBaudRates[] = {2400, 4800, 9600, 19200, 38400};
 constexpr char kParities[] = {'N', 'O', 'E'};
@@ -46,8 +38,8 @@ std::string PayloadText(const KavoPacket& packet, std::size_t offset) {
 }
 
 bool IsReport(const KavoPacket& packet, std::uint8_t super, std::uint8_t sub) {
-  return packet.id == 0x8F && packet.checksumOk && packet.length >= 2 && packet.data[0] == super &&
-         packet.data[1] == sub;
+  return packet.id == kavo::kIdSuperReport && packet.checksumOk && packet.length >= 2 &&
+         packet.data[0] == super && packet.data[1] == sub;
 }
 
 }  // namespace
@@ -58,8 +50,8 @@ CConnectionControl::CConnectionControl(IReceiverLink& linkRef, ITimerHost& timer
 
 KavoPacket CConnectionControl::PanelPacket(std::uint8_t sub, std::uint8_t arg0, bool withArgs) {
   KavoPacket p;
-  p.id = 0x8E;
-  p.data[0] = kPanelSuper;
+  p.id = kavo::kIdSuperRequest;
+  p.data[0] = kavo::kSubPanel;
   p.data[1] = sub;
   if (withArgs) {
     p.data[2] = arg0;
@@ -174,17 +166,17 @@ void CConnectionControl::LinkStatus(int wParam) {
   }
   linkUp = true;
   timers.StartTimer(kTimerWatchdog, 1000);
-  SendRequest(kSubTitle);
-  SendRequest(kSubPanelFlags);
+  SendRequest(kavo::kPanelTitle);
+  SendRequest(kavo::kPanelFlags);
   if (settings.logData) {
     peers.StartLogging(settings.logOptions);
     timers.StartTimer(kTimerLogger, 50);
   }
   KavoPacket usage;
-  usage.id = 0x8E;
+  usage.id = kavo::kIdSuperRequest;
   usage.length = 3;
-  usage.data[0] = kProcessorSuper;
-  usage.data[1] = kSubProcessorUsage;
+  usage.data[0] = kavo::kSubSystem;
+  usage.data[1] = kavo::kSystemProcessorUsage;
   usage.data[2] = 0x00;
   SendToReceiver(usage, 1);
   timers.StartTimer(kTimerProcessorUsage, 1000);
@@ -239,9 +231,9 @@ void CConnectionControl::HandlePacket(const KavoPacket& packet) {
   silenceTicks = 0;
   link.RelayPacket(packet);
 
-  if (IsReport(packet, kProcessorSuper, kSubProcessorUsage)) {
+  if (IsReport(packet, kavo::kSubSystem, kavo::kSystemProcessorUsage)) {
     peers.ProcessorUsageReport(packet);
-  } else if (IsReport(packet, kProcessorSuper, kSubFatalError)) {
+  } else if (IsReport(packet, kavo::kSubSystem, kavo::kSystemFatalError)) {
     HandleFatalError(packet);
   } else if (CLcdModel::IsDisplayReport(packet)) {
     const auto result = lcd.ApplyDisplayReport(packet);
@@ -255,7 +247,8 @@ void CConnectionControl::HandlePacket(const KavoPacket& packet) {
       blinkTimerRunning = false;
     }
     peers.Redraw(kRedrawRow + result.row);
-  } else if (IsReport(packet, kPanelSuper, kSubPanelFlags) || IsReport(packet, kPanelSuper, kSubTitle)) {
+  } else if (IsReport(packet, kavo::kSubPanel, kavo::kPanelFlags) ||
+             IsReport(packet, kavo::kSubPanel, kavo::kPanelTitle)) {
     HandlePanelOrTitleReport(packet);
   }
 }
@@ -263,13 +256,13 @@ void CConnectionControl::HandlePacket(const KavoPacket& packet) {
 void CConnectionControl::HandlePanelOrTitleReport(const KavoPacket& packet) {
   if (packet.length < 3) return;
   panelFlags = packet.data[2];
-  if (packet.data[1] == kSubTitle) {
+  if (packet.data[1] == kavo::kPanelTitle) {
     char title[64];
     std::snprintf(title, sizeof title, "%s [%d] - ", kProgramName, instanceNumber);
     SetTitles(title + PayloadText(packet, 3));
   }
   SendPanelFlagsCommand(state != kDisconnected);
-  if (link.IsConnected() && !displaySeen) SendRequest(kSubDisplay);
+  if (link.IsConnected() && !displaySeen) SendRequest(kavo::kPanelDisplay);
 }
 
 void CConnectionControl::HandleFatalError(const KavoPacket& packet) {
@@ -288,7 +281,7 @@ void CConnectionControl::SendPanelFlagsCommand(bool setPanelBit) {
   } else {
     panelFlags = static_cast<std::uint8_t>(panelFlags & (panelOnlyLink ? 0xFD : 0xF9));
   }
-  SendToReceiver(PanelPacket(kSubPanelFlags, panelFlags, true), 1);
+  SendToReceiver(PanelPacket(kavo::kPanelFlags, panelFlags, true), 1);
 }
 
 void CConnectionControl::SendRequest(std::uint8_t sub) {
@@ -302,7 +295,7 @@ bool CConnectionControl::SendToReceiver(const KavoPacket& packet, int withChecks
 
 void CConnectionControl::SendKey(int code) {
   if (!link.IsConnected()) return;
-  SendToReceiver(PanelPacket(kSubKey, static_cast<std::uint8_t>(code), true), 1);
+  SendToReceiver(PanelPacket(kavo::kPanelKey, static_cast<std::uint8_t>(code), true), 1);
 }
 
 void CConnectionControl::EnterPressed() {
@@ -358,8 +351,8 @@ void CConnectionControl::Watchdog() {
   if (state == kConnected) {
     if (silenceTicks <= 0) {
       silenceTicks = 1;
-      SendRequest(kSubTitle);
-      SendRequest(kSubPanelFlags);
+      SendRequest(kavo::kPanelTitle);
+      SendRequest(kavo::kPanelFlags);
       return;
     }
     const int count = silenceTicks++;
@@ -368,9 +361,9 @@ void CConnectionControl::Watchdog() {
       prompts.MessageBox(kConnectionLost, kProgramName, PromptIcon::Exclamation);
       return;
     }
-    SendRequest(kSubDisplay);
-    SendRequest(kSubTitle);
-    SendRequest(kSubPanelFlags);
+    SendRequest(kavo::kPanelDisplay);
+    SendRequest(kavo::kPanelTitle);
+    SendRequest(kavo::kPanelFlags);
     return;
   }
   Disconnect();
@@ -412,7 +405,7 @@ void CConnectionControl::ClearBatteryBackedMemory() {
       PromptAnswer::Yes)
     return;
   KavoPacket clear;
-  clear.id = 0x1E;
+  clear.id = kavo::kIdClearMemory;
   clear.length = 1;
   clear.data[0] = 0x4B;
   SendToReceiver(clear, 0);

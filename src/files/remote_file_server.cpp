@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "files/packet_fields.h"
+#include "link/protocol/kavo_ids.h"
 
 namespace {
 
@@ -21,8 +22,8 @@ constexpr std::size_t kMaxAnswerLength = kKavoMaxData - 3;
 
 KavoPacket Answer(RemoteFileOp op, std::size_t length) {
   KavoPacket p;
-  p.id = kRemoteFileAnswerId;
-  p.data[0] = kRemoteFileSubId;
+  p.id = kavo::kIdSuperRequest;
+  p.data[0] = kavo::kSubPanel;
   p.data[1] = static_cast<std::uint8_t>(op);
   p.length = static_cast<std::uint16_t>(length);
   return p;
@@ -111,8 +112,8 @@ ssize_t ReadFull(int fd, std::uint8_t* bytes, std::size_t count) {
 }  // namespace
 
 bool IsRemoteFileRequest(const KavoPacket& packet) {
-  return packet.id == kRemoteFileRequestId && packet.length >= 4 && packet.length <= kKavoMaxData &&
-         packet.data[0] == kRemoteFileSubId && packet.data[1] >= 0x10 && packet.data[1] < 0x1C &&
+  return packet.id == kavo::kIdSuperReport && packet.length >= 4 && packet.length <= kKavoMaxData &&
+         packet.data[0] == kavo::kSubPanel && packet.data[1] >= 0x10 && packet.data[1] < 0x1C &&
          packet.checksumOk == 1;
 }
 

@@ -14,9 +14,6 @@
 #include "link/protocol/kavo_packet.h"
 
 // The receiver's remote file requests and the PC's answers.
-inline constexpr std::uint8_t kRemoteFileRequestId = 0x8F;
-inline constexpr std::uint8_t kRemoteFileAnswerId = 0x8E;
-inline constexpr std::uint8_t kRemoteFileSubId = 0x8C;
 
 enum class RemoteFileOp : std::uint8_t {
   List = 0x10,

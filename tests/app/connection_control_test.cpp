@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/fake_receiver_link.h"
+#include "link/protocol/kavo_ids.h"
 #include "support/prompt_recorder.h"
 
 namespace {
@@ -42,7 +43,7 @@ class CRecordingPeers final : public IConnectionPeers {
 
 KavoPacket Report(std::uint8_t super, std::uint8_t sub, const Bytes& rest = {}) {
   KavoPacket p;
-  p.id = 0x8F;
+  p.id = kavo::kIdSuperReport;
   p.data[0] = super;
   p.data[1] = sub;
   std::size_t n = 2;

@@ -4,6 +4,7 @@
 
 #include "app/connection_control.h"
 #include "app/fake_receiver_link.h"
+#include "link/protocol/kavo_ids.h"
 #include "logger/logger_session.h"
 #include "support/fake_clock.h"
 #include "support/prompt_recorder.h"
@@ -205,7 +206,7 @@ TEST_F(ReconnectingControlTest, LossWhileLogging_LoggedUpToTheLossThenWaitsAndRe
   ASSERT_EQ(control.State(), kConnected);
   // A packet that came just before the loss is still queued in the link.
   link.incoming.push_back(KavoPacket{});
-  link.incoming.back().id = 0x46;
+  link.incoming.back().id = kavo::kIdHealth;
   link.open = false;
   control.LinkStatus(1);
   EXPECT_EQ(target.Take(), (std::vector<std::string>{

@@ -8,6 +8,7 @@
 
 #include "app/connection_control.h"
 #include "app/fake_receiver_link.h"
+#include "link/protocol/kavo_ids.h"
 #include "support/fake_clock.h"
 #include "support/prompt_recorder.h"
 #include "support/temp_dir.h"
@@ -49,7 +50,7 @@ void PutF64(std::uint8_t* out, double v) {
 // GPS week 2400, Wednesday 7 January 2026, 14:30:00 UTC (18 s ahead in GPS time).
 KavoPacket TimePacket(double utcSecondsOfWeek = 3 * 86400.0 + 14 * 3600.0 + 30 * 60.0) {
   KavoPacket p;
-  p.id = 0x41;
+  p.id = kavo::kIdTime;
   p.length = 10;
   PutF32(p.data, static_cast<float>(utcSecondsOfWeek + 18.0));
   p.data[4] = 2400 >> 8;
@@ -60,7 +61,7 @@ KavoPacket TimePacket(double utcSecondsOfWeek = 3 * 86400.0 + 14 * 3600.0 + 30 *
 
 KavoPacket LlaFix() {
   KavoPacket p;
-  p.id = 0x84;
+  p.id = kavo::kIdLlaPosition;
   p.length = 40;
   PutF64(p.data, 0.9);
   PutF64(p.data + 8, 0.2);

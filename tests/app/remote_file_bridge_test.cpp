@@ -13,6 +13,7 @@
 #include "app/fake_receiver_link.h"
 #include "app/logger_bridge.h"
 #include "files/remote_file_server.h"
+#include "link/protocol/kavo_ids.h"
 #include "support/fake_clock.h"
 #include "support/prompt_recorder.h"
 #include "support/temp_dir.h"
@@ -33,7 +34,7 @@ class COuterPeers final : public IConnectionPeers {
 // A receiver request 0x8F 8C op with `fields` from data 2 and its checksum trailer.
 KavoPacket Request(std::uint8_t op, const Bytes& fields) {
   KavoPacket p;
-  p.id = 0x8F;
+  p.id = kavo::kIdSuperReport;
   p.data[0] = 0x8C;
   p.data[1] = op;
   std::copy(fields.begin(), fields.end(), p.data + 2);

@@ -36,6 +36,7 @@
 #include "dat/ui/logging_config_options_dlg.h"
 #include "files/file_test_packets.h"
 #include "files/ui/file_xfer_dialog.h"
+#include "link/protocol/kavo_ids.h"
 #include "support/prompt_recorder.h"
 #include "support/temp_dir.h"
 
@@ -43,7 +44,7 @@ namespace {
 
 KavoPacket Report(std::vector<std::uint8_t> payload) {
   KavoPacket p;
-  p.id = 0x8F;
+  p.id = kavo::kIdSuperReport;
   p.checksumOk = true;
   // The parser's length counts the checksum trailer.
   p.length = static_cast<std::uint16_t>(payload.size() + 2);
