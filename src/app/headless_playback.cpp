@@ -6,6 +6,7 @@
 #include "app/playback_session.h"
 #include "app/signal_watcher.h"
 #include "app/stderr_prompts.h"
+#include "app/web_panel_bridge.h"
 
 namespace {
 
@@ -29,6 +30,7 @@ CHeadlessPlayback::CHeadlessPlayback(PlaybackRunOptions runOptions, int instance
       prompts(std::make_unique<CStderrPrompts>()) {}
 
 CHeadlessPlayback::~CHeadlessPlayback() {
+  web.reset();
   session.reset();
 }
 
@@ -44,12 +46,20 @@ int CHeadlessPlayback::Run() {
     return 1;
   }
   signalWatcher = std::make_unique<CSignalWatcher>([this](int) { Stop(0); });
+  if (options.webPanel) {
+    web = StartHeadlessWebPanel(
+        options.webPanelConfig,
+        {[this] { return session ? &session->Control() : nullptr; }, [] { return true; }, {}});
+    if (!web) return 1;
+    web->PanelChanged();
+  }
   return QCoreApplication::exec();
 }
 
 void CHeadlessPlayback::Stop(int exitCode) {
   if (stopping) return;
   stopping = true;
+  if (web) web->Stop();
   if (session) session->Stop();
   std::fflush(out);
   QCoreApplication::exit(exitCode);
@@ -65,6 +75,7 @@ void CHeadlessPlayback::Progress() {
 }
 
 void CHeadlessPlayback::SetMainTitle(const std::string& title) {
+  if (web) web->PanelChanged();
   if (!options.printLog || title == printedTitle) return;
   printedTitle = title;
   std::fprintf(out, "title: %s\n", title.c_str());
@@ -72,6 +83,7 @@ void CHeadlessPlayback::SetMainTitle(const std::string& title) {
 }
 
 void CHeadlessPlayback::Redraw(int) {
+  if (web) web->PanelChanged();
   if (!options.printLog || !session || session->Control().State() != kConnected) return;
   bool printed = false;
   for (int row = 0; row < CLcdModel::kRows; ++row) {
@@ -84,7 +96,12 @@ void CHeadlessPlayback::Redraw(int) {
   if (printed) std::fflush(out);
 }
 
+void CHeadlessPlayback::StateChanged(int) {
+  if (web) web->PanelChanged();
+}
+
 void CHeadlessPlayback::AddLogViewerLine(const std::string& line) {
+  if (web) web->LogLine(line);
   if (!options.printLog) return;
   std::fprintf(out, "%s\n", line.c_str());
   std::fflush(out);

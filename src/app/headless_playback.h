@@ -6,22 +6,26 @@
 #include <string>
 
 #include "app/connection_peers.h"
+#include "web/web_panel_config.h"
 
 class CPlaybackSession;
 class CSignalWatcher;
 class CStderrPrompts;
+class CWebPanelBridge;
 
 struct PlaybackRunOptions {
   std::string file;       // the raw packet log to play
   double speed = 1.0;     // times real time; 0 as fast as possible
   bool printLog = false;  // title, played GPS time, panel rows and log lines to `out` as they change
+  bool webPanel = false;  // serve the played panel to browsers, to look on only
+  WebPanelConfig webPanelConfig;
 };
 
 // plowview --headless --play: a raw packet log played through the connection control without a
 // window, until the end of the file (exit 0) or SIGINT/SIGTERM (exit 0). Exit 1 when the file
 // cannot be read. With printLog the output is the headless live format ("title: ", "lcd N: |...|",
 // log lines) plus a line "gps: TIME" whenever the played GPS time moves on, before the packets of
-// that second.
+// that second. With the web panel, pages look on (no key reaches anything) until the run ends.
 class CHeadlessPlayback final : public QObject, public IConnectionPeers {
   Q_OBJECT
  public:
@@ -34,6 +38,7 @@ class CHeadlessPlayback final : public QObject, public IConnectionPeers {
   // IConnectionPeers
   void SetMainTitle(const std::string& title) override;
   void Redraw(int hint) override;
+  void StateChanged(int state) override;
   void AddLogViewerLine(const std::string& line) override;
 
  private:
@@ -46,6 +51,7 @@ class CHeadlessPlayback final : public QObject, public IConnectionPeers {
   std::unique_ptr<CStderrPrompts> prompts;
   std::unique_ptr<CPlaybackSession> session;
   std::unique_ptr<CSignalWatcher> signalWatcher;
+  std::unique_ptr<CWebPanelBridge> web;  // after the session: goes first
   bool stopping = false;
   std::int64_t printedGpsMs = -1;
   std::string printedTitle;

@@ -14,6 +14,8 @@
 #include "app/signal_watcher.h"
 #include "app/simulator_process.h"
 #include "app/stderr_prompts.h"
+#include "app/web_panel_bridge.h"
+#include "app/web_panel_settings.h"
 #include "link/comm_link.h"
 #include "logger/archive_profile.h"
 #include "logger/log_archiver.h"
@@ -46,6 +48,7 @@ CHeadlessRunner::CHeadlessRunner(CSettingsProfile& profileRef, CPortSettings& se
       prompts(std::make_unique<CStderrPrompts>()) {}
 
 CHeadlessRunner::~CHeadlessRunner() {
+  web.reset();
   control = nullptr;
   session.reset();
   // After the logger: no new worker can start; the running ones no longer touch the profile.
@@ -92,6 +95,19 @@ int CHeadlessRunner::Run() {
   }
   signalWatcher = std::make_unique<CSignalWatcher>([this](int) { Stop(0); });
 
+  WebPanelSettings webSettings = LoadWebPanelSettings(profile);
+  if (options.webPanel) {
+    webSettings.enabled = true;
+    if (options.webPanelPort > 0) webSettings.config.port = static_cast<std::uint16_t>(options.webPanelPort);
+  }
+  if (webSettings.enabled) {
+    web = StartHeadlessWebPanel(webSettings.config,
+                                {[this] { return control; },
+                                 {},
+                                 [this](const std::string& line) { session->Logging().WriteLogLine(line); }});
+    if (!web) return 1;
+  }
+
   control->InitialUpdate(instanceNumber);
   control->OpenConnection(snapshot);
   if (control->State() == kDisconnected) return 1;
@@ -101,6 +117,8 @@ int CHeadlessRunner::Run() {
 void CHeadlessRunner::Stop(int exitCode) {
   if (stopping) return;
   stopping = true;
+  // The pages first: one that holds Enter lets it go while the link is still up.
+  if (web) web->Stop();
   if (control && control->State() != kDisconnected) control->Disconnect();
   if (simulator) simulator->Stop();
   if (archiver) archiver->WaitForArchiveWorkers(kArchiveWaitAtExit);
@@ -109,6 +127,7 @@ void CHeadlessRunner::Stop(int exitCode) {
 }
 
 void CHeadlessRunner::SetMainTitle(const std::string& title) {
+  if (web) web->PanelChanged();
   if (!options.printLog || title == printedTitle) return;
   printedTitle = title;
   std::fprintf(out, "title: %s\n", title.c_str());
@@ -116,6 +135,7 @@ void CHeadlessRunner::SetMainTitle(const std::string& title) {
 }
 
 void CHeadlessRunner::Redraw(int /*hint*/) {
+  if (web) web->PanelChanged();
   if (options.printLog && control && control->State() == kConnected) PrintRows();
 }
 
@@ -132,6 +152,7 @@ void CHeadlessRunner::PrintRows() {
 }
 
 void CHeadlessRunner::StateChanged(int state) {
+  if (web) web->PanelChanged();
   if (state == kWaiting && lastState == kConnected)
     std::fprintf(stderr, "plowview: the link to the receiver was lost; reconnecting\n");
   lastState = state;
@@ -151,6 +172,7 @@ void CHeadlessRunner::MailFatalError(const std::string& loggingPrefix, const std
 }
 
 void CHeadlessRunner::AddLogViewerLine(const std::string& line) {
+  if (web) web->LogLine(line);
   if (!options.printLog) return;
   std::fprintf(out, "%s\n", line.c_str());
   std::fflush(out);

@@ -16,6 +16,7 @@ class CLogArchiver;
 class CSignalWatcher;
 class CSimulatorProcess;
 class CStderrPrompts;
+class CWebPanelBridge;
 
 struct HeadlessOptions {
   bool printLog = false;  // title, panel rows and log lines to `out` as they change
@@ -28,6 +29,8 @@ struct HeadlessOptions {
   bool verbose = false;      // the link's notices ("* CAN send to N aborted: ...") to stderr
   // --list-files / --get-files: work on the receiver's data folder once connected, then stop.
   HeadlessFileCommand files;
+  bool webPanel = false;  // --web-panel: serve the panel to browsers ("Enabled" of [WebPanel])
+  int webPanelPort = -1;  // -1: the stored port
 };
 
 // plowview without a window: connects at once with the stored settings, runs until SIGINT or
@@ -35,7 +38,8 @@ struct HeadlessOptions {
 // Message boxes go to stderr; questions are answered No. The exit code is 0 after a clean stop,
 // 1 when the connection could not be made or was lost. With a file command the run instead ends
 // when the command is done, with its exit code. The receiver's remote file requests are served
-// from the "RLI_Folder" setting while "RLI_Ena" is on.
+// from the "RLI_Folder" setting while "RLI_Ena" is on. With the web panel on, its two addresses
+// go to stderr at start, and a web panel that cannot start ends the run with exit code 1.
 class CHeadlessCanSelector;
 
 class CHeadlessRunner final : public QObject, public IConnectionPeers {
@@ -75,6 +79,8 @@ class CHeadlessRunner final : public QObject, public IConnectionPeers {
   std::unique_ptr<CSignalWatcher> signalWatcher;
   std::unique_ptr<CSimulatorProcess> simulator;
   std::unique_ptr<CHeadlessFiles> files;
+  // After the session: it goes first, while the control its pages press keys on is still there.
+  std::unique_ptr<CWebPanelBridge> web;
 
   bool stopping = false;
   bool everConnected = false;

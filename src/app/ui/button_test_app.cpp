@@ -62,6 +62,8 @@ bool CButtonTestApp::InitInstance() {
   services.relayPort = options.relayPort;
   services.playFile = options.playFile;
   services.playSpeed = options.playSpeed;
+  services.webPanel = options.webPanel;
+  services.webPanelPort = options.webPanelPort;
   auto* view = new CButtonTestView(document.get(), services);
   mainFrame->SetView(view);
   view->OnInitialUpdate();

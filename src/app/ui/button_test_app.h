@@ -31,6 +31,9 @@ struct AppRunOptions {
   // --play FILE [--speed N]: play this raw packet log instead of connecting.
   std::string playFile;
   double playSpeed = 1.0;
+  // --web-panel [PORT]: serve the panel to browsers for this run.
+  bool webPanel = false;
+  int webPanelPort = -1;
 };
 
 // The windowed application: builds the settings file access, the document, the main window and

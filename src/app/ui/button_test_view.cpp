@@ -26,12 +26,15 @@
 #include "app/ui/qt_can_device_selector.h"
 #include "app/ui/spa_dlg.h"
 #include "app/ui/test_cmd_dlg.h"
+#include "app/web_panel_bridge.h"
+#include "app/web_panel_settings.h"
 #include "dat/ui/log_rowan_data_dlg.h"
 #include "dat/ui/sort_list_ctrl.h"
 #include "files/ui/file_xfer_dialog.h"
 #include "link/comm_link.h"
 #include "logger/archive_profile.h"
 #include "logger/log_archiver.h"
+#include "web/ui/web_panel_dlg.h"
 
 namespace {
 
@@ -137,6 +140,8 @@ CButtonTestView::~CButtonTestView() {
   // The main window may be half gone already: nothing it listens to may fire from here.
   const QSignalBlocker quiet(this);
   OnDestroy();
+  webPanelWindow.reset();
+  web.reset();
   // The windows send through the connection and are fed by it: they go while it is still whole,
   // and the peer hooks find them gone if the connection's own teardown still calls out.
   fileTransferWindow.reset();
@@ -216,6 +221,7 @@ void CButtonTestView::OnInitialUpdate() {
   // Before the title: the log data window's caption is set with it.
   CreateChildWindows();
   control->InitialUpdate(instanceNumber);
+  if (LoadWebPanelSettings(*services.profile).enabled || services.webPanel) StartWebPanel();
   if (!services.playFile.empty()) {
     StartPlayback(services.playFile, services.playSpeed);
   } else {
@@ -341,6 +347,7 @@ void CButtonTestView::SetLogViewerCaption(const std::string& caption) {
 }
 
 void CButtonTestView::AddLogViewerLine(const std::string& line) {
+  if (web) web->LogLine(line);
   if (logDataWindow) logDataWindow->AddLine(line);
 }
 
@@ -372,6 +379,8 @@ void CButtonTestView::RefreshProcessorUsage() {
 void CButtonTestView::OnDestroy() {
   if (destroyed) return;
   destroyed = true;
+  // The pages first: one that holds Enter lets it go while the link is still up.
+  StopWebPanel();
   StopPlayback();
   if (control && control->State() != kDisconnected) control->Disconnect();
 }
@@ -383,6 +392,7 @@ bool CButtonTestView::IsCommandEnabled(int commandId) const {
     switch (commandId) {
       case kIdFileDisconnect:
       case kIdViewLogRowanData:
+      case kIdFileWebPanel:
         return true;
       case kIdViewSpaWindow:
         return SpaAvailable();
@@ -454,10 +464,12 @@ void CButtonTestView::OnUpdate(int hint) {
   } else {
     update();
   }
+  if (web) web->PanelChanged();
   emit PanelChanged();
 }
 
 void CButtonTestView::SetMainTitle(const std::string& title) {
+  if (web) web->PanelChanged();
   // The receiver's part of the title is bytes of its own character set, not UTF-8.
   window()->setWindowTitle(QString::fromLatin1(title.data(), static_cast<qsizetype>(title.size())) +
                            PlaybackTitleSuffix());
@@ -465,6 +477,7 @@ void CButtonTestView::SetMainTitle(const std::string& title) {
 
 void CButtonTestView::StateChanged(int /*state*/) {
   update(QRect(CPanelArt::kLcdOrigin, CPanelArt::kLcdSize));
+  if (web) web->PanelChanged();
   emit CommandStatesChanged();
   emit PanelChanged();
 }

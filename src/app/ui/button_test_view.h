@@ -36,6 +36,9 @@ class IReceiverLink;
 class ITimerHost;
 class QMenu;
 class QAction;
+class CWebPanelBridge;
+class CWebPanelDlg;
+struct WebPanelStatus;
 
 // Command ids of the view's windows menu (the popup "Plowview Windows") and their twins that no
 // menu item carries.
@@ -77,6 +80,11 @@ struct ViewServices {
   // connecting.
   std::string playFile;
   double playSpeed = 1.0;
+
+  // --web-panel [PORT]: the web panel runs from the initial update whatever the settings say; the
+  // port (when > 0) replaces the stored one.
+  bool webPanel = false;
+  int webPanelPort = -1;
 };
 
 // The main view: the receiver's front panel with its LCD and six keys, filling the main window's
@@ -142,6 +150,15 @@ class CButtonTestView : public QWidget, public IConnectionPeers {
   bool Playing() const { return playback != nullptr; }
   CPlaybackSession* Playback() const { return playback.get(); }
 
+  // The web panel (section [WebPanel], --web-panel): started at the initial update when switched
+  // on, or for this run from the "Web Panel" window. A failed start is said in a message and
+  // kept for that window. Pages only look on while a recording plays.
+  bool StartWebPanel();
+  void StopWebPanel();
+  CWebPanelBridge* WebPanel() const { return web.get(); }
+  WebPanelStatus CurrentWebPanelStatus() const;
+  CWebPanelDlg* WebPanelWindow() const { return webPanelWindow.get(); }
+
   // Replaces the processor usage window's own answer to whether it is available (tests).
   void SetSpaAvailable(std::function<bool()> available) { spaAvailable = std::move(available); }
 
@@ -185,6 +202,8 @@ class CButtonTestView : public QWidget, public IConnectionPeers {
   void OnFilePlayRawLog();
   // The playback slider: go on from this fraction (0..1) of the file.
   void OnPlaybackSeek(double fraction);
+  // File > Web Panel...: the window with the web panel's state, addresses and QR code.
+  void OnWebPanel();
 
  signals:
   // The playback started, stopped, paused, moved on a second or ended.
@@ -275,6 +294,11 @@ class CButtonTestView : public QWidget, public IConnectionPeers {
   std::function<bool()> spaAvailable;
   bool destroyed = false;
   QFont listFont;
+
+  // After the connection and the playback, so it goes before both: its pages press keys on them.
+  std::unique_ptr<CWebPanelBridge> web;
+  std::string webProblem;  // why the last start failed
+  std::unique_ptr<CWebPanelDlg> webPanelWindow;
 
   // After the connection, so they go first: their send functions reach into it.
   std::unique_ptr<LogRowanDataDlg> logDataWindow;

@@ -8,6 +8,7 @@
 #include "app/ui/button_test_doc.h"
 #include "app/ui/button_test_view.h"
 #include "app/ui/panel_key_button.h"
+#include "app/web_panel_bridge.h"
 
 bool CButtonTestView::StartPlayback(const std::string& path, double speed) {
   if (destroyed || playback || control->State() != kDisconnected) return false;
@@ -31,6 +32,7 @@ bool CButtonTestView::StartPlayback(const std::string& path, double speed) {
   }
   emit CommandStatesChanged();
   emit PlaybackChanged();
+  if (web) web->PanelChanged();
   update();
   return true;
 }
@@ -49,6 +51,7 @@ void CButtonTestView::StopPlayback() {
     emit CommandStatesChanged();
     emit PlaybackChanged();
   }
+  if (web) web->PanelChanged();
   update();
 }
 

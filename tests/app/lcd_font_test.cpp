@@ -1,4 +1,4 @@
-#include "app/ui/lcd_font.h"
+#include "app/lcd_font.h"
 
 #include <gtest/gtest.h>
 
