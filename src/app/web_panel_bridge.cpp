@@ -19,6 +19,16 @@ void CWebPanelBridge::Stop() {
   panel->Stop();
 }
 
+void CWebPanelBridge::Subscribe(CConnectionControl& control) {
+  control.SubscribePanel(this);
+  control.SubscribeLogLines(this);
+}
+
+void CWebPanelBridge::Unsubscribe(CConnectionControl& control) {
+  control.UnsubscribePanel(this);
+  control.UnsubscribeLogLines(this);
+}
+
 void CWebPanelBridge::PanelChanged() {
   panel->PanelChanged();
 }
