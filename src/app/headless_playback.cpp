@@ -5,6 +5,7 @@
 
 #include "app/playback_session.h"
 #include "app/signal_watcher.h"
+#include "app/stderr_lines.h"
 #include "app/stderr_prompts.h"
 #include "app/web_panel_bridge.h"
 
@@ -45,7 +46,7 @@ int CHeadlessPlayback::Run() {
   session->Control().SubscribeLogLines(this);
   std::string error;
   if (!session->Start(instanceNumber, options.file, options.speed, error)) {
-    std::fprintf(stderr, "plowview: %s\n", error.c_str());
+    WriteStderrLine(error);
     return 1;
   }
   signalWatcher = std::make_unique<CSignalWatcher>([this](int) { Stop(0); });

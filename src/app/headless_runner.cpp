@@ -3,12 +3,17 @@
 #include <QCoreApplication>
 #include <QTimer>
 #include <chrono>
+#include <csignal>
+#include <string>
+#include <vector>
 
 #include "app/connection.h"
 #include "app/headless_can_selector.h"
+#include "app/logger_part.h"
 #include "app/raw_log_player.h"
 #include "app/signal_watcher.h"
 #include "app/simulator_process.h"
+#include "app/stderr_lines.h"
 #include "app/stderr_prompts.h"
 #include "app/web_panel_bridge.h"
 #include "app/web_panel_settings.h"
@@ -61,7 +66,7 @@ int CHeadlessRunner::Run() {
     simulator = std::make_unique<CSimulatorProcess>();
     std::string error;
     if (!simulator->Start(options.simulatorArguments, error)) {
-      std::fprintf(stderr, "plowview: %s\n", error.c_str());
+      WriteStderrLine(error);
       return 1;
     }
     services.run.simulatorDevice = simulator->DevicePath();
@@ -73,9 +78,7 @@ int CHeadlessRunner::Run() {
   control->SubscribePanel(this);
   control->SubscribeLogLines(this);
   control->SubscribePackets(this);
-  if (options.verbose)
-    control->SetNoticeSink(
-        [](const std::string& line) { std::fprintf(stderr, "plowview: %s\n", line.c_str()); });
+  if (options.verbose) control->SetNoticeSink([](const std::string& line) { WriteStderrLine(line); });
 
   const ConnectionSettings snapshot = connection->Snapshot(settings, true);
   if (options.files.mode != HeadlessFileCommand::Mode::None) {
@@ -87,7 +90,9 @@ int CHeadlessRunner::Run() {
         // Ends the run after the packet or tick that finished the command has been handled.
         [this](int code) { QTimer::singleShot(0, this, [this, code] { Stop(code); }); }, out);
   }
-  signalWatcher = std::make_unique<CSignalWatcher>([this](int) { Stop(0); });
+  signalWatcher =
+      std::make_unique<CSignalWatcher>([this](int number) { number == SIGHUP ? ReloadSettings() : Stop(0); },
+                                       std::vector<int>{SIGINT, SIGTERM, SIGHUP});
 
   WebPanelSettings webSettings = LoadWebPanelSettings(profile);
   if (options.webPanel) {
@@ -115,9 +120,27 @@ void CHeadlessRunner::Stop(int exitCode) {
   if (web) web->Stop();
   if (control && control->State() != kDisconnected) control->Disconnect();
   if (simulator) simulator->Stop();
-  if (connection) connection->Archiver().WaitForArchiveWorkers(kArchiveWaitAtExit);
+  if (connection) {
+    connection->Archiver().WaitForArchiveWorkers(kArchiveWaitAtExit, [](int running) {
+      WriteStderrLine("waiting up to " + std::to_string(kArchiveWaitAtExit.count()) + " s for " +
+                      std::to_string(running) + " archiving job(s) to finish");
+    });
+  }
   std::fflush(out);
   QCoreApplication::exit(exitCode);
+}
+
+void CHeadlessRunner::ReloadSettings() {
+  // The archiving workers read the archive settings afresh for every closed hour; the logging
+  // options reach the running session here. Link, folder and prefix stay as connected.
+  settings.LoadSettings();
+  connection->Logging().ChangeLogOptionsFromNextHour(static_cast<std::uint32_t>(settings.logOptions));
+  char text[128];
+  std::snprintf(
+      text, sizeof text,
+      "settings read again: logging options 0x%04X and the archive settings apply from the next hour",
+      static_cast<unsigned>(settings.logOptions));
+  WriteStderrLine(text);
 }
 
 void CHeadlessRunner::TitleChanged(const std::string& title) {
@@ -145,15 +168,15 @@ void CHeadlessRunner::PrintRows() {
 
 void CHeadlessRunner::StateChanged(int state) {
   if (state == kWaiting && lastState == kConnected)
-    std::fprintf(stderr, "plowview: the link to the receiver was lost; reconnecting\n");
+    WriteStderrLine("the link to the receiver was lost; reconnecting");
   lastState = state;
   if (state == kConnected) {
     everConnected = true;
     if (files) files->Start();
   }
   if (state == kDisconnected && !stopping) {
-    std::fprintf(stderr, "plowview: %s\n",
-                 everConnected ? "the connection to the receiver was lost" : "no connection to the receiver");
+    WriteStderrLine(everConnected ? "the connection to the receiver was lost"
+                                  : "no connection to the receiver");
     Stop(1);
   }
 }

@@ -68,6 +68,9 @@ class CHeadlessRunner final : public QObject,
   void OnPacket(const KavoPacket& packet) override;
 
   void Stop(int exitCode);
+  // SIGHUP: the settings file read again; the changes that can apply without a new connection
+  // apply from the next hour.
+  void ReloadSettings();
   void PrintRows();
 
   CSettingsProfile& profile;

@@ -52,6 +52,12 @@ class CLoggerPart final : public IConnectionLogger, private ILoggerHost, private
   // until EndLogging.
   CLogrowan& GetLogger();
 
+  // A changed "m_logOptions" word (the settings file read again) for the running file session,
+  // from its next hour on; nothing without one.
+  void ChangeLogOptionsFromNextHour(std::uint32_t logOptions) {
+    if (logger) logger->ChangeOptionsFromNextHour(logOptions);
+  }
+
   // IConnectionLogger
   void StartLogging(std::uint32_t logOptions) override;
   void StopLogging() override;

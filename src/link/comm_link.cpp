@@ -15,6 +15,7 @@
 #include <QTcpServer>
 #include <QThread>
 
+#include "link/comm_error.h"
 #include "link/j1939/kavo_can_body.h"
 #include "link/plowview_socket.h"
 #include "link/server_socket.h"
@@ -334,10 +335,10 @@ bool CCommLink::SerialSend(const std::uint8_t* bytes, int count, int trailingNul
   return ok;
 }
 
-bool CCommLink::OpenPortForLink(int port, bool autoConfigure) {
-  if (autoConfigure) return serialPort.Open(port, 9600, 'N', 8, 1) >= 0;
+int CCommLink::OpenPortForLink(int port, bool autoConfigure) {
+  if (autoConfigure) return serialPort.Open(port, 9600, 'N', 8, 1);
   return serialPort.Open(port, static_cast<int>(baudRate), parity, static_cast<int>(dataBits),
-                         static_cast<int>(stopBits)) >= 0;
+                         static_cast<int>(stopBits));
 }
 
 bool CCommLink::OpenSerial(int port, bool autoConfigure) {
@@ -348,8 +349,9 @@ bool CCommLink::OpenSerial(int port, bool autoConfigure) {
   serialPort.StartLog(captureName);
 
   if (autoConfigure && serialPort.IsOpen()) serialPort.Close();
-  if (!OpenPortForLink(port, autoConfigure)) {
-    prompts.MessageBox(kOpenFailedText, "Plowview", PromptIcon::Exclamation, PromptButtons::Ok);
+  if (const int opened = OpenPortForLink(port, autoConfigure); opened < 0) {
+    prompts.MessageBox(SerialOpenFailedText(kOpenFailedText, opened, serialPort.PortMap().Path(port)),
+                       "Plowview", PromptIcon::Exclamation, PromptButtons::Ok);
     return false;
   }
   serialPort.SetRTS(1);  // a pseudo-terminal has no RTS line; the port works without it
@@ -503,7 +505,7 @@ bool CCommLink::SettlePhase() {
     if (first < 0) continue;
     if (pass == 0) {
       serialPort.Close();
-      if (!OpenPortForLink(openPort, openAutoConfigure)) {
+      if (OpenPortForLink(openPort, openAutoConfigure) < 0) {
         FailFromReader();
         return false;
       }

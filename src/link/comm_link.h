@@ -175,7 +175,8 @@ class CCommLink {
 
   bool OpenSerial(int port, bool autoConfigure);
   bool CloseSerial();
-  bool OpenPortForLink(int port, bool autoConfigure);
+  // The serial layer's result of opening the port: negative on failure.
+  int OpenPortForLink(int port, bool autoConfigure);
   // Ends a reader thread left from an earlier serial link and, with `closePort`, its port.
   void StopSerialReader(bool closePort);
   void ReaderThread();

@@ -88,11 +88,35 @@ void CLogrowan::StartLogging(LogOptions options) {
   if ((options & kLogQ0x) && q0xWriter) q0xWriter->ResetPacketCount();
 }
 
+void CLogrowan::ChangeOptionsFromNextHour(LogOptions options) {
+  if (!fileLogging) return;
+  pendingOptions = options;
+  optionsPending = true;
+}
+
+void CLogrowan::TakePendingOptions() {
+  optionsPending = false;
+  const LogOptions before = session.options;
+  const LogOptions next = (pendingOptions & ~kLogPassive) | (before & kLogPassive);
+  if (next == before) return;
+  if (q0xWriter && (before & kLogQ0x) && !(next & kLogQ0x)) q0xWriter->StopStream();
+  if (q0xWriter && !(before & kLogQ0x) && (next & kLogQ0x)) q0xWriter->ResetPacketCount();
+  // Every bit but the two side files changes what the receiver is asked to send: its outputs are
+  // switched off under the old word and set up again under the new one.
+  if (((before ^ next) & ~(kLogQ0x | kLogKavo)) != 0 && !(next & kLogPassive)) {
+    DisableLoggingOutputs();
+    session.configured = false;
+  }
+  session.options = next;
+  optionsNotePending = true;
+}
+
 void CLogrowan::StopLogging() {
   if ((session.options & kLogQ0x) && q0xWriter && (fileLogging || displayOnly)) q0xWriter->StopStream();
   ShutdownSession();
   fileLogging = false;
   displayOnly = false;
+  optionsPending = false;
 }
 
 void CLogrowan::ProcessLogger() {
@@ -321,6 +345,7 @@ bool CLogrowan::OpenLogFile(const char* name) {
     // Before the archive starts, so that the manifest is zipped with the hour's files.
     manifestNotePending = manifest.Finish(closedLogPath);
     StartArchiveWorker(archive, ClosedLogFile{closedLogPath, closedZipName, prefix, session.options});
+    if (optionsPending) TakePendingOptions();
   }
 
   const std::string folder = host.LoggingFolder();
@@ -350,6 +375,13 @@ bool CLogrowan::OpenLogFile(const char* name) {
   if (manifestNotePending) {
     manifestNotePending = false;
     WriteLine("* Manifest written");
+  }
+  if (optionsNotePending) {
+    optionsNotePending = false;
+    char note[64];
+    std::snprintf(note, sizeof note, "* Logging options changed to 0x%04X",
+                  static_cast<unsigned>(session.options));
+    WriteLine(note);
   }
   return true;
 }

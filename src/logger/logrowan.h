@@ -44,6 +44,11 @@ class CLogrowan : public ILogLineContext {
   void StartLogging(LogOptions options);
   // Ends whatever session runs (the file is closed without archiving).
   void StopLogging();
+  // A new "m_logOptions" word for the running file session, taken at its next hour change: the
+  // closed hour is archived with the old word, the new hour's side files follow the new one, and
+  // when the receiver's outputs depend on the change the new hour starts with the configuration
+  // report and the set-up, as a session's first hour does. The passive bit is kept as it is.
+  void ChangeOptionsFromNextHour(LogOptions options);
   // One tick of the 50 ms timer: starts a display-only session when none runs, then steps the
   // state machine once, or in Logging once per packet queued on entry.
   void ProcessLogger();
@@ -99,6 +104,7 @@ class CLogrowan : public ILogLineContext {
   void EmptyQueue();
   void OpenDatFile(const std::string& logPath);
   void StopDatFile();
+  void TakePendingOptions();
   bool Send(std::uint8_t id, std::initializer_list<std::uint8_t> data, int withChecksum);
 
   ILoggerHost& host;
@@ -125,4 +131,7 @@ class CLogrowan : public ILogLineContext {
   std::string lineBuffer;  // reused by WriteLine so a line costs no allocation
   CHourManifest manifest;
   bool manifestNotePending = false;  // "* Manifest written" goes into the next hour's log
+  bool optionsPending = false;       // ChangeOptionsFromNextHour was called
+  LogOptions pendingOptions = 0;
+  bool optionsNotePending = false;  // the new hour's log tells of the changed options
 };

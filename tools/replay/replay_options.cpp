@@ -4,8 +4,10 @@
 #include <cstdlib>
 
 const char* ReplayUsage() {
-  return "Usage: plowview-replay --log-dir DIR [--prefix P] [--options WORD] [--dat]\n"
-         "                       [--archive [--config PATH]] FILE.kavo...\n"
+  // One line, so that man page generators take all of it as the synopsis.
+  return "Usage: plowview-replay --log-dir DIR [--prefix P] [--options WORD] [--dat] [--archive [--config "
+         "PATH]] "
+         "FILE.kavo...\n"
          "Regenerates the hourly text logs from raw packet logs (the \".kavo\" files a logging session\n"
          "keeps with \"Log KAVO\"): the frames are read back to back, through the packet parser and the\n"
          "logger, as one passive session over all FILEs in the order given. No command is sent and no\n"

@@ -12,6 +12,7 @@
 #include "app/port_settings.h"
 #include "app/settings_profile.h"
 #include "app/signal_watcher.h"
+#include "app/stderr_lines.h"
 #include "app/ui/button_test_app.h"
 #include "app/ui/main_frame.h"
 #include "app/web_panel_settings.h"
@@ -41,7 +42,9 @@ struct OptionSet {
                               QStringLiteral("No window: connect at once with the stored settings, run "
                                              "until SIGINT or SIGTERM, then disconnect cleanly. Messages "
                                              "go to stderr, questions are answered No. Exits non-zero "
-                                             "when the connection fails or is lost.")};
+                                             "when the connection fails or is lost. SIGHUP reads the "
+                                             "settings file again: changed logging options and archive "
+                                             "settings apply from the next hour.")};
   QCommandLineOption printLog{QStringLiteral("print-log"),
                               QStringLiteral("With --headless: print the receiver's title, its panel rows "
                                              "and every log line to stdout as they change, and the GPS "
@@ -197,6 +200,7 @@ QStringList SimulatorArgumentsFromEnvironment() {
 int RunHeadless(int argc, char** argv, const PlowviewOptions& options) {
   QCoreApplication qtApp(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("Plowview"));
+  RouteQtMessagesToStderrLines();
   CSettingsProfile profile(options.configPath.empty() ? CSettingsProfile::DefaultPath() : options.configPath);
   if (!options.playFile.empty()) {
     CInstanceLock playInstance;
@@ -366,6 +370,8 @@ int PlowviewMain(int argc, char** argv) {
     case CommandLineAction::Run:
       break;
   }
+  // A station is named after its settings file; its messages carry the name.
+  SetStderrLineName(StationNameOf(parsed.options.configPath));
   if (parsed.options.headless) return RunHeadless(argc, argv, parsed.options);
   return RunWindow(argc, argv, parsed.options);
 }
