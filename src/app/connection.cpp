@@ -107,6 +107,12 @@ void CConnection::Connect(const CPortSettings& settings, bool startUp) {
   control->Connect(Snapshot(settings, startUp));
 }
 
+void CConnection::Shutdown(std::chrono::milliseconds archiveWait,
+                           const std::function<void(int running)>& notice) {
+  if (control->State() != kDisconnected) control->Disconnect();
+  archiver->WaitForArchiveWorkers(archiveWait, notice);
+}
+
 bool CConnection::LinkIsOpen() {
   return receiverLink->IsConnected();
 }

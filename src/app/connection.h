@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -77,9 +78,11 @@ class CConnection {
   CSerialPortMap PortMap() const;
   // Opens the connection with Snapshot(settings, startUp) unless one is open, on PortMap().
   void Connect(const CPortSettings& settings, bool startUp);
-  // The end of the run: the connection closed cleanly, then at most `archiveWait` for the
-  // archiving of closed hours (zip, upload, mail) to finish. Nothing is archived or mailed after.
-  void Shutdown(std::chrono::milliseconds archiveWait);
+  // The end of the run: the connection closed cleanly (unless it already is), then at most
+  // `archiveWait` for the archiving of closed hours (zip, upload, mail) to finish; `notice` is told
+  // how many still run before the wait (default: a line on stderr). Nothing is archived or mailed
+  // after. Safe to call more than once.
+  void Shutdown(std::chrono::milliseconds archiveWait, const std::function<void(int running)>& notice = {});
 
   CConnectionControl& Control() { return *control; }
   const CConnectionControl& Control() const { return *control; }

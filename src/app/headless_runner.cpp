@@ -121,7 +121,7 @@ void CHeadlessRunner::Stop(int exitCode) {
   if (control && control->State() != kDisconnected) control->Disconnect();
   if (simulator) simulator->Stop();
   if (connection) {
-    connection->Archiver().WaitForArchiveWorkers(kArchiveWaitAtExit, [](int running) {
+    connection->Shutdown(kArchiveWaitAtExit, [](int running) {
       WriteStderrLine("waiting up to " + std::to_string(kArchiveWaitAtExit.count()) + " s for " +
                       std::to_string(running) + " archiving job(s) to finish");
     });

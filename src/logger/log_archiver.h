@@ -45,7 +45,8 @@ class CLogArchiver {
   CLogArchiver(const CLogArchiver&) = delete;
   CLogArchiver& operator=(const CLogArchiver&) = delete;
 
-  // For CLogrowan / CLoggerBridge: archives one closed file on the calling (worker) thread.
+  // For CLogrowan (given by the program's logger part): archives one closed file on the calling (worker)
+  // thread.
   ArchiveFunction Function() const;
 
   // Mails "PLV: Receiver Fatal Error-> PREFIX:REMOTEPATH" with the receiver's text as the body, on

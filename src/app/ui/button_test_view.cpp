@@ -13,7 +13,6 @@
 
 #include "app/connection.h"
 #include "app/connection_control.h"
-#include "app/instance_lock.h"
 #include "app/playback_session.h"
 #include "app/settings_profile.h"
 #include "app/ui/button_test_doc.h"
@@ -143,7 +142,7 @@ CButtonTestView::~CButtonTestView() {
   logDataWindow.reset();
   if (document) document->SetLcdModel(nullptr);
   // An upload or mail of a closed hour may still run: let it finish (bounded) rather than cut it.
-  connection->Archiver().WaitForArchiveWorkers(kArchiveWaitAtExit);
+  connection->Shutdown(kArchiveWaitAtExit);
 }
 
 void CButtonTestView::SubscribeTo(CConnectionControl& publisher) {
@@ -197,8 +196,7 @@ CPanelKeyButton* CButtonTestView::KeyButton(int controlId) const {
 }
 
 void CButtonTestView::OnInitialUpdate() {
-  instanceLock = std::make_unique<CInstanceLock>(services.lockFolder);
-  instanceNumber = instanceLock->Number();
+  instanceNumber = services.instanceNumber;
   settings.LoadSettings();
   if (services.relayServer) settings.enableAsServer = 1;
   // Before the title: the log data window's caption is set with it.

@@ -23,7 +23,6 @@ class CSPADlg;
 class CTestCmdDlg;
 class LogRowanDataDlg;
 struct ConnectionSettings;
-class CInstanceLock;
 class CConnection;
 class CPlaybackSession;
 class CQtCanDeviceSelector;
@@ -48,12 +47,13 @@ inline constexpr int kIdViewFileTransferTwin = 32783;
 inline constexpr int kIdViewCommandWindow = 32784;
 inline constexpr int kIdViewFileTransferWindow = 32785;
 
-// What the application hands the view: borrowed objects that outlive it, where the instance lock
-// files go, and what the command line changes for this run.
+// What the application hands the view: borrowed objects that outlive it, the number of this
+// instance (its instance lock is the application's, as in headless mode), and what the command
+// line changes for this run.
 struct ViewServices {
   CSettingsProfile* profile = nullptr;
   IPrompts* prompts = nullptr;
-  std::filesystem::path lockFolder;  // empty: CInstanceLock::DefaultFolder()
+  int instanceNumber = 1;  // "Plowview [N]"
 
   // Tests: with both set, the connection drives this link and these timers (ticked by hand)
   // instead of the program's link object and its Qt timers. Both must outlive the view.
@@ -123,7 +123,7 @@ class CButtonTestView : public QWidget,
   CButtonTestView(CButtonTestDoc* document, const ViewServices& services, QWidget* parent = nullptr);
   ~CButtonTestView() override;
 
-  // Runs once, after the main window exists and holds this view: numbers the instance, titles the
+  // Runs once, after the main window exists and holds this view: titles the
   // main window "Plowview [N]", reads the settings file, and connects when "Connect at start up"
   // is set with logging off (or at once to the simulator).
   void OnInitialUpdate();
@@ -269,7 +269,6 @@ class CButtonTestView : public QWidget,
   ViewServices services;
   CPortSettings settings;
   CPanelArt art;
-  std::unique_ptr<CInstanceLock> instanceLock;
   int instanceNumber = 1;
 
   // Before the connection: its CAN link asks the selector until the link is gone.

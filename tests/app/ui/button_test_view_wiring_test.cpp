@@ -94,7 +94,6 @@ class ViewWiringTest : public ::testing::Test {
     ViewServices services;
     services.profile = profile.get();
     services.prompts = &prompts;
-    services.lockFolder = locks.Path();
     services.link = &link;
     services.timers = &timers;
     services.connectionDialog = [](CPortSettings&) { return true; };
@@ -127,7 +126,6 @@ class ViewWiringTest : public ::testing::Test {
   }
 
   CTempDir dir;
-  CTempDir locks;
   CFakeReceiverLink link;
   CFakeTimers timers;
   CPromptRecorder prompts;
