@@ -55,6 +55,11 @@ CHeadlessRunner::~CHeadlessRunner() {
 }
 
 int CHeadlessRunner::Run() {
+  // First: a reload (SIGHUP from the station's service manager) or a stop while the simulator
+  // starts would otherwise end the process at once. Signals are handled from the event loop on.
+  signalWatcher =
+      std::make_unique<CSignalWatcher>([this](int number) { number == SIGHUP ? ReloadSettings() : Stop(0); },
+                                       std::vector<int>{SIGINT, SIGTERM, SIGHUP});
   ConnectionServices services;
   services.profile = &profile;
   services.prompts = prompts.get();
@@ -90,9 +95,6 @@ int CHeadlessRunner::Run() {
         // Ends the run after the packet or tick that finished the command has been handled.
         [this](int code) { QTimer::singleShot(0, this, [this, code] { Stop(code); }); }, out);
   }
-  signalWatcher =
-      std::make_unique<CSignalWatcher>([this](int number) { number == SIGHUP ? ReloadSettings() : Stop(0); },
-                                       std::vector<int>{SIGINT, SIGTERM, SIGHUP});
 
   WebPanelSettings webSettings = LoadWebPanelSettings(profile);
   if (options.webPanel) {
@@ -131,6 +133,7 @@ void CHeadlessRunner::Stop(int exitCode) {
 }
 
 void CHeadlessRunner::ReloadSettings() {
+  if (!connection) return;
   // The archiving workers read the archive settings afresh for every closed hour; the logging
   // options reach the running session here. Link, folder and prefix stay as connected.
   settings.LoadSettings();
