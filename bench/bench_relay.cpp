@@ -42,6 +42,7 @@
 #include <vector>
 
 #include "link/comm_link.h"
+#include "link/protocol/kavo_ids.h"
 #include "link/protocol/kavo_packet.h"
 #include "link/protocol/ring_buffer.h"
 #include "link/protocol/stream_message.h"
@@ -185,7 +186,7 @@ long PeakRssKb(pid_t pid) {
 // sequence and time first.
 std::vector<std::uint8_t> StampedMessage(std::uint32_t sequence, std::int64_t sentNs, std::uint16_t size) {
   KavoPacket p;
-  p.id = 0x8F;
+  p.id = kavo::kIdSuperReport;
   p.length = size;
   for (int i = 0; i < 4; ++i) p.data[i] = static_cast<std::uint8_t>(sequence >> (24 - 8 * i));
   for (int i = 0; i < 8; ++i)

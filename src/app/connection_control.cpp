@@ -5,17 +5,10 @@
 #include <thread>
 
 #include "app/link_reconnector.h"
+#include "files/remote_file_server.h"
+#include "link/protocol/kavo_ids.h"
 
 namespace {
-
-constexpr std::uint8_t kPanelSuper = 0x8C;
-constexpr std::uint8_t kSubKey = 0x00;
-constexpr std::uint8_t kSubDisplay = 0x01;
-constexpr std::uint8_t kSubPanelFlags = 0x03;
-constexpr std::uint8_t kSubTitle = 0x04;
-constexpr std::uint8_t kProcessorSuper = 0x93;
-constexpr std::uint8_t kSubProcessorUsage = 0x11;
-constexpr std::uint8_t kSubFatalError = 0x12;
 
 constexpr int kBaudRates[] = {2400, 4800, 9600, 19200, 38400};
 constexpr char kParities[] = {'N', 'O', 'E'};
@@ -46,20 +39,19 @@ std::string PayloadText(const KavoPacket& packet, std::size_t offset) {
 }
 
 bool IsReport(const KavoPacket& packet, std::uint8_t super, std::uint8_t sub) {
-  return packet.id == 0x8F && packet.checksumOk && packet.length >= 2 && packet.data[0] == super &&
-         packet.data[1] == sub;
+  return packet.id == kavo::kIdSuperReport && packet.checksumOk && packet.length >= 2 &&
+         packet.data[0] == super && packet.data[1] == sub;
 }
 
 }  // namespace
 
-CConnectionControl::CConnectionControl(IReceiverLink& linkRef, ITimerHost& timerHost, IPrompts& promptsRef,
-                                       IConnectionPeers& peersRef)
-    : link(linkRef), timers(timerHost), prompts(promptsRef), peers(peersRef) {}
+CConnectionControl::CConnectionControl(IReceiverLink& linkRef, ITimerHost& timerHost, IPrompts& promptsRef)
+    : link(linkRef), timers(timerHost), prompts(promptsRef) {}
 
 KavoPacket CConnectionControl::PanelPacket(std::uint8_t sub, std::uint8_t arg0, bool withArgs) {
   KavoPacket p;
-  p.id = 0x8E;
-  p.data[0] = kPanelSuper;
+  p.id = kavo::kIdSuperRequest;
+  p.data[0] = kavo::kSubPanel;
   p.data[1] = sub;
   if (withArgs) {
     p.data[2] = arg0;
@@ -79,20 +71,26 @@ void CConnectionControl::InitialUpdate(int number) {
 
 void CConnectionControl::SetTitles(const std::string& title) {
   mainTitle = title;
-  peers.SetMainTitle(title);
-  peers.SetLogViewerCaption(title + "     -     " + settings.loggingFolder + "/" + settings.loggingPrefix +
-                            "....");
+  logViewerCaption = title + "     -     " + settings.loggingFolder + "/" + settings.loggingPrefix + "....";
+  panelObservers.ForEach([&](IPanelObserver& o) { o.TitleChanged(mainTitle); });
 }
 
 void CConnectionControl::SetState(int newState) {
   if (state == newState) return;
   state = newState;
-  peers.StateChanged(state);
+  panelObservers.ForEach([&](IPanelObserver& o) { o.StateChanged(state); });
+}
+
+void CConnectionControl::Redraw(int hint) {
+  panelObservers.ForEach([&](IPanelObserver& o) { o.PanelRedraw(hint); });
+}
+
+void CConnectionControl::WriteLogLine(const std::string& line) {
+  if (logger) logger->WriteLine(line);
 }
 
 void CConnectionControl::Connect(const ConnectionSettings& newSettings) {
   if (state != kDisconnected) return;
-  if (!peers.ShowConnectionDialog()) return;
   OpenConnection(newSettings);
 }
 
@@ -143,15 +141,18 @@ void CConnectionControl::OpenConnection(const ConnectionSettings& newSettings) {
   }
   if (settings.logData) panelOnlyLink = false;
   SetState(kWaiting);
-  peers.Redraw(kRedrawAll);
+  Redraw(kRedrawAll);
   link.SetRelayServer(settings.enableAsServer, settings.outputServerPort);
-  link.SetRelayOptions(settings.relay, [this](const std::string& line) { peers.WriteLogLine(line); });
-  link.SetNoticeHandler([this](const std::string& line) { peers.LinkNotice(line); });
+  link.SetRelayOptions(settings.relay, [this](const std::string& line) { WriteLogLine(line); });
+  link.SetNoticeHandler([this](const std::string& line) {
+    WriteLogLine(line + "\n");
+    if (noticeSink) noticeSink(line);
+  });
   if (!link.Open(linkType, settings.autoPortConfiguration)) {
     // The link reports the failure itself as a status; make sure the state follows even if not.
     SetState(kDisconnected);
   }
-  peers.Redraw(kRedrawAll);
+  Redraw(kRedrawAll);
 }
 
 void CConnectionControl::LinkStatus(int wParam) {
@@ -159,7 +160,7 @@ void CConnectionControl::LinkStatus(int wParam) {
     // What came before the loss is logged first, so the lost line follows it.
     if (linkUp && state == kConnected) {
       LinkPacketReady();
-      if (settings.logData) peers.ProcessLogger();
+      if (settings.logData && logger) logger->ProcessLogger();
     }
     if (HandOverLoss()) return;
     if (linkUp) {
@@ -169,29 +170,29 @@ void CConnectionControl::LinkStatus(int wParam) {
     // An open that failed: the link has said why.
     displaySeen = false;
     SetState(kDisconnected);
-    peers.Redraw(kRedrawAll);
+    Redraw(kRedrawAll);
     return;
   }
   linkUp = true;
   timers.StartTimer(kTimerWatchdog, 1000);
-  SendRequest(kSubTitle);
-  SendRequest(kSubPanelFlags);
+  SendRequest(kavo::kPanelTitle);
+  SendRequest(kavo::kPanelFlags);
   if (settings.logData) {
-    peers.StartLogging(settings.logOptions);
+    if (logger) logger->StartLogging(settings.logOptions);
     timers.StartTimer(kTimerLogger, 50);
   }
   KavoPacket usage;
-  usage.id = 0x8E;
+  usage.id = kavo::kIdSuperRequest;
   usage.length = 3;
-  usage.data[0] = kProcessorSuper;
-  usage.data[1] = kSubProcessorUsage;
+  usage.data[0] = kavo::kSubSystem;
+  usage.data[1] = kavo::kSystemProcessorUsage;
   usage.data[2] = 0x00;
   SendToReceiver(usage, 1);
   timers.StartTimer(kTimerProcessorUsage, 1000);
   // Card requests are only queued with remote file I/O on; without it the 100 ms tick would
   // only wake an idle link ten times a second.
   if (settings.remoteFileIo) timers.StartTimer(kTimerRemoteFiles, 100);
-  peers.Redraw(kRedrawAll);
+  Redraw(kRedrawAll);
   if (reconnector) reconnector->LinkUp();
 }
 
@@ -208,7 +209,7 @@ bool CConnectionControl::HandOverLoss() {
   timers.KillTimer(kTimerRemoteFiles);
   timers.KillTimer(kTimerEnterHeld);
   SetState(kWaiting);
-  peers.Redraw(kRedrawAll);
+  Redraw(kRedrawAll);
   return true;
 }
 
@@ -216,22 +217,32 @@ bool CConnectionControl::HandOverLoss() {
 // (the logger's hour closed with the loss counted, everything the connection started stopped),
 // and the user is told once. A later Connect starts afresh.
 void CConnectionControl::EndLostConnection() {
-  if (settings.logData) peers.NoteLinkLost();
+  if (settings.logData && logger) logger->NoteLinkLost();
   Disconnect();
   prompts.MessageBox(kConnectionLost, kProgramName, PromptIcon::Exclamation);
 }
 
 void CConnectionControl::LinkPacketReady() {
   KavoPacket packet;
-  while (link.TryPopPacket(packet)) {
-    if (state == kConnected && settings.logData) peers.QueueLogPacket(packet);
-    if (settings.remoteFileIo && peers.IsRemoteFileRequest(packet)) peers.QueueRemoteFileRequest(packet);
-    peers.FileTransferPacket(packet);
-    HandlePacket(packet);
+  while (link.TryPopPacket(packet)) RoutePacket(packet);
+  // The viewer's event buttons pressed since the last batch, each an "M" line in the log.
+  for (int slot = 0; slot < 4 && logEvents; ++slot) {
+    if (auto text = logEvents->TakeEvent(slot)) WriteLogLine("M " + *text + "\n");
   }
-  for (int slot = 0; slot < 4; ++slot) {
-    if (auto text = peers.TakeLogViewerEvent(slot)) peers.WriteLogLine("M " + *text + "\n");
-  }
+}
+
+// The road of every received packet, from the parser's queue to each consumer, in this order.
+void CConnectionControl::RoutePacket(const KavoPacket& packet) {
+  // 1. The logger's queue, once the receiver has answered in this connection (CLoggerPart; the
+  //    logger formats it on its next tick of timer 103, and hands it to the raw side files).
+  if (state == kConnected && settings.logData && logger) logger->QueuePacket(packet);
+  // 2. The receiver's card requests, for the remote file server (CRemoteFilesPart, timer 106).
+  if (settings.remoteFileIo && remoteFiles && IsRemoteFileRequest(packet)) remoteFiles->QueueRequest(packet);
+  // 3. Whoever wants every packet: the file transfer window or a headless file command.
+  packetSubscribers.ForEach([&](IPacketSubscriber& s) { s.OnPacket(packet); });
+  // 4. The connection itself: its state, the relay clients, and by report the processor usage
+  //    window, the fatal error, the LCD model and the panel flags and title.
+  HandlePacket(packet);
 }
 
 void CConnectionControl::HandlePacket(const KavoPacket& packet) {
@@ -239,9 +250,9 @@ void CConnectionControl::HandlePacket(const KavoPacket& packet) {
   silenceTicks = 0;
   link.RelayPacket(packet);
 
-  if (IsReport(packet, kProcessorSuper, kSubProcessorUsage)) {
-    peers.ProcessorUsageReport(packet);
-  } else if (IsReport(packet, kProcessorSuper, kSubFatalError)) {
+  if (IsReport(packet, kavo::kSubSystem, kavo::kSystemProcessorUsage)) {
+    if (usageView) usageView->OnUsageReport(packet);
+  } else if (IsReport(packet, kavo::kSubSystem, kavo::kSystemFatalError)) {
     HandleFatalError(packet);
   } else if (CLcdModel::IsDisplayReport(packet)) {
     const auto result = lcd.ApplyDisplayReport(packet);
@@ -254,8 +265,9 @@ void CConnectionControl::HandlePacket(const KavoPacket& packet) {
       timers.KillTimer(kTimerCursorBlink);
       blinkTimerRunning = false;
     }
-    peers.Redraw(kRedrawRow + result.row);
-  } else if (IsReport(packet, kPanelSuper, kSubPanelFlags) || IsReport(packet, kPanelSuper, kSubTitle)) {
+    Redraw(kRedrawRow + result.row);
+  } else if (IsReport(packet, kavo::kSubPanel, kavo::kPanelFlags) ||
+             IsReport(packet, kavo::kSubPanel, kavo::kPanelTitle)) {
     HandlePanelOrTitleReport(packet);
   }
 }
@@ -263,13 +275,13 @@ void CConnectionControl::HandlePacket(const KavoPacket& packet) {
 void CConnectionControl::HandlePanelOrTitleReport(const KavoPacket& packet) {
   if (packet.length < 3) return;
   panelFlags = packet.data[2];
-  if (packet.data[1] == kSubTitle) {
+  if (packet.data[1] == kavo::kPanelTitle) {
     char title[64];
     std::snprintf(title, sizeof title, "%s [%d] - ", kProgramName, instanceNumber);
     SetTitles(title + PayloadText(packet, 3));
   }
   SendPanelFlagsCommand(state != kDisconnected);
-  if (link.IsConnected() && !displaySeen) SendRequest(kSubDisplay);
+  if (link.IsConnected() && !displaySeen) SendRequest(kavo::kPanelDisplay);
 }
 
 void CConnectionControl::HandleFatalError(const KavoPacket& packet) {
@@ -278,7 +290,7 @@ void CConnectionControl::HandleFatalError(const KavoPacket& packet) {
     Disconnect();
     prompts.MessageBox(text, kProgramName, PromptIcon::Exclamation);
   } else {
-    peers.MailFatalError(settings.loggingPrefix, text);
+    if (fatalError) fatalError(settings.loggingPrefix, text);
   }
 }
 
@@ -288,7 +300,7 @@ void CConnectionControl::SendPanelFlagsCommand(bool setPanelBit) {
   } else {
     panelFlags = static_cast<std::uint8_t>(panelFlags & (panelOnlyLink ? 0xFD : 0xF9));
   }
-  SendToReceiver(PanelPacket(kSubPanelFlags, panelFlags, true), 1);
+  SendToReceiver(PanelPacket(kavo::kPanelFlags, panelFlags, true), 1);
 }
 
 void CConnectionControl::SendRequest(std::uint8_t sub) {
@@ -302,7 +314,7 @@ bool CConnectionControl::SendToReceiver(const KavoPacket& packet, int withChecks
 
 void CConnectionControl::SendKey(int code) {
   if (!link.IsConnected()) return;
-  SendToReceiver(PanelPacket(kSubKey, static_cast<std::uint8_t>(code), true), 1);
+  SendToReceiver(PanelPacket(kavo::kPanelKey, static_cast<std::uint8_t>(code), true), 1);
 }
 
 void CConnectionControl::EnterPressed() {
@@ -319,7 +331,7 @@ void CConnectionControl::OnTimer(int id) {
   switch (id) {
     case kTimerCursorBlink:
       lcd.Blink();
-      peers.Redraw(kRedrawRow + lcd.cursorRow);
+      Redraw(kRedrawRow + lcd.cursorRow);
       break;
     case kTimerWatchdog:
       Watchdog();
@@ -329,21 +341,21 @@ void CConnectionControl::OnTimer(int id) {
       timers.KillTimer(kTimerEnterHeld);
       break;
     case kTimerLogger:
-      if (state == kConnected) peers.ProcessLogger();
+      if (state == kConnected && logger) logger->ProcessLogger();
       break;
     case kTimerLogActivity:
       // Periodic, and whatever the connection does meanwhile (a reconnect stops the lines, not
       // this timer): the lamp goes out one tick after the last line.
       if (logActivity) {
         logActivity = false;
-        peers.Redraw(kRedrawAll);
+        Redraw(kRedrawAll);
       }
       break;
     case kTimerProcessorUsage:
-      if (state == kConnected && peers.ProcessorUsageVisibleAndAvailable()) peers.RefreshProcessorUsage();
+      if (state == kConnected && usageView && usageView->WantsRefresh()) usageView->Refresh();
       break;
     case kTimerRemoteFiles:
-      if (state == kConnected) peers.ProcessRemoteFileRequests();
+      if (state == kConnected && remoteFiles) remoteFiles->ProcessRequests();
       break;
     default:
       break;
@@ -358,8 +370,8 @@ void CConnectionControl::Watchdog() {
   if (state == kConnected) {
     if (silenceTicks <= 0) {
       silenceTicks = 1;
-      SendRequest(kSubTitle);
-      SendRequest(kSubPanelFlags);
+      SendRequest(kavo::kPanelTitle);
+      SendRequest(kavo::kPanelFlags);
       return;
     }
     const int count = silenceTicks++;
@@ -368,9 +380,9 @@ void CConnectionControl::Watchdog() {
       prompts.MessageBox(kConnectionLost, kProgramName, PromptIcon::Exclamation);
       return;
     }
-    SendRequest(kSubDisplay);
-    SendRequest(kSubTitle);
-    SendRequest(kSubPanelFlags);
+    SendRequest(kavo::kPanelDisplay);
+    SendRequest(kavo::kPanelTitle);
+    SendRequest(kavo::kPanelFlags);
     return;
   }
   Disconnect();
@@ -382,7 +394,7 @@ void CConnectionControl::Disconnect() {
   if (displaySeen) SendPanelFlagsCommand(false);
   if (settings.logData) {
     timers.KillTimer(kTimerLogger);
-    peers.StopLogging();
+    if (logger) logger->StopLogging();
   }
   // The pause lets the panel command leave the port; a link already gone carries nothing.
   if (disconnectPauseMs > 0 && link.IsConnected())
@@ -398,9 +410,9 @@ void CConnectionControl::Disconnect() {
   timers.KillTimer(kTimerLogActivity);
   link.Close(linkType);
   SetState(kDisconnected);
-  peers.Redraw(kRedrawAll);
-  if (settings.logData) peers.DestroyLogger();
-  peers.DestroyRemoteFileServer();
+  Redraw(kRedrawAll);
+  if (settings.logData && logger) logger->EndLogging();
+  if (remoteFiles) remoteFiles->EndConnection();
 }
 
 void CConnectionControl::ClearBatteryBackedMemory() {
@@ -412,7 +424,7 @@ void CConnectionControl::ClearBatteryBackedMemory() {
       PromptAnswer::Yes)
     return;
   KavoPacket clear;
-  clear.id = 0x1E;
+  clear.id = kavo::kIdClearMemory;
   clear.length = 1;
   clear.data[0] = 0x4B;
   SendToReceiver(clear, 0);
@@ -449,9 +461,10 @@ void CConnectionControl::OnLogLine(const std::string& text) {
   inLogLine = true;
   if (!logActivity) {
     logActivity = true;
-    peers.Redraw(kRedrawAll);
+    Redraw(kRedrawAll);
   }
-  for (const std::string& line : SplitLogText(text)) peers.AddLogViewerLine(line);
+  for (const std::string& line : SplitLogText(text))
+    logLineSinks.ForEach([&](ILogLineSink& sink) { sink.OnLogViewerLine(line); });
   timers.StartTimer(kTimerLogActivity, 1200);
   inLogLine = false;
 }

@@ -31,6 +31,7 @@ CHeadlessPlayback::CHeadlessPlayback(PlaybackRunOptions runOptions, int instance
       prompts(std::make_unique<CStderrPrompts>()) {}
 
 CHeadlessPlayback::~CHeadlessPlayback() {
+  if (web && session) web->Unsubscribe(session->Control());
   web.reset();
   session.reset();
 }
@@ -40,7 +41,9 @@ int CHeadlessPlayback::Run() {
   callbacks.progress = [this] { Progress(); };
   // After the last packet has been handled, not from inside the player.
   callbacks.finished = [this] { QTimer::singleShot(0, this, [this] { Stop(0); }); };
-  session = std::make_unique<CPlaybackSession>(*prompts, *this, std::move(callbacks));
+  session = std::make_unique<CPlaybackSession>(*prompts, std::move(callbacks));
+  session->Control().SubscribePanel(this);
+  session->Control().SubscribeLogLines(this);
   std::string error;
   if (!session->Start(instanceNumber, options.file, options.speed, error)) {
     WriteStderrLine(error);
@@ -52,6 +55,7 @@ int CHeadlessPlayback::Run() {
         options.webPanelConfig,
         {[this] { return session ? &session->Control() : nullptr; }, [] { return true; }, {}});
     if (!web) return 1;
+    web->Subscribe(session->Control());
     web->PanelChanged();
   }
   return QCoreApplication::exec();
@@ -75,16 +79,14 @@ void CHeadlessPlayback::Progress() {
   std::fflush(out);
 }
 
-void CHeadlessPlayback::SetMainTitle(const std::string& title) {
-  if (web) web->PanelChanged();
+void CHeadlessPlayback::TitleChanged(const std::string& title) {
   if (!options.printLog || title == printedTitle) return;
   printedTitle = title;
   std::fprintf(out, "title: %s\n", title.c_str());
   std::fflush(out);
 }
 
-void CHeadlessPlayback::Redraw(int) {
-  if (web) web->PanelChanged();
+void CHeadlessPlayback::PanelRedraw(int) {
   if (!options.printLog || !session || session->Control().State() != kConnected) return;
   bool printed = false;
   for (int row = 0; row < CLcdModel::kRows; ++row) {
@@ -97,12 +99,7 @@ void CHeadlessPlayback::Redraw(int) {
   if (printed) std::fflush(out);
 }
 
-void CHeadlessPlayback::StateChanged(int) {
-  if (web) web->PanelChanged();
-}
-
-void CHeadlessPlayback::AddLogViewerLine(const std::string& line) {
-  if (web) web->LogLine(line);
+void CHeadlessPlayback::OnLogViewerLine(const std::string& line) {
   if (!options.printLog) return;
   std::fprintf(out, "%s\n", line.c_str());
   std::fflush(out);

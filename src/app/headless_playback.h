@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "app/connection_peers.h"
+#include "app/connection_subscribers.h"
 #include "web/web_panel_config.h"
 
 class CPlaybackSession;
@@ -26,7 +26,7 @@ struct PlaybackRunOptions {
 // cannot be read. With printLog the output is the headless live format ("title: ", "lcd N: |...|",
 // log lines) plus a line "gps: TIME" whenever the played GPS time moves on, before the packets of
 // that second. With the web panel, pages look on (no key reaches anything) until the run ends.
-class CHeadlessPlayback final : public QObject, public IConnectionPeers {
+class CHeadlessPlayback final : public QObject, private IPanelObserver, private ILogLineSink {
   Q_OBJECT
  public:
   CHeadlessPlayback(PlaybackRunOptions options, int instanceNumber, std::FILE* out = stdout);
@@ -35,13 +35,14 @@ class CHeadlessPlayback final : public QObject, public IConnectionPeers {
   // Runs the event loop of the current QCoreApplication; returns the exit code.
   int Run();
 
-  // IConnectionPeers
-  void SetMainTitle(const std::string& title) override;
-  void Redraw(int hint) override;
-  void StateChanged(int state) override;
-  void AddLogViewerLine(const std::string& line) override;
-
  private:
+  // IPanelObserver
+  void PanelRedraw(int hint) override;
+  void TitleChanged(const std::string& title) override;
+  void StateChanged(int) override {}
+  // ILogLineSink
+  void OnLogViewerLine(const std::string& line) override;
+
   void Progress();
   void Stop(int exitCode);
 

@@ -1,5 +1,7 @@
 #include "app/lcd_model.h"
 
+#include "link/protocol/kavo_ids.h"
+
 std::uint8_t CLcdModel::MapCharacter(std::uint8_t c) {
   if (c == 0x40) return 0x6B;
   if (c >= 0xA0 && c <= 0xAF) return static_cast<std::uint8_t>(c - 0x20);
@@ -9,7 +11,8 @@ std::uint8_t CLcdModel::MapCharacter(std::uint8_t c) {
 }
 
 bool CLcdModel::IsDisplayReport(const KavoPacket& packet) {
-  return packet.id == 0x8F && packet.length >= 2 && packet.data[0] == 0x8C && packet.data[1] == 0x01;
+  return packet.id == kavo::kIdSuperReport && packet.length >= 2 && packet.data[0] == kavo::kSubPanel &&
+         packet.data[1] == kavo::kPanelDisplay;
 }
 
 CLcdModel::ReportResult CLcdModel::ApplyDisplayReport(const KavoPacket& packet) {

@@ -1,10 +1,37 @@
 #include "app/web_panel_bridge.h"
 
+#include <QLoggingCategory>
+
 #include "app/connection_control.h"
 #include "web/web_panel.h"
 
-CWebPanelBridge::CWebPanelBridge(WebPanelConfig config, Wiring panelWiring)
-    : wiring(std::move(panelWiring)), panel(std::make_unique<CWebPanel>(*this, std::move(config))) {}
+namespace {
+
+// The HTTP server warns of every WebSocket upgrade it does not take, even after answering it: here
+// those are refused streams (wrong token, no room) that are already told as "* Web client" lines,
+// and the warning's talk of unconnected slots would only puzzle whoever reads stderr. Qt's filter
+// is process-wide, so the program installs it once, with the first web panel.
+QLoggingCategory::CategoryFilter previousFilter = nullptr;
+
+void QuietHttpServerWarnings(QLoggingCategory* category) {
+  if (previousFilter) previousFilter(category);
+  if (qstrcmp(category->categoryName(), "qt.httpserver") == 0) category->setEnabled(QtWarningMsg, false);
+}
+
+void InstallHttpServerWarningFilter() {
+  static const bool installed = [] {
+    previousFilter = QLoggingCategory::installFilter(QuietHttpServerWarnings);
+    return true;
+  }();
+  Q_UNUSED(installed);
+}
+
+}  // namespace
+
+CWebPanelBridge::CWebPanelBridge(WebPanelConfig config, Wiring panelWiring) : wiring(std::move(panelWiring)) {
+  InstallHttpServerWarningFilter();
+  panel = std::make_unique<CWebPanel>(*this, std::move(config));
+}
 
 CWebPanelBridge::~CWebPanelBridge() {
   // Pages that still hold Enter release it through the control while it is there.
@@ -17,6 +44,16 @@ bool CWebPanelBridge::Start(std::string& error) {
 
 void CWebPanelBridge::Stop() {
   panel->Stop();
+}
+
+void CWebPanelBridge::Subscribe(CConnectionControl& control) {
+  control.SubscribePanel(this);
+  control.SubscribeLogLines(this);
+}
+
+void CWebPanelBridge::Unsubscribe(CConnectionControl& control) {
+  control.UnsubscribePanel(this);
+  control.UnsubscribeLogLines(this);
 }
 
 void CWebPanelBridge::PanelChanged() {

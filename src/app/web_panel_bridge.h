@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "app/connection_subscribers.h"
 #include "web/web_panel_config.h"
 #include "web/web_panel_host.h"
 
@@ -16,10 +17,12 @@ class CWebPanel;
 // window's keys do. The control is asked for on every call, so the window can put a playback's
 // control in place of the connection's; while `playing` says so the pages only look on.
 //
-// The owner calls PanelChanged whenever it redraws the panel or the title or the state changes,
-// and LogLine for every line it adds to the log viewer. It must go before the control does (a page
-// that still holds Enter releases it through the control). UI thread only.
-class CWebPanelBridge final : public IWebPanelHost {
+// It subscribes to the panel and the log lines of a control (Subscribe), as the window does, so the
+// pages follow every redraw, title and state change and see every log line; the owner also calls
+// PanelChanged when something the control does not publish changes (a playback starts or stops).
+// It must go before the control does (a page that still holds Enter releases it through the
+// control), and be unsubscribed from a control that goes first. UI thread only.
+class CWebPanelBridge final : public IWebPanelHost, private IPanelObserver, private ILogLineSink {
  public:
   struct Wiring {
     std::function<CConnectionControl*()> control;   // null while there is none
@@ -36,6 +39,10 @@ class CWebPanelBridge final : public IWebPanelHost {
   bool Start(std::string& error);
   void Stop();
 
+  // Follows `control`'s panel and log lines from now on, until Unsubscribe.
+  void Subscribe(CConnectionControl& control);
+  void Unsubscribe(CConnectionControl& control);
+
   void PanelChanged();
   void LogLine(const std::string& line);
 
@@ -50,6 +57,12 @@ class CWebPanelBridge final : public IWebPanelHost {
   void WebEvent(const std::string& line) override;
 
  private:
+  // IPanelObserver and ILogLineSink
+  void PanelRedraw(int) override { PanelChanged(); }
+  void TitleChanged(const std::string&) override { PanelChanged(); }
+  void StateChanged(int) override { PanelChanged(); }
+  void OnLogViewerLine(const std::string& line) override { LogLine(line); }
+
   Wiring wiring;
   std::unique_ptr<CWebPanel> panel;
 };

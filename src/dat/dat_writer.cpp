@@ -13,20 +13,9 @@
 #include "dat/dat_record16.h"
 #include "dat/dat_record19.h"
 #include "dat/dat_record21.h"
+#include "link/protocol/kavo_ids.h"
 
 namespace {
-
-constexpr std::uint8_t kIdCmr = 0x1A;
-constexpr std::uint8_t kIdDataRequest = 0x38;
-constexpr std::uint8_t kIdOscillatorRequest = 0x2D;
-constexpr std::uint8_t kIdSelectionRequest = 0x24;
-constexpr std::uint8_t kIdTime = 0x41;
-constexpr std::uint8_t kIdOscillator = 0x4D;
-constexpr std::uint8_t kIdVelocity = 0x56;
-constexpr std::uint8_t kIdDataReply = 0x58;
-constexpr std::uint8_t kIdSelection = 0x6D;
-constexpr std::uint8_t kIdMeasurement = 0x6F;
-constexpr std::uint8_t kIdPosition = 0x84;
 
 constexpr std::uint8_t kCmr93 = 0x93;
 constexpr std::uint8_t kCmr94 = 0x94;
@@ -46,10 +35,10 @@ constexpr const char* kBaseOpenFailed = "Failed to open base DAT logging file '%
 // Packet tests of the replies and reports the writer accepts. Each also guarantees that the
 // fields read later lie inside the packet.
 bool IsTime(const KavoPacket& p) {
-  return p.id == kIdTime && p.length == 10;
+  return p.id == kavo::kIdTime && p.length == 10;
 }
 bool IsDataReply(const KavoPacket& p, std::uint8_t type, std::uint16_t length) {
-  return p.id == kIdDataReply && p.length == length && p.data[1] == type;
+  return p.id == kavo::kIdDataReply && p.length == length && p.data[1] == type;
 }
 bool IsIonosphere(const KavoPacket& p) {
   return IsDataReply(p, 4, 44);
@@ -58,32 +47,32 @@ bool IsUtc(const KavoPacket& p) {
   return IsDataReply(p, 5, 43);
 }
 bool IsEphemerisType(const KavoPacket& p) {
-  return p.id == kIdDataReply && p.length >= 2 && p.data[1] == 6;
+  return p.id == kavo::kIdDataReply && p.length >= 2 && p.data[1] == 6;
 }
 bool IsEphemeris(const KavoPacket& p) {
   return IsDataReply(p, 6, 171);
 }
 bool IsL1(const KavoPacket& p) {
-  return p.id == kIdMeasurement && p.length >= 1 && p.data[0] == 1;
+  return p.id == kavo::kIdMeasurement && p.length >= 1 && p.data[0] == 1;
 }
 bool IsL2(const KavoPacket& p) {
-  return p.id == kIdMeasurement && p.length >= 1 && p.data[0] == 0x10;
+  return p.id == kavo::kIdMeasurement && p.length >= 1 && p.data[0] == 0x10;
 }
 // The L1 packet's own length field (data 2-3) counts the bytes after data 0.
 bool L1LengthOk(const KavoPacket& p) {
   return p.length >= 4 && p.length == ReadBe16(p.data + 2) + 1;
 }
 bool IsOscillator(const KavoPacket& p) {
-  return p.id == kIdOscillator && p.length == 4;
+  return p.id == kavo::kIdOscillator && p.length == 4;
 }
 bool IsSelection(const KavoPacket& p) {
-  return p.id == kIdSelection && p.length >= 1 && p.length == (p.data[0] >> 4) + 17;
+  return p.id == kavo::kIdSelection && p.length >= 1 && p.length == (p.data[0] >> 4) + 17;
 }
 bool IsVelocity(const KavoPacket& p) {
-  return p.id == kIdVelocity && (p.length == 20 || p.length == 24);
+  return p.id == kavo::kIdVelocity && (p.length == 20 || p.length == 24);
 }
 bool IsPosition(const KavoPacket& p) {
-  return p.id == kIdPosition && (p.length == 36 || p.length == 40);
+  return p.id == kavo::kIdLlaPosition && (p.length == 36 || p.length == 40);
 }
 
 // States that act without looking at a packet; the others wait for one.
@@ -227,23 +216,23 @@ void CDATWriter::ShowOpenFailure(const char* format, const std::string& name) co
 void CDATWriter::RequestCmr() const {
   static const std::uint8_t data[] = {0x02, 0x00, 0x02, kCmr93, kCmr94};
   Trace("DAT: Requesting the CMR 93 & 94");
-  Send(kIdCmr, sizeof data, data);
+  Send(kavo::kIdWrapped, sizeof data, data);
 }
 
 void CDATWriter::RequestIonosphere() const {
   static const std::uint8_t data[] = {0x01, 0x04, 0x00};
   Trace("DAT: Requesting Type 15 IONO");
-  Send(kIdDataRequest, sizeof data, data);
+  Send(kavo::kIdDataRequest, sizeof data, data);
 }
 
 void CDATWriter::RequestUtc() const {
   static const std::uint8_t data[] = {0x01, 0x05, 0x00};
-  Send(kIdDataRequest, sizeof data, data);
+  Send(kavo::kIdDataRequest, sizeof data, data);
 }
 
 void CDATWriter::RequestEphemeris(std::uint8_t prn) const {
   const std::uint8_t data[] = {0x01, 0x06, prn};
-  Send(kIdDataRequest, sizeof data, data);
+  Send(kavo::kIdDataRequest, sizeof data, data);
 }
 
 bool CDATWriter::RequestMissingEphemerides() const {
@@ -260,13 +249,13 @@ bool CDATWriter::RequestMissingEphemerides() const {
 void CDATWriter::RequestOscillator() const {
   static const std::uint8_t none[1] = {};
   Trace("DAT: Requesting OSC bias");
-  Send(kIdOscillatorRequest, 0, none);
+  Send(kavo::kIdOscillatorRequest, 0, none);
 }
 
 void CDATWriter::RequestSelection() const {
   static const std::uint8_t none[1] = {};
   Trace("DAT: Requesting DOP");
-  Send(kIdSelectionRequest, 0, none);
+  Send(kavo::kIdSelectionRequest, 0, none);
 }
 
 void CDATWriter::NoteLost(const std::string& path, std::size_t bytes, int error, bool& told) {
@@ -453,7 +442,7 @@ void CDATWriter::PostPacket(std::uint8_t id, std::uint16_t length, const std::ui
 }
 
 void CDATWriter::RelayCmr(const KavoPacket& packet) {
-  if (baseFd < 0 || packet.id != kIdCmr || packet.length < 6) return;
+  if (baseFd < 0 || packet.id != kavo::kIdWrapped || packet.length < 6) return;
   const std::uint8_t* d = packet.data;
   if (d[0] != 2 || d[1] != 1 || (d[5] != kCmr93 && d[5] != kCmr94)) return;
   const std::size_t count = d[2];
@@ -672,17 +661,17 @@ void CDATWriter::Step(const KavoPacket* packet) {
 
 void CDATWriter::SteadyState(const KavoPacket& packet) {
   switch (packet.id) {
-    case kIdTime:
+    case kavo::kIdTime:
       if (IsTime(packet) && needTimeTag != 0) {
         Trace("DAT: Constructing Type 19 sub 5");
         WriteType19(packet);
         needTimeTag = 0;
       }
       break;
-    case kIdOscillator:
-    case kIdVelocity:
-    case kIdSelection:
-    case kIdPosition: {
+    case kavo::kIdOscillator:
+    case kavo::kIdVelocity:
+    case kavo::kIdSelection:
+    case kavo::kIdLlaPosition: {
       std::optional<KavoPacket>* kept = nullptr;
       if (IsOscillator(packet)) kept = &oscillator;
       if (IsVelocity(packet)) kept = &velocity;
@@ -690,7 +679,7 @@ void CDATWriter::SteadyState(const KavoPacket& packet) {
       if (IsPosition(packet)) kept = &position;
       if (kept == nullptr) break;  // failed its test
       *kept = packet;
-      if (packet.id == kIdPosition) {
+      if (packet.id == kavo::kIdLlaPosition) {
         RequestSelection();
         RequestOscillator();
       }
@@ -703,7 +692,7 @@ void CDATWriter::SteadyState(const KavoPacket& packet) {
       }
       break;
     }
-    case kIdDataReply:
+    case kavo::kIdDataReply:
       if (IsEphemeris(packet)) {
         Trace("DAT: Constructing Type 21   ( Ephemeris )");
         WriteType21(packet);
@@ -717,7 +706,7 @@ void CDATWriter::SteadyState(const KavoPacket& packet) {
         WriteType15();
       }
       break;
-    case kIdMeasurement:
+    case kavo::kIdMeasurement:
       if (IsL2(packet)) {
         if (packet.checksumOk == 0) {
           pendingL1.reset();

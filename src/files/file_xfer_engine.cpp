@@ -6,6 +6,7 @@
 
 #include "files/file_xfer_packets.h"
 #include "files/packet_fields.h"
+#include "link/protocol/kavo_ids.h"
 
 CFileXferEngine::CFileXferEngine(IsConnectedFn isConnected, SendFn send)
     : isConnected(std::move(isConnected)), send(std::move(send)) {}
@@ -101,9 +102,11 @@ void CFileXferEngine::Tick() {
 }
 
 bool CFileXferEngine::OnPacket(const KavoPacket& packet) {
-  if (packet.id != kXferReplyId || packet.checksumOk != 1 || packet.length > kKavoMaxData) return false;
+  if (packet.id != kavo::kIdSuperReport || packet.checksumOk != 1 || packet.length > kKavoMaxData)
+    return false;
   const std::size_t end = FieldEnd(packet);
-  if (end < 4 || packet.data[0] != kXferSub0 || packet.data[1] != kXferSub1) return false;
+  if (end < 4 || packet.data[0] != kavo::kSubSystem || packet.data[1] != kavo::kSystemFileTransfer)
+    return false;
   bool accepted = false;
   switch (packet.data[2]) {
     case 0x00:

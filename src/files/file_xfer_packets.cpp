@@ -5,12 +5,13 @@
 #include <initializer_list>
 
 #include "files/packet_fields.h"
+#include "link/protocol/kavo_ids.h"
 
 namespace {
 
 KavoPacket Request(std::initializer_list<std::uint8_t> head) {
   KavoPacket p;
-  p.id = kXferRequestId;
+  p.id = kavo::kIdSuperRequest;
   std::size_t n = 0;
   for (std::uint8_t b : head) p.data[n++] = b;
   p.length = static_cast<std::uint16_t>(n);
@@ -28,15 +29,15 @@ KavoPacket WithText(KavoPacket p, const std::string& text) {
 }  // namespace
 
 KavoPacket BuildXferListRequest(const std::string& folder) {
-  return WithText(Request({kXferSub0, kXferSub1, 0x00}), folder);
+  return WithText(Request({kavo::kSubSystem, kavo::kSystemFileTransfer, 0x00}), folder);
 }
 
 KavoPacket BuildXferOpenRequest(const std::string& remotePath) {
-  return WithText(Request({kXferSub0, kXferSub1, 0x01, 0x01}), remotePath);
+  return WithText(Request({kavo::kSubSystem, kavo::kSystemFileTransfer, 0x01, 0x01}), remotePath);
 }
 
 KavoPacket BuildXferReadRequest(std::uint32_t handle, std::uint32_t offset, std::uint8_t count) {
-  KavoPacket p = Request({kXferSub0, kXferSub1, 0x01, 0x02});
+  KavoPacket p = Request({kavo::kSubSystem, kavo::kSystemFileTransfer, 0x01, 0x02});
   PutBe32(p.data + 4, handle);
   PutBe32(p.data + 8, offset);
   p.data[12] = count;
@@ -45,12 +46,12 @@ KavoPacket BuildXferReadRequest(std::uint32_t handle, std::uint32_t offset, std:
 }
 
 KavoPacket BuildXferCloseRequest(std::uint32_t handle) {
-  KavoPacket p = Request({kXferSub0, kXferSub1, 0x01, 0x03});
+  KavoPacket p = Request({kavo::kSubSystem, kavo::kSystemFileTransfer, 0x01, 0x03});
   PutBe32(p.data + 4, handle);
   p.length = 8;
   return p;
 }
 
 KavoPacket BuildXferDeleteRequest(const std::string& remotePath) {
-  return WithText(Request({kXferSub0, kXferSub1, 0x03}), remotePath);
+  return WithText(Request({kavo::kSubSystem, kavo::kSystemFileTransfer, 0x03}), remotePath);
 }

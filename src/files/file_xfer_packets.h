@@ -5,12 +5,9 @@
 
 #include "link/protocol/kavo_packet.h"
 
-// Requests of the file transfer (id 0x8E) and the receiver's replies (id 0x8F); both carry the
-// sub-identifier bytes 0x93 0x15 and are sent with a checksum trailer. Numbers are big-endian.
-inline constexpr std::uint8_t kXferRequestId = 0x8E;
-inline constexpr std::uint8_t kXferReplyId = 0x8F;
-inline constexpr std::uint8_t kXferSub0 = 0x93;
-inline constexpr std::uint8_t kXferSub1 = 0x15;
+// Requests of the file transfer (super-packet requests) and the receiver's replies (super-packet
+// reports); both carry the system group's file transfer code and are sent with a checksum
+// trailer. Numbers are big-endian.
 
 // The receiver's data folder that is listed and downloaded from.
 inline constexpr const char* kXferRemoteFolder = "A:\\gpsData\\";

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "files/packet_fields.h"
+#include "link/protocol/kavo_ids.h"
 
 namespace {
 
@@ -20,8 +21,8 @@ constexpr std::size_t kMaxAnswerLength = kKavoMaxData - 3;
 
 KavoPacket Answer(RemoteFileOp op, std::size_t length) {
   KavoPacket p;
-  p.id = kRemoteFileAnswerId;
-  p.data[0] = kRemoteFileSubId;
+  p.id = kavo::kIdSuperRequest;
+  p.data[0] = kavo::kSubPanel;
   p.data[1] = static_cast<std::uint8_t>(op);
   p.length = static_cast<std::uint16_t>(length);
   return p;
@@ -107,13 +108,11 @@ ssize_t ReadFull(int fd, std::uint8_t* bytes, std::size_t count) {
   return static_cast<ssize_t>(got);
 }
 
-std::unique_ptr<CRemoteFileServer> gServer;
-
 }  // namespace
 
 bool IsRemoteFileRequest(const KavoPacket& packet) {
-  return packet.id == kRemoteFileRequestId && packet.length >= 4 && packet.length <= kKavoMaxData &&
-         packet.data[0] == kRemoteFileSubId && packet.data[1] >= 0x10 && packet.data[1] < 0x1C;
+  return packet.id == kavo::kIdSuperReport && packet.length >= 4 && packet.length <= kKavoMaxData &&
+         packet.data[0] == kavo::kSubPanel && packet.data[1] >= 0x10 && packet.data[1] < 0x1C;
 }
 
 CRemoteFileServer::CRemoteFileServer(std::filesystem::path cardFolder, SendFn send,
@@ -516,13 +515,4 @@ void CRemoteFileServer::SendHandleAnswer(RemoteFileOp op, std::int32_t handle, R
   PutBe32(answer.data + 2, static_cast<std::uint32_t>(handle));
   PutError(answer.data + 6, error);
   send(answer);
-}
-
-CRemoteFileServer& GetRemoteFileServer(const std::string& cardFolder, CRemoteFileServer::SendFn send) {
-  if (!gServer) gServer = std::make_unique<CRemoteFileServer>(cardFolder, std::move(send));
-  return *gServer;
-}
-
-void DestroyRemoteFileServer() {
-  gServer.reset();
 }

@@ -14,9 +14,6 @@
 #include "link/protocol/kavo_packet.h"
 
 // The receiver's remote file requests and the PC's answers.
-inline constexpr std::uint8_t kRemoteFileRequestId = 0x8F;
-inline constexpr std::uint8_t kRemoteFileAnswerId = 0x8E;
-inline constexpr std::uint8_t kRemoteFileSubId = 0x8C;
 
 enum class RemoteFileOp : std::uint8_t {
   List = 0x10,
@@ -119,9 +116,3 @@ class CRemoteFileServer {
   std::array<std::unique_ptr<OpenFile>, kSlots> slots;
   std::uint64_t dropped = 0;
 };
-
-// The one server of a connection: created on first use with the card folder (the "RLI_Folder"
-// setting) and the send function, both ignored once it exists; destroyed at every disconnect so
-// the next connection reads the setting again. For the main view only; tests build their own.
-CRemoteFileServer& GetRemoteFileServer(const std::string& cardFolder, CRemoteFileServer::SendFn send);
-void DestroyRemoteFileServer();

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "link/protocol/kavo_ids.h"
+
 namespace {
 
 bool IsBlank(char c) {
@@ -196,7 +198,7 @@ bool BuildPortConfigPacket(const ReceiverPortReport& report, KavoPacket& packet)
   std::memcpy(inName, report.inProtocol, sizeof report.inProtocol);
   std::memcpy(outName, report.outProtocol, sizeof report.outProtocol);
 
-  packet.id = kPortConfigPacketId;
+  packet.id = kavo::kIdPortConfig;
   packet.length = kPortConfigPacketLength;
   packet.data[0] = 0xFF;  // the port the packet arrives on
   packet.data[1] = static_cast<std::uint8_t>(inCode);

@@ -17,7 +17,6 @@ inline constexpr char kHighSpeedRequest[] = "FAST LINK SWITCH REQUEST\r\n";
 inline constexpr char kHighSpeedAnswerStart[] = "HIGH SPEED KAVO IS ";
 inline constexpr char kHighSpeedAnswerEnd[] = "00\r\n";
 
-inline constexpr std::uint8_t kPortConfigPacketId = 0xBC;
 inline constexpr std::uint16_t kPortConfigPacketLength = 10;
 
 struct ReceiverPortReport {

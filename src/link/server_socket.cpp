@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "link/protocol/kavo_ids.h"
 #include "link/protocol/kavo_packet.h"
 #include "link/protocol/stream_message.h"
 
@@ -73,15 +74,16 @@ int CServerSocket::Send(const std::uint8_t* bytes, std::size_t count, int catchU
 }
 
 int CServerSocket::CatchUpSlotOf(const KavoPacket& packet) {
-  if (packet.id != 0x8F || packet.checksumOk == 0 || packet.length < 3 || packet.data[0] != 0x8C)
+  if (packet.id != kavo::kIdSuperReport || packet.checksumOk == 0 || packet.length < 3 ||
+      packet.data[0] != kavo::kSubPanel)
     return kCatchUpNone;
   switch (packet.data[1]) {
-    case 0x01:  // a display row: only what the panel accepts replaces the row it has
+    case kavo::kPanelDisplay:  // a display row: only what the panel accepts replaces the row it has
       if (packet.length != 31 || packet.data[5] > 1) return kCatchUpNone;
       return packet.data[5] == 0 ? kCatchUpRow0 : kCatchUpRow1;
-    case 0x03:
+    case kavo::kPanelFlags:
       return kCatchUpPanel;
-    case 0x04:
+    case kavo::kPanelTitle:
       return kCatchUpTitle;
     default:
       return kCatchUpNone;

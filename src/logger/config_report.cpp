@@ -6,6 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "link/protocol/kavo_ids.h"
 #include "logger/field_reader.h"
 #include "logger/packet_dispatch.h"
 
@@ -650,123 +651,123 @@ void FormatGpsSecondsDate(std::uint32_t seconds, char* out, std::size_t size) {
 
 void CConfigurationReport::RequestConfiguration(ILogLineContext& c) {
   configComplete = false;
-  SendRequest(c, {0x26}, 0);
-  SendRequest(c, {0x8E, 0x7F}, 1);
-  SendRequest(c, {0x8E, 0x7B}, 1);
-  SendRequest(c, {0x8E, 0x9C}, 1);
-  SendRequest(c, {0x8E, 0x64, 0x00}, 0);
-  SendRequest(c, {0x8E, 0x9F, 0x00}, 1);
-  SendRequest(c, {0x8E, 0x8C, 0x03}, 1);
-  SendRequest(c, {0xBB, 0x00}, 0);
-  SendRequest(c, {0xBB, 0x01}, 0);
-  SendRequest(c, {0x6B, 0x00}, 0);
-  SendRequest(c, {0x6B, 0x01}, 0);
-  SendRequest(c, {0x6E, 0x01}, 0);
-  SendRequest(c, {0x6A, 0x01}, 0);
-  SendRequest(c, {0x8E, 0x89}, 1);
-  SendRequest(c, {0x8E, 0x9E}, 1);
-  SendRequest(c, {0x8E, 0x8B, 0x04, 0x00, 0x00}, 1);
-  SendRequest(c, {0x8E, 0xA3, 0x00}, 1);
-  SendRequest(c, {0x8E, 0xA3, 0x01}, 1);
-  SendRequest(c, {0x8E, 0x81}, 1);
-  SendRequest(c, {0x35}, 0);
-  SendRequest(c, {0x7C, 0x02}, 0);
-  SendRequest(c, {0x7C, 0x01}, 0);
-  SendRequest(c, {0x7A, 0x00}, 0);
-  SendRequest(c, {0x7A, 0x04, 0x01}, 0);
-  for (std::uint8_t i = 0; i <= 4; ++i) SendRequest(c, {0x7A, 0x06, i}, 0);
-  SendRequest(c, {0x7A, 0x80}, 0);
-  SendRequest(c, {0x7A, 0x84, 0x01}, 0);
-  for (std::uint8_t i = 0; i <= 4; ++i) SendRequest(c, {0x7A, 0x86, i}, 0);
-  SendRequest(c, {0x7A, 0x07, 0x00}, 0);
-  SendRequest(c, {0x7A, 0x07, 0x01}, 0);
-  SendRequest(c, {0x67, 0x00}, 0);
-  SendRequest(c, {0xB0, 0x00, 0x01}, 1);
-  SendRequest(c, {0x8E, 0x92}, 1);
-  SendRequest(c, {0x8E, 0x91}, 1);
-  SendRequest(c, {0x8E, 0x95}, 1);
-  SendRequest(c, {0x8E, 0x98}, 1);
-  SendRequest(c, {0x8E, 0xA4, 0x05}, 1);
-  SendRequest(c, {0x71}, 0);
-  SendRequest(c, {0x70}, 0);
+  SendRequest(c, {kavo::kIdHealthRequest}, 0);
+  SendRequest(c, {kavo::kIdSuperRequest, kavo::kSubConfigBlock}, 1);
+  SendRequest(c, {kavo::kIdSuperRequest, kavo::kSubFirmwareIdentity}, 1);
+  SendRequest(c, {kavo::kIdSuperRequest, kavo::kSubHardware}, 1);
+  SendRequest(c, {kavo::kIdSuperRequest, kavo::kSubBoardConfig, 0x00}, 0);
+  SendRequest(c, {kavo::kIdSuperRequest, kavo::kSubCanConfig, 0x00}, 1);
+  SendRequest(c, {kavo::kIdSuperRequest, kavo::kSubPanel, kavo::kPanelFlags}, 1);
+  SendRequest(c, {kavo::kIdNavigation, 0x00}, 0);
+  SendRequest(c, {kavo::kIdNavigation, 0x01}, 0);
+  SendRequest(c, {kavo::kIdQualityOutputRequest, 0x00}, 0);
+  SendRequest(c, {kavo::kIdQualityOutputRequest, 0x01}, 0);
+  SendRequest(c, {kavo::kIdSyncMeasurements, 0x01}, 0);
+  SendRequest(c, {kavo::kIdFixAutoReport, 0x01}, 0);
+  SendRequest(c, {kavo::kIdSuperRequest, kavo::kSubDgpsSource}, 1);
+  SendRequest(c, {kavo::kIdSuperRequest, kavo::kSubAutoSelect}, 1);
+  SendRequest(c, {kavo::kIdSuperRequest, kavo::kSubSubscription, 0x04, 0x00, 0x00}, 1);
+  SendRequest(c, {kavo::kIdSuperRequest, kavo::kSubOrbitServiceStatus, 0x00}, 1);
+  SendRequest(c, {kavo::kIdSuperRequest, kavo::kSubOrbitServiceStatus, 0x01}, 1);
+  SendRequest(c, {kavo::kIdSuperRequest, kavo::kSubSpotStations}, 1);
+  SendRequest(c, {kavo::kIdIoOptions}, 0);
+  SendRequest(c, {kavo::kIdOutputIntervalsRequest, 0x02}, 0);
+  SendRequest(c, {kavo::kIdOutputIntervalsRequest, 0x01}, 0);
+  SendRequest(c, {kavo::kIdNmeaControl, 0x00}, 0);
+  SendRequest(c, {kavo::kIdNmeaControl, 0x04, 0x01}, 0);
+  for (std::uint8_t i = 0; i <= 4; ++i) SendRequest(c, {kavo::kIdNmeaControl, 0x06, i}, 0);
+  SendRequest(c, {kavo::kIdNmeaControl, 0x80}, 0);
+  SendRequest(c, {kavo::kIdNmeaControl, 0x84, 0x01}, 0);
+  for (std::uint8_t i = 0; i <= 4; ++i) SendRequest(c, {kavo::kIdNmeaControl, 0x86, i}, 0);
+  SendRequest(c, {kavo::kIdNmeaControl, 0x07, 0x00}, 0);
+  SendRequest(c, {kavo::kIdNmeaControl, 0x07, 0x01}, 0);
+  SendRequest(c, {kavo::kIdBaseStationRequest, 0x00}, 0);
+  SendRequest(c, {kavo::kIdPps, 0x00, 0x01}, 1);
+  SendRequest(c, {kavo::kIdSuperRequest, kavo::kSubLightbarConfig}, 1);
+  SendRequest(c, {kavo::kIdSuperRequest, kavo::kSubGuidanceConfig}, 1);
+  SendRequest(c, {kavo::kIdSuperRequest, kavo::kSubButtonSet}, 1);
+  SendRequest(c, {kavo::kIdSuperRequest, kavo::kSubButtonDefinitions}, 1);
+  SendRequest(c, {kavo::kIdSuperRequest, kavo::kSubBiasFilter, 0x05}, 1);
+  SendRequest(c, {kavo::kIdPvFilterSettingsRequest}, 0);
+  SendRequest(c, {kavo::kIdPvFilter}, 0);
 }
 
 void CConfigurationReport::ReadConfigurationPacket(const KavoPacket& packet, ILogLineContext& context) {
   const CFieldReader f(packet);
   CReportWriter w(context);
   switch (packet.id) {
-    case 0x4B:
+    case kavo::kIdMachineId:
       if (f.Length() != 3) return;
       machineId = f.U8(0);
       w.Line("* Machine ID         : %d\n", machineId);
       return;
-    case 0x55:
+    case kavo::kIdIoOptionsReport:
       ReportIoOptions(f, w);
       return;
-    case 0x6A:
+    case kavo::kIdFixAutoReport:
       if (f.Length() != 2) return;
       w.Line("* Fix Dcorr AutoRpt. : %s (%hu)\n", static_cast<const char*>(CText(kOnOff, f.U8(1))),
              static_cast<unsigned short>(f.U8(1)));
       return;
-    case 0x6E:
+    case kavo::kIdSyncMeasurements:
       if (f.Length() != 3) return;
       w.Line("* Sync Msmts. Output : %s, interval %hu s. (%hu)\n",
              static_cast<const char*>(CText(kSyncOutput, f.U8(1))), static_cast<unsigned short>(f.U8(2)),
              static_cast<unsigned short>(f.U8(1)));
       return;
-    case 0x70:
+    case kavo::kIdPvFilter:
       ReportPvFilter(f, w);
       // The answer to the last request: whatever it held, the receiver has answered everything.
       configComplete = true;
       return;
-    case 0x72:
+    case kavo::kIdPvFilterSettings:
       ReportPvFilterSettings(f, w);
       return;
-    case 0x7B:
+    case kavo::kIdNmeaSettings:
       ReportNmea(f, w);
       return;
-    case 0x7D:
+    case kavo::kIdOutputIntervals:
       ReportOutputIntervals(f, w);
       return;
-    case 0x87:
+    case kavo::kIdBaseStation:
       if (f.Length() != 1) return;
       w.Line("* Base station mode  : %s (%d)\n", f.U8(0) ? "on" : "off", f.U8(0));
       return;
-    case 0x8B:
+    case kavo::kIdQualityOutput:
       if (f.Length() != 2) return;
       w.Line("* QA/QC VCV Output   : %s (%d)\n", static_cast<const char*>(CText(kOnOff, f.U8(0))), f.U8(0));
       w.Line("* QA/QC Sigma Output : %s (%d)\n", static_cast<const char*>(CText(kOnOff, f.U8(1))), f.U8(1));
       return;
-    case 0xB0:
+    case kavo::kIdPps:
       ReportPps(f, w);
       return;
-    case 0xBB:
+    case kavo::kIdNavigation:
       ReportNavigation(f, w);
       return;
-    case 0x8F:
+    case kavo::kIdSuperReport:
       break;
     default:
       return;
   }
   if (!SuperPacketChecksumOk(packet)) return;
   switch (f.U8(0)) {
-    case 0x7B:
-    case 0x7F:
+    case kavo::kSubFirmwareIdentity:
+    case kavo::kSubConfigBlock:
       if (f.U8(28) == 3 || f.Length() == 157) newerLayout = ReportConfigBlock(f, w) || newerLayout;
       return;
-    case 0x81:
+    case kavo::kSubSpotStations:
       ReportSpotStations(f, w);
       return;
-    case 0x89:
+    case kavo::kSubDgpsSource:
       ReportDgpsSource(f, w);
       return;
-    case 0x8B: {
+    case kavo::kSubSubscription: {
       // The subscription record: expiry month, day and year - 1900 at 32-34.
       if (f.Length() != 42) return;
       w.Line("* Orbicor stop date : %02d/%02d/%02d\n", f.U8(32), f.U8(33), f.U8(34) + 1900);
       return;
     }
-    case 0xA3: {
+    case kavo::kSubOrbitServiceStatus: {
       if (f.U8(1) == 0 && f.Length() == 8) {
         char date[24];
         FormatGpsSecondsDate(f.U32(2), date, sizeof date);
@@ -776,39 +777,39 @@ void CConfigurationReport::ReadConfigurationPacket(const KavoPacket& packet, ILo
       }
       return;
     }
-    case 0xA4:
+    case kavo::kSubBiasFilter:
       ReportBiasFilter(f, w);
       return;
-    case 0x92:
+    case kavo::kSubLightbarConfig:
       ReportLightbar(f, w);
       return;
-    case 0x91:
+    case kavo::kSubGuidanceConfig:
       ReportGuidance(f, w);
       return;
-    case 0x95:
+    case kavo::kSubButtonSet:
       if (f.Length() != 4) return;
       w.Line("* GDX Button Set     : %s (%d)\n", static_cast<const char*>(CText(kButtonSet, f.U8(1))),
              f.U8(1));
       return;
-    case 0x98:
+    case kavo::kSubButtonDefinitions:
       ReportButtonDefs(f, w);
       return;
-    case 0x9C:
+    case kavo::kSubHardware:
       ReportHardware(f, w);
       return;
-    case 0x8C:
-      if (f.U8(1) != 0x03 || f.Length() < 5) return;
+    case kavo::kSubPanel:
+      if (f.U8(1) != kavo::kPanelFlags || f.Length() < 5) return;
       w.Line("* Remote Display     : %s (0x%02X)\n", (f.U8(2) & 0x02) ? "On" : "Off", f.U8(2));
       return;
-    case 0x9E:
+    case kavo::kSubAutoSelect:
       ReportAutoSelect(f, w);
       return;
-    case 0x64:
+    case kavo::kSubBoardConfig:
       if (f.Length() != 6) return;
       w.Line("* SW BD Config       : %d\n", f.U8(2));
       w.Line("* SW IF Config       : %d\n", f.U8(3));
       return;
-    case 0x9F:
+    case kavo::kSubCanConfig:
       ReportCan(f, w);
       return;
     default:

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "link/protocol/kavo_ids.h"
 #include "logger/field_reader.h"
 #include "logger/log_line.h"
 #include "logger/position_lines.h"
@@ -85,8 +86,8 @@ void RequestGuidanceConfig(ILogLineContext& context, bool rateOn) {
   if (s.guidanceConfigReceived) return;
   s.guidanceRateChangePending = true;
   s.guidanceRateOn = rateOn;
-  const std::uint8_t request[] = {0x91};
-  SendCommand(context, 0x8E, request, 1, 1);
+  const std::uint8_t request[] = {kavo::kSubGuidanceConfig};
+  SendCommand(context, kavo::kIdSuperRequest, request, 1, 1);
 }
 
 void TakeGuidanceConfig(const KavoPacket& packet, ILogLineContext& context) {
@@ -94,7 +95,7 @@ void TakeGuidanceConfig(const KavoPacket& packet, ILogLineContext& context) {
   LoggerSession& s = context.Session();
   if (f.Length() != 37 || s.guidanceConfigReceived) return;
   s.guidanceConfigReceived = true;
-  s.savedGuidanceConfig[0] = 0x91;
+  s.savedGuidanceConfig[0] = kavo::kSubGuidanceConfig;
   std::memcpy(s.savedGuidanceConfig + 1, f.Bytes(1, 34), 34);
   if (!s.guidanceRateChangePending) return;
   const std::uint32_t rate =
@@ -105,26 +106,26 @@ void TakeGuidanceConfig(const KavoPacket& packet, ILogLineContext& context) {
   r[2] = static_cast<std::uint8_t>(rate >> 8);
   r[3] = static_cast<std::uint8_t>(rate);
   s.guidanceRateChangePending = false;
-  SendCommand(context, 0x8E, s.savedGuidanceConfig, kGuidanceConfigLength, 1);
+  SendCommand(context, kavo::kIdSuperRequest, s.savedGuidanceConfig, kGuidanceConfigLength, 1);
   context.WriteLine("SENDING GUIDANCE CONFIG\n");
 }
 
 void LogGuidanceEvents(const KavoPacket& packet, ILogLineContext& context) {
   const CFieldReader f(packet);
   switch (f.U8(1)) {
-    case 4:
+    case kavo::kSystemKeyEvent:
       LogKeyEvent(f, context);
       break;
-    case 5:
+    case kavo::kSystemAttitude:
       LogGuidanceAttitude(f, context);
       break;
-    case 6:
+    case kavo::kSystemDebug:
       LogGuidanceDebug(packet, f, context);
       break;
-    case 7:
+    case kavo::kSystemPosition:
       LogGuidancePosition(packet, context);
       break;
-    case 0x12:
+    case kavo::kSystemFatalError:
       LogEventText(f, context);
       break;
     default:

@@ -16,6 +16,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "link/protocol/kavo_ids.h"
+
 namespace {
 
 // 6 January 1980, the start of GPS time, in seconds since 1970.
@@ -48,7 +50,7 @@ std::string OneLine(const std::string& text) {
 
 // A time packet's UTC seconds since 1970; false for one the logger would not take either.
 bool TimePacketUtc(const KavoPacket& packet, double& utc) {
-  if (packet.id != 0x41 || packet.length != 10) return false;
+  if (packet.id != kavo::kIdTime || packet.length != 10) return false;
   float timeOfWeek;
   float utcOffset;
   const std::uint32_t towBits = ReadBe32(packet.data);
@@ -127,7 +129,7 @@ void CHourManifest::Begin(std::uint32_t hourCodeIn, const std::string& stationIn
     pendingTime = false;
     ++packets;
     bytes += pendingTimeBytes;
-    ++byId[0x41];
+    ++byId[kavo::kIdTime];
     havePrevious = true;
     previousUtc = pendingTimeUtc;
   }
@@ -150,7 +152,8 @@ void CHourManifest::NotePacket(const KavoPacket& packet, double clockSeconds) {
   ++packets;
   bytes += packet.rawLength;
   ++byId[packet.id];
-  if ((packet.id == 0x89 || packet.id == 0x8F) && !packet.checksumOk) ++checksumFailures;
+  if ((packet.id == kavo::kIdRtkReport || packet.id == kavo::kIdSuperReport) && !packet.checksumOk)
+    ++checksumFailures;
   if (!timeKnown) return;
   const double now = anchorUtc + (clockSeconds - anchorClock);
   if (havePrevious && now - previousUtc > kGapSeconds) {

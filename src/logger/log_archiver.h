@@ -46,7 +46,8 @@ class CLogArchiver {
   CLogArchiver(const CLogArchiver&) = delete;
   CLogArchiver& operator=(const CLogArchiver&) = delete;
 
-  // For CLogrowan / CLoggerBridge: archives one closed file on the calling (worker) thread.
+  // For CLogrowan (given by the program's logger part): archives one closed file on the calling (worker)
+  // thread.
   ArchiveFunction Function() const;
 
   // Mails "PLV: Receiver Fatal Error-> PREFIX:REMOTEPATH" with the receiver's text as the body, on
@@ -62,14 +63,11 @@ class CLogArchiver {
 
   int RunningWorkers() const;
 
-  // The "m_WriteDatFile" setting, read afresh from the settings file; false once closing.
+  // The "m_WriteDatFile" setting, read afresh from the settings file; false once closing. Any
+  // thread (the loggers ask it at each session start).
   bool WriteDatFile() const;
 
  private:
   struct State;
   std::shared_ptr<State> state;
 };
-
-// WriteDatFile of the program's archiver (the one made last that still lives): how the logger
-// parts learn the setting without linking to the program. False when there is none.
-bool ProgramWritesDatFile();

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "link/protocol/kavo_ids.h"
 #include "logger/guidance_lines.h"
 #include "logger/packet_dispatch.h"
 #include "logger/satellite_lines.h"
@@ -245,7 +246,7 @@ void CLogrowan::StepStateMachine() {
     case LogState::Idle:
       break;
     case LogState::RequestTime:
-      Send(0x21, {}, 0);
+      Send(kavo::kIdTimeRequest, {}, 0);
       session.stateTime = Now();
       ++session.timeRequests;
       session.state = LogState::AwaitTime;
@@ -269,7 +270,7 @@ void CLogrowan::StepStateMachine() {
     case LogState::ConfigureReceiver: {
       EmptyQueue();
       ConfigureForLogging();
-      Send(0x8E, {0x7B}, 1);
+      Send(kavo::kIdSuperRequest, {kavo::kSubFirmwareIdentity}, 1);
       RequestGuidanceConfig(*this, true);
       const double now = Now();
       session.next1s = session.next5s = session.next60s = now;
@@ -287,7 +288,7 @@ void CLogrowan::StepStateMachine() {
 
 void CLogrowan::StepAwaitTime() {
   KavoPacket packet;
-  if (TakePacket(packet) && packet.id == 0x41) DecodeTimePacket(packet, *this);
+  if (TakePacket(packet) && packet.id == kavo::kIdTime) DecodeTimePacket(packet, *this);
   if (session.timeValid) {
     session.openAttempts = 0;
     session.state = LogState::OpenFile;
@@ -449,40 +450,42 @@ void CLogrowan::ConfigureForLogging() {
       static_cast<std::uint8_t>(((o & kLogEcefFixes) ? 0x19 : 0x1A) | ((o & kLogMslHeight) ? 0x04 : 0));
   const std::uint8_t auxiliary = static_cast<std::uint8_t>(0x08 | ((o & kLogRawFixes) ? 0x10 : 0) |
                                                            ((o & kLogReferenceFixes) ? 0x40 : 0));
-  Send(0x35, {position, 0x02, 0x18, auxiliary}, 0);
+  Send(kavo::kIdIoOptions, {position, 0x02, 0x18, auxiliary}, 0);
   // Bytes 4 and 5 of the NMEA command are sent as zero.
-  if (o & kLogNmea) Send(0x7A, {0x07, 0xFF, 0x01, 0x00, 0x00}, 0);
-  Send(0x6A, {0x01, 0x00, 0x03, 0x00}, 0);
-  Send(0x8E, {0x9A}, 1);
+  if (o & kLogNmea) Send(kavo::kIdNmeaControl, {0x07, 0xFF, 0x01, 0x00, 0x00}, 0);
+  Send(kavo::kIdFixAutoReport, {0x01, 0x00, 0x03, 0x00}, 0);
+  Send(kavo::kIdSuperRequest, {kavo::kSubCorrectionSource}, 1);
 
   // The receiver's time stays as the last time packet left it: the set-up comes right after the
   // time packet that opened the file, and the summary's "T" line needs that time from its first line.
   session.coldResetSeen = false;
   session.dgpsMode = kDgpsModeUnknown;
-  Send(0x62, {}, 0);
+  Send(kavo::kIdDgpsModeRequest, {}, 0);
 
   session.correction = CorrectionSourceReport{};
   session.guidanceRateChangePending = false;
   session.guidanceRateOn = false;
-  Send(0x8E, {0x8B, 0x03, 0x00, 0x00}, 1);
-  Send(0x8E, {0x8B, 0x04, 0x00, 0x00}, 1);
-  Send(0x3B, {0x00}, 0);
-  Send(0x3F, {0x02, 0x01}, 0);
+  Send(kavo::kIdSuperRequest, {kavo::kSubSubscription, 0x03, 0x00, 0x00}, 1);
+  Send(kavo::kIdSuperRequest, {kavo::kSubSubscription, 0x04, 0x00, 0x00}, 1);
+  Send(kavo::kIdEphemerisStatusRequest, {0x00}, 0);
+  Send(kavo::kIdDebugOutput, {0x02, 0x01}, 0);
   RequestGuidanceConfig(*this, true);
 
   const std::uint8_t mask = static_cast<std::uint8_t>(((o & kLogWidePortMask) ? 0x07 : 0x03) |
                                                       ((o & kLogTiltAdjustments) ? 0x08 : 0));
-  for (std::uint8_t port = 0; port < 2; ++port) Send(0x8E, {0x88, port, mask, 0x00, 0x00, 0x00, 0x00}, 1);
-  if (o & kLogSyncMeasurements) Send(0x6E, {0x01, 0x03, 0x01}, 0);
+  for (std::uint8_t port = 0; port < 2; ++port)
+    Send(kavo::kIdSuperRequest, {kavo::kSubPortOutputs, port, mask, 0x00, 0x00, 0x00, 0x00}, 1);
+  if (o & kLogSyncMeasurements) Send(kavo::kIdSyncMeasurements, {0x01, 0x03, 0x01}, 0);
   WriteLine("* Receiver now configured for logrowan logging.");
 }
 
 void CLogrowan::DisableLoggingOutputs() {
-  Send(0x3F, {0x02, 0x00}, 0);
-  for (std::uint8_t port = 0; port < 2; ++port) Send(0x8E, {0x88, port, 0x00, 0x00, 0x00, 0x00, 0x00}, 1);
-  Send(0x6A, {0x01, 0x00, 0x02, 0x00}, 0);
-  Send(0x8E, {0x9A}, 1);
-  if (session.options & kLogNmea) Send(0x7A, {0x07, 0xFF, 0x00, 0x00, 0x00}, 0);
+  Send(kavo::kIdDebugOutput, {0x02, 0x00}, 0);
+  for (std::uint8_t port = 0; port < 2; ++port)
+    Send(kavo::kIdSuperRequest, {kavo::kSubPortOutputs, port, 0x00, 0x00, 0x00, 0x00, 0x00}, 1);
+  Send(kavo::kIdFixAutoReport, {0x01, 0x00, 0x02, 0x00}, 0);
+  Send(kavo::kIdSuperRequest, {kavo::kSubCorrectionSource}, 1);
+  if (session.options & kLogNmea) Send(kavo::kIdNmeaControl, {0x07, 0xFF, 0x00, 0x00, 0x00}, 0);
 }
 
 void CLogrowan::PeriodicRequests() {
@@ -491,29 +494,29 @@ void CLogrowan::PeriodicRequests() {
   if (now > s.next1s || s.forceRequests) {
     const std::uint16_t source = s.correction.source;
     if (source == 6 || (source >= 8 && source <= 13)) {
-      Send(0x8E, {0xA3, 0x02}, 1);
+      Send(kavo::kIdSuperRequest, {kavo::kSubOrbitServiceStatus, 0x02}, 1);
     } else if (source == 7) {
-      Send(0x69, {0x32, 0x03, 0x00}, 1);
-      Send(0x69, {0x32, 0x08, 0x00}, 1);
-      Send(0x69, {0x32, 0x07, 0x00}, 1);
+      Send(kavo::kIdRtkRequest, {0x32, 0x03, 0x00}, 1);
+      Send(kavo::kIdRtkRequest, {0x32, 0x08, 0x00}, 1);
+      Send(kavo::kIdRtkRequest, {0x32, 0x07, 0x00}, 1);
     }
-    Send(0x65, {0x00}, 0);
-    Send(0x3C, {0x00}, 0);
-    Send(0x21, {}, 0);
-    Send(0x8E, {0x85}, 1);
+    Send(kavo::kIdCorrectionStatusRequest, {0x00}, 0);
+    Send(kavo::kIdTrackingStatusRequest, {0x00}, 0);
+    Send(kavo::kIdTimeRequest, {}, 0);
+    Send(kavo::kIdSuperRequest, {kavo::kSubCorrectionStatus}, 1);
     s.next1s = now + 1.0;
   }
   if (now > s.next5s || s.forceRequests) {
     WriteSatelliteSummary(*this);
-    if (s.options & kLogEngineeringInfo) Send(0x33, {}, 0);
+    if (s.options & kLogEngineeringInfo) Send(kavo::kIdAdcRequest, {}, 0);
     s.next5s = now + 5.0;
   }
   if (now > s.next60s || s.forceRequests) {
-    Send(0x8E, {0x8B, 0x03, 0x00, 0x00}, 1);
-    Send(0x8E, {0x8B, 0x04, 0x00, 0x00}, 1);
-    Send(0x8E, {0x80, 0x03, 0x00, 0x00}, 1);
-    Send(0x8E, {0x80, 0x04, 0x00, 0x00}, 1);
-    Send(0x8E, {0x81}, 1);
+    Send(kavo::kIdSuperRequest, {kavo::kSubSubscription, 0x03, 0x00, 0x00}, 1);
+    Send(kavo::kIdSuperRequest, {kavo::kSubSubscription, 0x04, 0x00, 0x00}, 1);
+    Send(kavo::kIdSuperRequest, {kavo::kSubSubscriptionStatus, 0x03, 0x00, 0x00}, 1);
+    Send(kavo::kIdSuperRequest, {kavo::kSubSubscriptionStatus, 0x04, 0x00, 0x00}, 1);
+    Send(kavo::kIdSuperRequest, {kavo::kSubSpotStations}, 1);
     s.next60s = now + 60.0;
   }
   s.forceRequests = false;

@@ -1,5 +1,6 @@
 #include "logger/packet_dispatch.h"
 
+#include "link/protocol/kavo_ids.h"
 #include "logger/correction_lines.h"
 #include "logger/field_reader.h"
 #include "logger/guidance_lines.h"
@@ -37,67 +38,67 @@ bool SuperPacketChecksumOk(const KavoPacket& packet) {
 
 void DispatchPacket(const KavoPacket& packet, ILogLineContext& context) {
   switch (packet.id) {
-    case 0x1A:
+    case kavo::kIdWrapped:
       LogNmeaSentence(packet, context);
       break;
-    case 0x41:
+    case kavo::kIdTime:
       DecodeTimePacket(packet, context);
       break;
-    case 0x42:
+    case kavo::kIdXyzSingle:
       // Single-precision XYZ: accepted at 16 or 20 bytes, no line.
       break;
-    case 0x46:
+    case kavo::kIdHealth:
       LogHealth(packet, context);
       break;
-    case 0x4A:
+    case kavo::kIdResetDetection:
       LogResetDetection(packet, context);
       break;
-    case 0x53:
+    case kavo::kIdAdc:
       LogAdc(packet, context);
       break;
-    case 0x56:
+    case kavo::kIdVelocity:
       LogVelocity(packet, context);
       break;
-    case 0x5B:
+    case kavo::kIdEphemerisStatus:
       StoreEphemerisStatus(packet, context);
       break;
-    case 0x5C:
+    case kavo::kIdTrackingStatus:
       StoreTrackingStatus(packet, context);
       break;
-    case 0x5F:
+    case kavo::kIdDebugText:
       LogDebugText(packet, context);
       break;
-    case 0x6D:
+    case kavo::kIdSelection:
       LogSatelliteSelection(packet, context);
       break;
-    case 0x6F:
+    case kavo::kIdMeasurement:
       LogRawMeasurements(packet, context);
       break;
-    case 0x82:
+    case kavo::kIdDgpsMode:
       LogDgpsMode(packet, context);
       break;
-    case 0x83:
+    case kavo::kIdXyzPosition:
       LogXyzPosition(packet, context);
       break;
-    case 0x84:
+    case kavo::kIdLlaPosition:
       LogLlaPosition(packet, context);
       break;
-    case 0x85:
+    case kavo::kIdCorrectionStatus:
       StoreCorrectionStatus(packet, context);
       break;
-    case 0x89:
+    case kavo::kIdRtkReport:
       LogRtkReport(packet, context);
       break;
-    case 0x8F:
+    case kavo::kIdSuperReport:
       DispatchSuperPacket(packet, context);
       break;
-    case 0x94:
+    case kavo::kIdAttitudeMatrix:
       LogAttitudeMatrix(packet, context);
       break;
-    case 0x95:
+    case kavo::kIdAttitudeQuaternion:
       LogAttitudeQuaternion(packet, context);
       break;
-    case 0x9A:
+    case kavo::kIdAttitudeEuler:
       LogAttitudeEuler(packet, context);
       break;
     default:
@@ -109,43 +110,43 @@ void DispatchSuperPacket(const KavoPacket& packet, ILogLineContext& context) {
   if (!SuperPacketChecksumOk(packet)) return;
   const std::size_t length = packet.length;
   switch (packet.data[0]) {
-    case 0x7B:
+    case kavo::kSubFirmwareIdentity:
       if (length == 157) LogFirmwareIdentity(packet, context);
       break;
-    case 0x80:
+    case kavo::kSubSubscriptionStatus:
       if (length == 17) LogSubscriptionStatus(packet, context);
       break;
-    case 0x81:
+    case kavo::kSubSpotStations:
       LogSpotStations(packet, context);
       break;
-    case 0x82:
+    case kavo::kSubDecoderStatus:
       if (length == 19) LogDecoderStatus(packet, context);
       break;
-    case 0x85:
+    case kavo::kSubCorrectionStatus:
       LogCorrectionStatusBlock(packet, context);
       break;
-    case 0x8B:
+    case kavo::kSubSubscription:
       if (length == 42) StoreSubscription(packet, context);
       break;
-    case 0x90:
+    case kavo::kSubEngineStatus:
       if (length == 61) LogEngineStatus(packet, context);
       break;
-    case 0x91:
+    case kavo::kSubGuidanceConfig:
       if (length == 37) TakeGuidanceConfig(packet, context);
       break;
-    case 0x93:
+    case kavo::kSubSystem:
       LogGuidanceEvents(packet, context);
       break;
-    case 0x9A:
+    case kavo::kSubCorrectionSource:
       if (length == 25) LogCorrectionSource(packet, context);
       break;
-    case 0xA2:
+    case kavo::kSubSolutionQuality:
       if (length == 20) LogSolutionQuality(packet, context);
       break;
-    case 0xA3:
+    case kavo::kSubOrbitServiceStatus:
       LogOrbiHpStatus(packet, context);
       break;
-    case 0xA7:
+    case kavo::kSubPositionReport:
       if (length > 1 && packet.data[1] == 1) LogPositionReport(packet, context);
       break;
     default:

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "link/protocol/kavo_ids.h"
 #include "logger/field_reader.h"
 #include "logger/log_line.h"
 #include "logger/log_units.h"
@@ -119,7 +120,7 @@ void LogDgpsMode(const KavoPacket& packet, ILogLineContext& context) {
   const CFieldReader f(packet);
   LoggerSession& s = context.Session();
   if (f.Length() != 1 && f.Length() != 4) {
-    SendCommand(context, 0x62, nullptr, 0, 0);
+    SendCommand(context, kavo::kIdDgpsModeRequest, nullptr, 0, 0);
     context.WriteLine("* NOTE: Received bad pos type pkt, requesting a resend.");
     return;
   }

@@ -7,12 +7,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "link/protocol/kavo_ids.h"
 #include "logger/packet_dispatch.h"
 
 namespace {
 
-constexpr std::uint8_t kStreamGroup = 0x93;
-constexpr std::uint8_t kStreamSub = 0x14;
 constexpr std::uint8_t kRecordData = 0;
 constexpr std::uint8_t kRecordName = 2;
 constexpr std::size_t kRecordHeader = 4;  // 93 14 kind count
@@ -43,10 +42,10 @@ CQ0xWriter::~CQ0xWriter() {
 
 void CQ0xWriter::SendStreamCommand(std::uint8_t on) {
   KavoPacket packet;
-  packet.id = 0x8E;
+  packet.id = kavo::kIdSuperRequest;
   packet.length = 4;
-  packet.data[0] = kStreamGroup;
-  packet.data[1] = kStreamSub;
+  packet.data[0] = kavo::kSubSystem;
+  packet.data[1] = kavo::kSystemFileStream;
   packet.data[2] = 0x01;
   packet.data[3] = on;
   if (send) send(packet, 0);
@@ -79,8 +78,9 @@ void CQ0xWriter::TakePacket(const KavoPacket& packet) {
     streaming = true;
     SendStreamCommand(0x01);
   }
-  if (!packet.checksumOk || packet.id != 0x8F || packet.length < kRecordHeader ||
-      packet.data[0] != kStreamGroup || packet.data[1] != kStreamSub || !SuperPacketChecksumOk(packet))
+  if (!packet.checksumOk || packet.id != kavo::kIdSuperReport || packet.length < kRecordHeader ||
+      packet.data[0] != kavo::kSubSystem || packet.data[1] != kavo::kSystemFileStream ||
+      !SuperPacketChecksumOk(packet))
     return;
   // The record's own bytes end before the checksum trailer.
   const std::size_t end = packet.length - kChecksumBytes;

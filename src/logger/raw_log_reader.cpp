@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "link/protocol/kavo_ids.h"
 #include "link/protocol/kavo_parser.h"
 
 namespace {
@@ -92,7 +93,7 @@ std::uint64_t CRawLogReader::DroppedFrames() const {
 }
 
 std::int64_t TimePacketGpsMs(const KavoPacket& packet) {
-  if (packet.id != 0x41 || packet.length != 10) return -1;
+  if (packet.id != kavo::kIdTime || packet.length != 10) return -1;
   const float timeOfWeek = BeFloat(packet.data);
   // NaN fails the first test too.
   if (!(timeOfWeek >= 0.0f) || timeOfWeek > 604800.0f) return -1;

@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
-#include <QLoggingCategory>
 #include <QTcpSocket>
 
 namespace {
@@ -41,16 +40,6 @@ void Answer(const QHttpServerRequest& request, QTcpSocket* socket, QHttpServerRe
       socket, [socket] { socket->disconnectFromHost(); }, Qt::QueuedConnection);
 }
 
-// The HTTP server warns of every WebSocket upgrade it does not take, even after answering it: here
-// those are refused streams (wrong token, no room) that are already told as "* Web client" lines,
-// and the warning's talk of unconnected slots would only puzzle whoever reads stderr.
-QLoggingCategory::CategoryFilter previousFilter = nullptr;
-
-void QuietHttpServerWarnings(QLoggingCategory* category) {
-  if (previousFilter) previousFilter(category);
-  if (qstrcmp(category->categoryName(), "qt.httpserver") == 0) category->setEnabled(QtWarningMsg, false);
-}
-
 QByteArray LoadResource(const QString& name) {
   QFile file(QStringLiteral(":/web/") + name);
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -60,11 +49,6 @@ QByteArray LoadResource(const QString& name) {
 
 CWebHttpServer::CWebHttpServer(Gate webGate, QObject* parent)
     : QAbstractHttpServer(parent), gate(std::move(webGate)) {
-  static const bool filterInstalled = [] {
-    previousFilter = QLoggingCategory::installFilter(QuietHttpServerWarnings);
-    return true;
-  }();
-  Q_UNUSED(filterInstalled);
   assets[QStringLiteral("/")] = {LoadResource(QStringLiteral("index.html")), "text/html; charset=utf-8"};
   assets[QStringLiteral("/panel.js")] = {LoadResource(QStringLiteral("panel.js")),
                                          "text/javascript; charset=utf-8"};

@@ -1,4 +1,5 @@
 #include "app/lcd_model.h"
+#include "link/protocol/kavo_ids.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +19,7 @@ void Seal(KavoPacket& p) {
 KavoPacket Report(int displayRow, const std::string& text, int cursorOn = 0, int column = 0,
                   int cursorRow = 0, std::uint8_t seventeenth = 0) {
   KavoPacket p;
-  p.id = 0x8F;
+  p.id = kavo::kIdSuperReport;
   p.length = 31;
   p.data[0] = 0x8C;
   p.data[1] = 0x01;

@@ -14,6 +14,7 @@
 
 #include "app/connection_control.h"
 #include "app/fake_receiver_link.h"
+#include "link/protocol/kavo_ids.h"
 #include "support/checksummed_packet.h"
 #include "support/fake_clock.h"
 #include "support/prompt_recorder.h"
@@ -33,7 +34,7 @@ std::vector<std::uint8_t> Frame(const KavoPacket& packet, int withChecksum = 0) 
 
 KavoPacket TimePacket(float timeOfWeek, std::uint16_t week = kWeek, float utcOffset = 18.0f) {
   KavoPacket p;
-  p.id = 0x41;
+  p.id = kavo::kIdTime;
   p.length = 10;
   std::uint32_t bits;
   std::memcpy(&bits, &timeOfWeek, 4);
@@ -48,7 +49,7 @@ KavoPacket TimePacket(float timeOfWeek, std::uint16_t week = kWeek, float utcOff
 // A packet that stands for "anything else", told apart by its one data byte.
 KavoPacket Marker(std::uint8_t n) {
   KavoPacket p;
-  p.id = 0x55;
+  p.id = kavo::kIdIoOptionsReport;
   p.length = 1;
   p.data[0] = n;
   return p;
@@ -90,8 +91,9 @@ class CPlayerHarness {
       KavoPacket p;
       while (player->TryPopPacket(p)) {
         const std::int64_t gps = TimePacketGpsMs(p);
-        std::string what = gps >= 0 ? "T" + std::to_string((gps % 604800000LL) / 100)
-                                    : (p.id == 0x55 ? "M" + std::to_string(p.data[0]) : "X");
+        std::string what = gps >= 0
+                               ? "T" + std::to_string((gps % 604800000LL) / 100)
+                               : (p.id == kavo::kIdIoOptionsReport ? "M" + std::to_string(p.data[0]) : "X");
         delivered.push_back({what, clock.NowMs()});
       }
     };
@@ -328,9 +330,11 @@ TEST(RawLogPlayer, FormatsGpsTimeWithUtc) {
 
 // The control drives the player as its link: the recorded panel reaches the LCD, the title
 // report the title, and nothing is sent.
-class CRecordingPeers final : public IConnectionPeers {
+class CRecordingPeers final : public IPanelObserver {
  public:
-  void SetMainTitle(const std::string& t) override { title = t; }
+  void PanelRedraw(int) override {}
+  void TitleChanged(const std::string& t) override { title = t; }
+  void StateChanged(int) override {}
   std::string title;
 };
 
@@ -356,7 +360,8 @@ TEST(RawLogPlayer, ConnectionControlShowsTheRecordedPanelAndSendsNothing) {
   cb.packetReady = [&] { control->LinkPacketReady(); };
   cb.linkStatus = [&](int w) { control->LinkStatus(w); };
   h.player = std::make_unique<CRawLogPlayer>(h.timers, h.clock, std::move(cb));
-  control = std::make_unique<CConnectionControl>(*h.player, h.timers, prompts, peers);
+  control = std::make_unique<CConnectionControl>(*h.player, h.timers, prompts);
+  control->SubscribePanel(&peers);
   control->SetDisconnectPauseMs(0);
   std::string error;
   ASSERT_TRUE(h.player->Load(h.path, error));

@@ -82,7 +82,7 @@ KavoPacket DisplayReport(std::uint8_t row, const std::string& text, std::uint8_t
 class WebPanelBridgeTest : public ::testing::Test {
  protected:
   WebPanelBridgeTest()
-      : control(link, timers, prompts, peers),
+      : control(link, timers, prompts),
         bridge(WebPanelConfig{}, {[this] { return &control; }, [this] { return playing; }, {}}) {
     control.SetDisconnectPauseMs(0);
     control.InitialUpdate(2);
@@ -91,7 +91,6 @@ class WebPanelBridgeTest : public ::testing::Test {
   CFakeReceiverLink link;
   CFakeTimers timers;
   CPromptRecorder prompts;
-  IConnectionPeers peers;
   CConnectionControl control;
   bool playing = false;
   CWebPanelBridge bridge;

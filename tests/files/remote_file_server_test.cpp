@@ -623,15 +623,4 @@ TEST(RemoteFileServer, GarbageRequests_NeverTouchOutside) {
   EXPECT_EQ(outside, 1u);
 }
 
-TEST(RemoteFileServer, SingleInstance_NewAfterDestroy) {
-  CTempDir dir;
-  CRemoteFileServer& first = GetRemoteFileServer(dir.Path().string(), [](const KavoPacket&) {});
-  EXPECT_EQ(&GetRemoteFileServer("ignored", nullptr), &first);
-  EXPECT_EQ(first.Folder().Root(), dir.Path());
-  DestroyRemoteFileServer();
-  CRemoteFileServer& second = GetRemoteFileServer("other", [](const KavoPacket&) {});
-  EXPECT_EQ(second.Folder().Root(), fs::path("other"));
-  DestroyRemoteFileServer();
-}
-
 }  // namespace

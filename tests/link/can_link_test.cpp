@@ -23,6 +23,7 @@
 #include "link/j1939/memory_can_bus.h"
 #include "link/j1939/memory_can_driver.h"
 #include "link/j1939/software_identification.h"
+#include "link/protocol/kavo_ids.h"
 #include "link/qt_can_driver.h"
 #include "link_owner_recorder.h"
 #include "support/prompt_recorder.h"
@@ -203,7 +204,7 @@ TEST_F(CanLinkTest, OneReceiver_SelectedAndPacketsFlowBothWays) {
 
   // 8E with payload 93 and with 93 10 (the DLE doubled): the bodies on the bus, byte for byte.
   KavoPacket one;
-  one.id = 0x8E;
+  one.id = kavo::kIdSuperRequest;
   one.length = 1;
   one.data[0] = 0x93;
   KavoPacket two = one;
@@ -222,7 +223,7 @@ TEST_F(CanLinkTest, OneReceiver_SelectedAndPacketsFlowBothWays) {
 
   // A long answer (transport protocol) reaches the parser as the packet it was.
   KavoPacket answer;
-  answer.id = 0x8E;
+  answer.id = kavo::kIdSuperRequest;
   answer.length = 200;
   for (int i = 0; i < 200; ++i) answer.data[i] = static_cast<std::uint8_t>(i);
   Bytes body(kKavoMaxFrame);
@@ -251,7 +252,7 @@ TEST_F(CanLinkTest, SendAbortedByTheReceiver_CountedToldAndTheLinkStaysUp) {
   link->Open(kLinkCan0, false);
   ASSERT_EQ(WaitStatus(), kLinkStatusUp);
   KavoPacket big;
-  big.id = 0x8E;
+  big.id = kavo::kIdSuperRequest;
   big.length = 100;
   EXPECT_TRUE(link->SendPacket(kLinkCan0, &big, 0));
   for (int i = 0; i < 500 && notices.empty(); ++i) {
@@ -263,7 +264,7 @@ TEST_F(CanLinkTest, SendAbortedByTheReceiver_CountedToldAndTheLinkStaysUp) {
   EXPECT_EQ(link->CanInterface()->AbortedSends(), 1u);
   EXPECT_TRUE(link->IsConnected());
   KavoPacket small;
-  small.id = 0x8E;
+  small.id = kavo::kIdSuperRequest;
   small.length = 1;
   small.data[0] = 0x93;
   EXPECT_TRUE(link->SendPacket(kLinkCan0, &small, 0));

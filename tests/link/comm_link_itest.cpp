@@ -23,6 +23,7 @@
 
 #include "link/comm_link.h"
 #include "link/link_owner_recorder.h"
+#include "link/protocol/kavo_ids.h"
 #include "support/prompt_recorder.h"
 #include "support/temp_dir.h"
 
@@ -139,12 +140,12 @@ class CommLinkIntegration : public ::testing::Test {
   void ExchangeTimePacket() {
     const int before = owner.Packets();
     KavoPacket request;
-    request.id = 0x21;
+    request.id = kavo::kIdTimeRequest;
     ASSERT_TRUE(link->SendPacket(0, &request, 0));
     ASSERT_TRUE(owner.WaitPackets(before + 1, 3s));
     KavoPacket answer;
     bool found = false;
-    while (link->Parser().TryPopPacket(answer)) found = found || answer.id == 0x41;
+    while (link->Parser().TryPopPacket(answer)) found = found || answer.id == kavo::kIdTime;
     EXPECT_TRUE(found);
     EXPECT_TRUE(WaitTrace("RX 21", 2s));
   }

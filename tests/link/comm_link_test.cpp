@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "link/link_owner_recorder.h"
+#include "link/protocol/kavo_ids.h"
 #include "support/prompt_recorder.h"
 #include "support/temp_dir.h"
 
@@ -149,7 +150,7 @@ TEST_F(CommLinkTest, UnmappedSlot_MessageAndStatusDown) {
 TEST_F(CommLinkTest, SerialSendPacket_FrameThenTwoNuls) {
   OpenPortDirectly();
   KavoPacket p;
-  p.id = 0x8E;
+  p.id = kavo::kIdSuperRequest;
   p.length = 2;
   p.data[0] = 0x93;
   p.data[1] = 0x10;
@@ -166,7 +167,7 @@ TEST_F(CommLinkTest, SerialSendPacket_FrameThenTwoNuls) {
 TEST_F(CommLinkTest, SendOnClosedType_FalseAndNothingSent) {
   OpenPortDirectly();
   KavoPacket p;
-  p.id = 0x8E;
+  p.id = kavo::kIdSuperRequest;
   EXPECT_FALSE(link.SendPacket(kLinkNone, &p, 0));
   EXPECT_FALSE(link.IsConnected());
   EXPECT_TRUE(pty.Read(1, 50ms).empty());

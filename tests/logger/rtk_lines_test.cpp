@@ -1,13 +1,14 @@
 #include "logger/rtk_lines.h"
 
 #include "line_case.h"
+#include "link/protocol/kavo_ids.h"
 
 namespace {
 
 // An RTK report 0x89 with its checksum trailer, as the parser delivers it.
 KavoPacket Rtk(const CBytes& body, std::uint8_t checksumOk = 1) {
   KavoPacket p = MakeSuper(body);
-  p.id = 0x89;
+  p.id = kavo::kIdRtkReport;
   p.checksumOk = checksumOk;
   return p;
 }

@@ -11,6 +11,7 @@
 
 #include "dat/dat_writer.h"
 #include "dat_replies.h"
+#include "link/protocol/kavo_ids.h"
 #include "link/protocol/kavo_parser.h"
 #include "nav_stream.h"
 #include "sim_time.h"
@@ -53,7 +54,7 @@ std::vector<std::string> RecordKinds(const std::string& file, bool& whole) {
 KavoPacket TimePacket(std::int64_t utcMs) {
   const GpsTime gps = GpsTimeFromUtcMs(utcMs);
   KavoPacket p;
-  p.id = 0x41;
+  p.id = kavo::kIdTime;
   p.length = 10;
   float tow = static_cast<float>(gps.timeOfWeek);
   float offset = static_cast<float>(kGpsLeapSeconds);

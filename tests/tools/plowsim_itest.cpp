@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "link/protocol/kavo_ids.h"
 #include "link/protocol/kavo_packet.h"
 #include "link/protocol/kavo_parser.h"
 #include "support/kavo_frame.h"
@@ -56,7 +57,8 @@ std::string RowText(const KavoPacket& p) {
   return std::string(reinterpret_cast<const char*>(p.data + 6), 16);
 }
 bool IsDisplayReport(const KavoPacket& p) {
-  return p.id == 0x8F && p.length >= 2 && p.data[0] == 0x8C && p.data[1] == 0x01;
+  return p.id == kavo::kIdSuperReport && p.length >= 2 && p.data[0] == kavo::kSubPanel &&
+         p.data[1] == kavo::kPanelDisplay;
 }
 
 // One plowsim process with its stdout on a pipe; killed at the end if still running.
@@ -301,7 +303,9 @@ TEST(PlowsimItest, AutoConfiguration_ReportSwitchAndRestoreOverTheLine) {
 
   port.Set(B38400, true);
   port.Send(kTitleRequest);
-  const auto title = port.Expect(2000, [](const KavoPacket& p) { return p.id == 0x8F && p.data[1] == 0x04; });
+  const auto title = port.Expect(2000, [](const KavoPacket& p) {
+    return p.id == kavo::kIdSuperReport && p.data[1] == kavo::kPanelTitle;
+  });
   ASSERT_TRUE(title);
   EXPECT_STREQ(reinterpret_cast<const char*>(title->data + 3), "Brisk Mote 4415A01234");
 
@@ -350,7 +354,8 @@ TEST(PlowsimItest, LineSettings_HeardOnlyAtTheReceiversSpeedAndOddParity) {
   for (const Case& c : {Case{B9600, true, false}, Case{B19200, false, false}, Case{B19200, true, true}}) {
     port.Set(c.speed, c.odd);
     port.Send(kTitleRequest);
-    const auto answer = port.Expect(c.heard ? 2000 : 600, [](const KavoPacket& p) { return p.id == 0x8F; });
+    const auto answer =
+        port.Expect(c.heard ? 2000 : 600, [](const KavoPacket& p) { return p.id == kavo::kIdSuperReport; });
     EXPECT_EQ(answer.has_value(), c.heard) << "speed " << c.speed << (c.odd ? " odd" : " none");
   }
   EXPECT_EQ(sim.Stop(), 0);
@@ -376,7 +381,7 @@ TEST(PlowsimItest, Faults_FatalReportThenSilence) {
   CPlowsim sim(dir, {"--fatal-after", "0.2", "Out of memory", "--silent-after", "0.6"});
   ASSERT_EQ(sim.FirstLine(), sim.link);
   CPort port(sim.link);
-  const auto fatal = port.Expect(2000, [](const KavoPacket& p) { return p.id == 0x8F; });
+  const auto fatal = port.Expect(2000, [](const KavoPacket& p) { return p.id == kavo::kIdSuperReport; });
   ASSERT_TRUE(fatal);
   EXPECT_EQ(fatal->checksumOk, 1);
   EXPECT_EQ(fatal->data[0], 0x93);

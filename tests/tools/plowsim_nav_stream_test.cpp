@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "link/protocol/kavo_ids.h"
 #include "link/protocol/kavo_parser.h"
 #include "logger/packet_dispatch.h"
 #include "logger/recording_context.h"
@@ -285,7 +286,7 @@ TEST_F(PlowsimOutputs, LoggerRequests_AnsweredSetUpCommandsTakenWithoutComplaint
     model->ReceivePacket(c.request);
     ASSERT_EQ(host.ids.size(), c.count) << std::hex << int(c.request.id);
     EXPECT_EQ(host.ids[0], c.id);
-    if (c.id == 0x8F) {
+    if (c.id == kavo::kIdSuperReport) {
       EXPECT_EQ(host.subIds[0], c.sub);
     }
   }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "link/protocol/kavo_ids.h"
 #include "link/protocol/kavo_packet.h"
 #include "processor_usage.h"
 #include "receiver_model.h"
@@ -130,7 +131,7 @@ TEST_F(ProcessorUsageTest, BadChecksumOrUnknownAction_NoAnswerButEveryPacketTrac
 
 TEST(ProcessorUsageModel, OnlyTheProcessorUsageRequestIsOne) {
   KavoPacket p;
-  p.id = 0x8E;
+  p.id = kavo::kIdSuperRequest;
   p.length = 5;
   p.data[0] = 0x93;
   p.data[1] = 0x11;
@@ -138,9 +139,9 @@ TEST(ProcessorUsageModel, OnlyTheProcessorUsageRequestIsOne) {
   p.data[1] = 0x12;
   EXPECT_FALSE(CProcessorUsage::IsRequest(p));
   p.data[1] = 0x11;
-  p.id = 0x8F;
+  p.id = kavo::kIdSuperReport;
   EXPECT_FALSE(CProcessorUsage::IsRequest(p));
-  p.id = 0x8E;
+  p.id = kavo::kIdSuperRequest;
   p.length = 2;
   EXPECT_FALSE(CProcessorUsage::IsRequest(p));
 }

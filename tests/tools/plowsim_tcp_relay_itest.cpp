@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "link/protocol/kavo_ids.h"
 #include "link/protocol/kavo_parser.h"
 #include "program_path.h"
 #include "relay_test_client.h"
@@ -70,7 +71,8 @@ TEST(PlowsimTcp, ClientsGetAnswersAndStreamAsMessages_ClientMessagesHeard) {
   for (CRelayTestClient* c : {&one, &two}) {
     const auto packets = Packets(*c);
     const long rows = std::count_if(packets.begin(), packets.end(), [](const KavoPacket& p) {
-      return p.id == 0x8F && p.length > 2 && p.data[0] == 0x8C && p.data[1] == 0x01 && p.checksumOk == 1;
+      return p.id == kavo::kIdSuperReport && p.length > 2 && p.data[0] == kavo::kSubPanel &&
+             p.data[1] == kavo::kPanelDisplay && p.checksumOk == 1;
     });
     EXPECT_GE(rows, 2);  // and one more when the clock row turned meanwhile
   }
@@ -80,8 +82,8 @@ TEST(PlowsimTcp, ClientsGetAnswersAndStreamAsMessages_ClientMessagesHeard) {
       two.SendMessage({0x10, 0x8E, 0x88, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x89, 0x10, 0x03}));
   PumpFor({&one, &two}, 2000);
   const auto first = Packets(one);
-  const long positions =
-      std::count_if(first.begin(), first.end(), [](const KavoPacket& p) { return p.id == 0x84; });
+  const long positions = std::count_if(first.begin(), first.end(),
+                                       [](const KavoPacket& p) { return p.id == kavo::kIdLlaPosition; });
   EXPECT_GE(positions, 60);
   EXPECT_LE(positions, 110);
   // Both clients get the same stream; at the moment the pump stops one may be a few messages

@@ -7,11 +7,10 @@
 #include <set>
 #include <sstream>
 
+#include "link/protocol/kavo_ids.h"
+
 namespace {
 
-constexpr std::uint8_t kRequestId = 0x8F;
-constexpr std::uint8_t kAnswerId = 0x8E;
-constexpr std::uint8_t kSub = 0x8C;
 constexpr std::uint32_t kBlock = 120;
 
 enum Op : std::uint8_t {
@@ -134,8 +133,8 @@ std::string CCardClient::Key(const std::string& name) {
 
 void CCardClient::SendRequest(std::uint8_t requestOp, const std::vector<std::uint8_t>& fields) {
   KavoPacket p;
-  p.id = kRequestId;
-  p.data[0] = kSub;
+  p.id = kavo::kIdSuperReport;
+  p.data[0] = kavo::kSubPanel;
   p.data[1] = requestOp;
   const std::size_t n = std::min<std::size_t>(fields.size(), kKavoMaxData - 4);
   std::copy_n(fields.begin(), n, p.data + 2);
@@ -261,8 +260,8 @@ void CCardClient::Begin(std::int64_t nowMs) {
 }
 
 bool CCardClient::OnPacket(const KavoPacket& packet, std::int64_t nowMs) {
-  if (packet.id != kAnswerId || packet.length < 4 || packet.data[0] != kSub || packet.data[1] < 0x10 ||
-      packet.data[1] >= 0x1C)
+  if (packet.id != kavo::kIdSuperRequest || packet.length < 4 || packet.data[0] != kavo::kSubPanel ||
+      packet.data[1] < 0x10 || packet.data[1] >= 0x1C)
     return false;
   if (!waiting) return true;
   if (!packet.checksumOk) {

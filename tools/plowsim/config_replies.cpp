@@ -4,6 +4,8 @@
 #include <initializer_list>
 #include <string_view>
 
+#include "link/protocol/kavo_ids.h"
+
 namespace {
 
 // A payload built field by field, big-endian.
@@ -42,8 +44,8 @@ class CReply {
 
 // The configuration block, newer layout (byte 28 = 3): identity, name overrides, options, ports.
 void SendConfigBlock(const CConfigReplies::Sink& sink) {
-  CReply r(0x8F);
-  r.U8(0x7F).Text("4415A01234").PadTo(11).Text("70214-00").PadTo(22);
+  CReply r(kavo::kIdSuperReport);
+  r.U8(kavo::kSubConfigBlock).Text("4415A01234").PadTo(11).Text("70214-00").PadTo(22);
   r.U8(4).U8(2).U8(11).U8(28).U8(126).U8(0).U8(3);
   r.Text("Brisk Mote").PadTo(49).Text("Mote").PadTo(61);
   r.U8(6).U8(14).U16(2025).U16(12);                                     // made 6/14/2025, product 12
@@ -57,7 +59,7 @@ void SendConfigBlock(const CConfigReplies::Sink& sink) {
 }
 
 void SendNmea(std::uint8_t part, std::uint8_t argument, const CConfigReplies::Sink& sink) {
-  CReply r(0x7B);
+  CReply r(kavo::kIdNmeaSettings);
   switch (part & 0x7F) {
     case 0x00:
       r.U8(part).U8(1).U32((part & 0x80) ? 0x00u : 0x45u);
@@ -77,26 +79,26 @@ void SendNmea(std::uint8_t part, std::uint8_t argument, const CConfigReplies::Si
   r.Send(sink, 0);
 }
 
-// Super-packet requests (0x8E), by sub-identifier and first argument.
+// Super-packet requests, by sub-identifier and first argument.
 bool AnswerSuper(const KavoPacket& q, const CConfigReplies::Sink& sink) {
   if (q.length < 1) return false;
   const std::uint8_t arg = q.length >= 2 ? q.data[1] : 0;
   switch (q.data[0]) {
-    case 0x7F:
+    case kavo::kSubConfigBlock:
       SendConfigBlock(sink);
       return true;
-    case 0x9C:
-      CReply(0x8F).U8(0x9C).U8(3).U8(24).U8(1).U8(1).U8(1).Send(sink, 1);
+    case kavo::kSubHardware:
+      CReply(kavo::kIdSuperReport).U8(kavo::kSubHardware).U8(3).U8(24).U8(1).U8(1).U8(1).Send(sink, 1);
       return true;
-    case 0x64:
-      CReply(0x8F).U8(0x64).U8(0).U8(2).U8(1).Send(sink, 1);
+    case kavo::kSubBoardConfig:
+      CReply(kavo::kIdSuperReport).U8(kavo::kSubBoardConfig).U8(0).U8(2).U8(1).Send(sink, 1);
       return true;
-    case 0x9F:
-      CReply(0x8F).U8(0x9F).U8(0).U8(1).U8(0).U8(28).U8(1).U8(0).Send(sink, 1);
+    case kavo::kSubCanConfig:
+      CReply(kavo::kIdSuperReport).U8(kavo::kSubCanConfig).U8(0).U8(1).U8(0).U8(28).U8(1).U8(0).Send(sink, 1);
       return true;
-    case 0x89:
-      CReply(0x8F)
-          .U8(0x89)
+    case kavo::kSubDgpsSource:
+      CReply(kavo::kIdSuperReport)
+          .U8(kavo::kSubDgpsSource)
           .U8(6)
           .U8(1)
           .U8(0)
@@ -111,31 +113,62 @@ bool AnswerSuper(const KavoPacket& q, const CConfigReplies::Sink& sink) {
           .U8(60)
           .Send(sink, 1);
       return true;
-    case 0x9E:
-      CReply(0x8F).U8(0x9E).U8(3).U8(6).U8(5).U8(0).Send(sink, 1);
+    case kavo::kSubAutoSelect:
+      CReply(kavo::kIdSuperReport).U8(kavo::kSubAutoSelect).U8(3).U8(6).U8(5).U8(0).Send(sink, 1);
       return true;
-    case 0xA3:
+    case kavo::kSubOrbitServiceStatus:
       if (arg == 0) {
-        CReply(0x8F).U8(0xA3).U8(0).U32(1483228800u).Send(sink, 1);  // a stop date late in 2026
+        CReply(kavo::kIdSuperReport)
+            .U8(kavo::kSubOrbitServiceStatus)
+            .U8(0)
+            .U32(1483228800u)
+            .Send(sink, 1);  // a stop date late in 2026
         return true;
       }
       if (arg == 1) {
-        CReply(0x8F).U8(0xA3).U8(1).Text("3.14").U8(0).Send(sink, 1);
+        CReply(kavo::kIdSuperReport).U8(kavo::kSubOrbitServiceStatus).U8(1).Text("3.14").U8(0).Send(sink, 1);
         return true;
       }
       return false;  // the status request of logging: the navigation stream answers it
-    case 0x92:
-      CReply(0x8F).U8(0x92).U8(0).U8(5).U8(1).U8(1).U8(1).F32(0.3f).F32(1.2f).F32(10.0f).Send(sink, 1);
+    case kavo::kSubLightbarConfig:
+      CReply(kavo::kIdSuperReport)
+          .U8(kavo::kSubLightbarConfig)
+          .U8(0)
+          .U8(5)
+          .U8(1)
+          .U8(1)
+          .U8(1)
+          .F32(0.3f)
+          .F32(1.2f)
+          .F32(10.0f)
+          .Send(sink, 1);
       return true;
-    case 0x95:
-      CReply(0x8F).U8(0x95).U8(0).Send(sink, 1);
+    case kavo::kSubButtonSet:
+      CReply(kavo::kIdSuperReport).U8(kavo::kSubButtonSet).U8(0).Send(sink, 1);
       return true;
-    case 0x98:
-      CReply(0x8F).U8(0x98).U8(2).U8(1).U8(2).U8(3).U8(4).Send(sink, 1);
+    case kavo::kSubButtonDefinitions:
+      CReply(kavo::kIdSuperReport)
+          .U8(kavo::kSubButtonDefinitions)
+          .U8(2)
+          .U8(1)
+          .U8(2)
+          .U8(3)
+          .U8(4)
+          .Send(sink, 1);
       return true;
-    case 0xA4:
+    case kavo::kSubBiasFilter:
       if (arg != 0x05) return false;
-      CReply(0x8F).U8(0xA4).U8(5).U8(0).U8(1).F32(30.0f).F32(4.0f).F32(10.0f).U8(1).F32(120.0f).Send(sink, 1);
+      CReply(kavo::kIdSuperReport)
+          .U8(kavo::kSubBiasFilter)
+          .U8(5)
+          .U8(0)
+          .U8(1)
+          .F32(30.0f)
+          .F32(4.0f)
+          .F32(10.0f)
+          .U8(1)
+          .F32(120.0f)
+          .Send(sink, 1);
       return true;
     default:
       return false;
@@ -147,32 +180,32 @@ bool AnswerSuper(const KavoPacket& q, const CConfigReplies::Sink& sink) {
 bool CConfigReplies::Answer(const KavoPacket& q, const Sink& sink) const {
   const std::uint8_t* d = q.data;
   switch (q.id) {
-    case 0x8E:
+    case kavo::kIdSuperRequest:
       return AnswerSuper(q, sink);
-    case 0x26:
-      CReply(0x4B).U8(0x5A).U8(0x00).U8(0x00).Send(sink, 0);
+    case kavo::kIdHealthRequest:
+      CReply(kavo::kIdMachineId).U8(0x5A).U8(0x00).U8(0x00).Send(sink, 0);
       return true;
-    case 0x35:
+    case kavo::kIdIoOptions:
       if (q.length != 0) return false;  // with its four bytes it sets the options
-      CReply(0x55).U8(0x1A).U8(0x02).U8(0x18).U8(0x08).Send(sink, 0);
+      CReply(kavo::kIdIoOptionsReport).U8(0x1A).U8(0x02).U8(0x18).U8(0x08).Send(sink, 0);
       return true;
-    case 0x6A:
+    case kavo::kIdFixAutoReport:
       if (q.length != 1) return false;
-      CReply(0x6A).U8(d[0]).U8(1).Send(sink, 0);
+      CReply(kavo::kIdFixAutoReport).U8(d[0]).U8(1).Send(sink, 0);
       return true;
-    case 0x6E:
+    case kavo::kIdSyncMeasurements:
       if (q.length != 1) return false;
-      CReply(0x6E).U8(d[0]).U8(0).U8(1).Send(sink, 0);
+      CReply(kavo::kIdSyncMeasurements).U8(d[0]).U8(0).U8(1).Send(sink, 0);
       return true;
-    case 0x6B:
-      CReply(0x8B).U8(0).U8(1).Send(sink, 0);
+    case kavo::kIdQualityOutputRequest:
+      CReply(kavo::kIdQualityOutput).U8(0).U8(1).Send(sink, 0);
       return true;
-    case 0x67:
-      CReply(0x87).U8(0).Send(sink, 0);
+    case kavo::kIdBaseStationRequest:
+      CReply(kavo::kIdBaseStation).U8(0).Send(sink, 0);
       return true;
-    case 0xBB:
+    case kavo::kIdNavigation:
       if (q.length != 1) return false;
-      CReply(0xBB)
+      CReply(kavo::kIdNavigation)
           .U8(d[0])
           .U8(4)
           .U8(1)
@@ -187,27 +220,37 @@ bool CConfigReplies::Answer(const KavoPacket& q, const Sink& sink) const {
           .U8(0)
           .Send(sink, 0);
       return true;
-    case 0x7C:
+    case kavo::kIdOutputIntervalsRequest:
       if (q.length != 1) return false;
       if (d[0] == 1)
-        CReply(0x7D).U8(1).U8(0).U8(0).U8(2).U8(1).U8(0).Send(sink, 0);
+        CReply(kavo::kIdOutputIntervals).U8(1).U8(0).U8(0).U8(2).U8(1).U8(0).Send(sink, 0);
       else
-        CReply(0x7D).U8(2).U8(0x00).U8(0x00).Send(sink, 0);
+        CReply(kavo::kIdOutputIntervals).U8(2).U8(0x00).U8(0x00).Send(sink, 0);
       return true;
-    case 0x7A:
+    case kavo::kIdNmeaControl:
       // Requests are one or two bytes; the NMEA switch (07 FF ...) goes on to the receiver.
       if (q.length < 1 || q.length > 2 || (q.length == 2 && d[1] == 0xFF)) return false;
       SendNmea(d[0], q.length == 2 ? d[1] : 0, sink);
       return true;
-    case 0xB0:
-      CReply(0xB0).U8(0).U8(1).U8(0).U8(0).F64(1.0).F64(0.0).F32(1e-7f).Send(sink, 1);
+    case kavo::kIdPps:
+      CReply(kavo::kIdPps).U8(0).U8(1).U8(0).U8(0).F64(1.0).F64(0.0).F32(1e-7f).Send(sink, 1);
       return true;
-    case 0x71:
-      CReply(0x72).F32(0.25f).U8(3).U8(4).U8(5).F32(1.5f).F32(20.0f).F32(0.125f).F32(30.0f).U8(6).U8(7).Send(
-          sink, 0);
+    case kavo::kIdPvFilterSettingsRequest:
+      CReply(kavo::kIdPvFilterSettings)
+          .F32(0.25f)
+          .U8(3)
+          .U8(4)
+          .U8(5)
+          .F32(1.5f)
+          .F32(20.0f)
+          .F32(0.125f)
+          .F32(30.0f)
+          .U8(6)
+          .U8(7)
+          .Send(sink, 0);
       return true;
-    case 0x70:
-      CReply(0x70).U8(1).U8(0).U8(1).U8(0).Send(sink, 0);
+    case kavo::kIdPvFilter:
+      CReply(kavo::kIdPvFilter).U8(1).U8(0).U8(1).U8(0).Send(sink, 0);
       return true;
     default:
       return false;

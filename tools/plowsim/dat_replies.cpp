@@ -4,19 +4,11 @@
 #include <cstring>
 #include <iterator>
 
+#include "link/protocol/kavo_ids.h"
 #include "nav_stream.h"
 #include "sim_time.h"
 
 namespace {
-
-constexpr std::uint8_t kIdCmr = 0x1A;
-constexpr std::uint8_t kIdDataRequest = 0x38;
-constexpr std::uint8_t kIdOscillatorRequest = 0x2D;
-constexpr std::uint8_t kIdSelectionRequest = 0x24;
-constexpr std::uint8_t kIdDataReply = 0x58;
-constexpr std::uint8_t kIdOscillator = 0x4D;
-constexpr std::uint8_t kIdSelection = 0x6D;
-constexpr std::uint8_t kIdMeasurement = 0x6F;
 
 constexpr std::uint8_t kTypeIonosphere = 4;
 constexpr std::uint8_t kTypeUtc = 5;
@@ -67,7 +59,7 @@ constexpr int kTrackedCount = static_cast<int>(std::size(CNavStream::kGpsPrns));
 }  // namespace
 
 void CDatReplies::BuildIonosphere(KavoPacket& p) {
-  CFields f(p, kIdDataReply, kIonosphereLength);
+  CFields f(p, kavo::kIdDataReply, kIonosphereLength);
   f.U8(0, 0x01).U8(1, kTypeIonosphere);
   const double terms[8] = {1.118e-8, 7.451e-9, -5.960e-8, -5.960e-8, 90112.0, 0.0, -196608.0, -65536.0};
   for (int i = 0; i < 8; ++i) f.F32(12 + 4 * static_cast<std::size_t>(i), terms[i]);
@@ -75,14 +67,14 @@ void CDatReplies::BuildIonosphere(KavoPacket& p) {
 
 void CDatReplies::BuildUtc(KavoPacket& p, std::int64_t utcMs) {
   const GpsTime gps = GpsTimeFromUtcMs(utcMs);
-  CFields f(p, kIdDataReply, kUtcLength);
+  CFields f(p, kavo::kIdDataReply, kUtcLength);
   f.U8(0, 0x01).U8(1, kTypeUtc);
   f.F64(17, -2.79e-9).F32(25, -8.88e-16).U16(29, kGpsLeapSeconds).F32(31, 405504.0);
   f.U16(35, gps.week).U16(37, gps.week).U16(39, 7).U16(41, kGpsLeapSeconds);
 }
 
 void CDatReplies::BuildEphemeris(KavoPacket& p, std::uint8_t prn, std::int64_t utcMs) {
-  CFields f(p, kIdDataReply, kEphemerisLength);
+  CFields f(p, kavo::kIdDataReply, kEphemerisLength);
   f.U8(0, 0x01).U8(1, kTypeEphemeris).U8(2, prn);
   // The orbit block starts at data 4.
   constexpr std::size_t b = 4;
@@ -103,11 +95,11 @@ void CDatReplies::BuildEphemeris(KavoPacket& p, std::uint8_t prn, std::int64_t u
 }
 
 void CDatReplies::BuildOscillator(KavoPacket& p) {
-  CFields(p, kIdOscillator, 4).F32(0, 1.25);
+  CFields(p, kavo::kIdOscillator, 4).F32(0, 1.25);
 }
 
 void CDatReplies::BuildSelection(KavoPacket& p) {
-  CFields f(p, kIdSelection, static_cast<std::uint16_t>(17 + kTrackedCount));
+  CFields f(p, kavo::kIdSelection, static_cast<std::uint16_t>(17 + kTrackedCount));
   f.U8(0, static_cast<unsigned>(kTrackedCount << 4) | 0x04).F32(1, 1.6).F32(5, 0.9).F32(9, 1.3).F32(13, 0.8);
   for (int i = 0; i < kTrackedCount; ++i)
     f.U8(17 + static_cast<std::size_t>(i), static_cast<unsigned>(CNavStream::kGpsPrns[i]));
@@ -117,7 +109,7 @@ void CDatReplies::BuildL1(KavoPacket& p, std::int64_t utcMs) {
   const double tow = GpsTimeFromUtcMs(utcMs).timeOfWeek;
   constexpr std::size_t kEntry = 27;
   const std::size_t length = 21 + kEntry * kTrackedCount + 3;
-  CFields f(p, kIdMeasurement, static_cast<std::uint16_t>(length));
+  CFields f(p, kavo::kIdMeasurement, static_cast<std::uint16_t>(length));
   // Data 2-3 count the bytes after data 0.
   f.U8(0, 0x01).U8(1, 2).U16(2, static_cast<unsigned>(length - 1)).F64(4, tow * 1000.0).F64(12, 0.0);
   f.U8(20, static_cast<unsigned>(kTrackedCount));
@@ -137,7 +129,7 @@ void CDatReplies::BuildL2(KavoPacket& p, std::int64_t utcMs) {
   const double tow = GpsTimeFromUtcMs(utcMs).timeOfWeek;
   constexpr std::size_t kEntry = 19;
   const std::size_t length = 18 + kEntry * kTrackedCount;
-  CFields f(p, kIdMeasurement, static_cast<std::uint16_t>(length));
+  CFields f(p, kavo::kIdMeasurement, static_cast<std::uint16_t>(length));
   f.U8(0, 0x10).F64(1, tow * 1000.0).F64(9, 0.0).U8(17, static_cast<unsigned>(kTrackedCount));
   for (int i = 0; i < kTrackedCount; ++i) {
     const int prn = CNavStream::kGpsPrns[i];
@@ -150,7 +142,7 @@ void CDatReplies::BuildL2(KavoPacket& p, std::int64_t utcMs) {
 
 void CDatReplies::BuildCmrRelay(KavoPacket& p, std::uint8_t type, std::uint32_t sequence) {
   // Relay header (02 01 count), then the CMR message: STX, status, type, length, body, checksum, ETX.
-  CFields f(p, kIdCmr, static_cast<std::uint16_t>(3 + kCmrMessageLength));
+  CFields f(p, kavo::kIdWrapped, static_cast<std::uint16_t>(3 + kCmrMessageLength));
   f.U8(0, 0x02).U8(1, 0x01).U8(2, kCmrMessageLength);
   f.U8(3, 0x02).U8(4, 0x00).U8(5, type).U8(6, kCmrMessageLength - 6);
   unsigned sum = 0;
@@ -173,7 +165,7 @@ bool CDatReplies::Answer(const KavoPacket& request, std::int64_t nowMs, std::int
   const std::uint8_t* d = request.data;
   KavoPacket reply;
   switch (request.id) {
-    case kIdDataRequest:
+    case kavo::kIdDataRequest:
       if (request.length != 3) return false;
       if (d[1] == kTypeIonosphere) {
         BuildIonosphere(reply);
@@ -187,17 +179,17 @@ bool CDatReplies::Answer(const KavoPacket& request, std::int64_t nowMs, std::int
       sink(reply, 0);
       StartStream(nowMs);
       return true;
-    case kIdOscillatorRequest:
+    case kavo::kIdOscillatorRequest:
       if (request.length != 0) return false;
       BuildOscillator(reply);
       sink(reply, 0);
       return true;
-    case kIdSelectionRequest:
+    case kavo::kIdSelectionRequest:
       if (request.length != 0) return false;
       BuildSelection(reply);
       sink(reply, 0);
       return true;
-    case kIdCmr:
+    case kavo::kIdWrapped:
       // The CMR output request: 02 00 and the types wanted.
       if (request.length < 3 || d[0] != 0x02 || d[1] != 0x00) return false;
       StartStream(nowMs);

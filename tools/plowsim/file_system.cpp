@@ -11,12 +11,9 @@
 #include <system_error>
 #include <vector>
 
-namespace {
+#include "link/protocol/kavo_ids.h"
 
-constexpr std::uint8_t kRequestId = 0x8E;
-constexpr std::uint8_t kReplyId = 0x8F;
-constexpr std::uint8_t kSub0 = 0x93;
-constexpr std::uint8_t kSub1 = 0x15;
+namespace {
 
 void PutBe32(std::uint8_t* p, std::uint32_t v) {
   p[0] = static_cast<std::uint8_t>(v >> 24);
@@ -34,7 +31,7 @@ std::string Text(const KavoPacket& packet, std::size_t from, std::size_t end) {
 
 KavoPacket Reply(std::initializer_list<std::uint8_t> head) {
   KavoPacket p;
-  p.id = kReplyId;
+  p.id = kavo::kIdSuperReport;
   for (std::uint8_t b : head) p.data[p.length++] = b;
   return p;
 }
@@ -67,7 +64,8 @@ CSimFileSystem::~CSimFileSystem() {
 }
 
 bool CSimFileSystem::Handle(const KavoPacket& packet) {
-  if (packet.id != kRequestId || packet.length < 3 || packet.data[0] != kSub0 || packet.data[1] != kSub1)
+  if (packet.id != kavo::kIdSuperRequest || packet.length < 3 || packet.data[0] != kavo::kSubSystem ||
+      packet.data[1] != kavo::kSystemFileTransfer)
     return false;
   if (!packet.checksumOk) {
     trace("DROPPED 8E 93 15 bad checksum");
@@ -111,7 +109,8 @@ void CSimFileSystem::List(const KavoPacket& packet, std::size_t end) {
   std::sort(names.begin(), names.end());
   if (names.size() > kMaxEntries) names.resize(kMaxEntries);
   for (std::size_t i = 0; i < names.size(); ++i) {
-    KavoPacket reply = Reply({kSub0, kSub1, 0x00, static_cast<std::uint8_t>(i), 0x00});
+    KavoPacket reply =
+        Reply({kavo::kSubSystem, kavo::kSystemFileTransfer, 0x00, static_cast<std::uint8_t>(i), 0x00});
     AppendText(reply, names[i]);
     send(reply);
   }
@@ -137,7 +136,7 @@ void CSimFileSystem::Open(const KavoPacket& packet, std::size_t end) {
   } else if (fd >= 0) {
     ::close(fd);
   }
-  KavoPacket reply = Reply({kSub0, kSub1, 0x01, 0x00, 0, 0, 0, 0, 0, 0, 0, 0});
+  KavoPacket reply = Reply({kavo::kSubSystem, kavo::kSystemFileTransfer, 0x01, 0x00, 0, 0, 0, 0, 0, 0, 0, 0});
   PutBe32(reply.data + 4, handle);
   PutBe32(reply.data + 8, size);
   AppendText(reply, remote);
@@ -151,11 +150,12 @@ void CSimFileSystem::Read(const KavoPacket& packet, std::size_t end) {
   const std::uint8_t count = packet.data[12];
   const auto it = open.find(handle);
   ssize_t got = -1;
-  KavoPacket reply = Reply({kSub0, kSub1, 0x01, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  KavoPacket reply =
+      Reply({kavo::kSubSystem, kavo::kSystemFileTransfer, 0x01, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0});
   if (it != open.end()) got = ::pread(it->second, reply.data + 13, count, offset);
   if (got != count) {
     // Nothing or less than asked: the program is told to ask again.
-    KavoPacket failed = Reply({kSub0, kSub1, 0x01, 0x03, 0, 0, 0, 0});
+    KavoPacket failed = Reply({kavo::kSubSystem, kavo::kSystemFileTransfer, 0x01, 0x03, 0, 0, 0, 0});
     PutBe32(failed.data + 4, handle);
     SendTransferReply(failed);
     return;
@@ -175,7 +175,7 @@ void CSimFileSystem::Close(const KavoPacket& packet, std::size_t end) {
     ::close(it->second);
     open.erase(it);
   }
-  KavoPacket reply = Reply({kSub0, kSub1, 0x01, 0x02, 0, 0, 0, 0});
+  KavoPacket reply = Reply({kavo::kSubSystem, kavo::kSystemFileTransfer, 0x01, 0x02, 0, 0, 0, 0});
   PutBe32(reply.data + 4, handle);
   SendTransferReply(reply);
 }
@@ -184,7 +184,8 @@ void CSimFileSystem::Delete(const KavoPacket& packet, std::size_t end) {
   const std::string remote = Text(packet, 3, end);
   const std::string local = LocalPath(remote);
   const bool deleted = !local.empty() && ::unlink(local.c_str()) == 0;
-  KavoPacket reply = Reply({kSub0, kSub1, 0x03, static_cast<std::uint8_t>(deleted ? 1 : 0)});
+  KavoPacket reply =
+      Reply({kavo::kSubSystem, kavo::kSystemFileTransfer, 0x03, static_cast<std::uint8_t>(deleted ? 1 : 0)});
   AppendText(reply, remote);
   send(reply);
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <numbers>
 
+#include "link/protocol/kavo_ids.h"
 #include "sim_time.h"
 
 namespace {
@@ -106,7 +107,7 @@ int GpsCount() {
 }
 
 void BuildDoubleFix(KavoPacket& p, const Fix& f, bool lla, bool longTime) {
-  CPayload out(p, lla ? 0x84 : 0x83);
+  CPayload out(p, lla ? kavo::kIdLlaPosition : kavo::kIdXyzPosition);
   if (lla)
     out.F64(f.latitude).F64(f.longitude).F64(f.height);
   else
@@ -125,7 +126,7 @@ void BuildSatellites(CNavStream::Kind kind, const Fix& f, const CNavStream::Sink
     SkyPosition(prn, f.towSeconds, elevation, azimuth);
     switch (kind) {
       case CNavStream::Kind::Tracking:
-        CPayload(p, 0x5C)
+        CPayload(p, kavo::kIdTrackingStatus)
             .U8(static_cast<unsigned>(prn))
             .U8(static_cast<unsigned>(channel << 3))
             .U8(1)
@@ -139,7 +140,7 @@ void BuildSatellites(CNavStream::Kind kind, const Fix& f, const CNavStream::Sink
             .PadTo(24);
         break;
       case CNavStream::Kind::Ephemeris:
-        CPayload(p, 0x5B)
+        CPayload(p, kavo::kIdEphemerisStatus)
             .U8(static_cast<unsigned>(prn))
             .F32(std::floor(f.towSeconds / 7200.0) * 7200.0)
             .U8(0)
@@ -149,7 +150,7 @@ void BuildSatellites(CNavStream::Kind kind, const Fix& f, const CNavStream::Sink
             .F32(2.0);
         break;
       default:  // CorrectionStatus
-        CPayload(p, 0x85)
+        CPayload(p, kavo::kIdCorrectionStatus)
             .U8(static_cast<unsigned>(prn))
             .U8(0x01)
             .U8(0x00)
@@ -192,7 +193,7 @@ void CNavStream::Build(Kind kind, std::int64_t utcMs, const Sink& sink) const {
     }
     case Kind::Velocity20:
     case Kind::Velocity24: {
-      CPayload out(p, 0x56);
+      CPayload out(p, kavo::kIdVelocity);
       out.F32(f.east).F32(f.north).F32(f.up).F32(0.012);
       if (kind == Kind::Velocity24)
         out.F64(tow);
@@ -202,11 +203,11 @@ void CNavStream::Build(Kind kind, std::int64_t utcMs, const Sink& sink) const {
       return;
     }
     case Kind::DgpsMode:
-      CPayload(p, 0x82).U8((epoch / 10) % 2 == 0 ? 1 : 3);
+      CPayload(p, kavo::kIdDgpsMode).U8((epoch / 10) % 2 == 0 ? 1 : 3);
       sink(p, 0);
       return;
     case Kind::SatelliteSelection: {
-      CPayload out(p, 0x6D);
+      CPayload out(p, kavo::kIdSelection);
       out.U8(static_cast<unsigned>(GpsCount() << 4) | 0x04).F32(1.6).F32(0.9).F32(1.3).F32(0.8);
       for (int prn : kGpsPrns) out.U8(static_cast<unsigned>(prn));
       sink(p, 0);
@@ -219,27 +220,38 @@ void CNavStream::Build(Kind kind, std::int64_t utcMs, const Sink& sink) const {
       return;
     case Kind::Health:
       // PDOP too high, no antenna detected, excessive frequency bias.
-      CPayload(p, 0x46).U8(3).U8(0x30);
+      CPayload(p, kavo::kIdHealth).U8(3).U8(0x30);
       sink(p, 0);
       return;
     case Kind::Adc:
-      CPayload(p, 0x53).F32(11.8 + 0.1 * std::sin(tow / 60.0)).F32(0).F32(0).F32(0).F32(4.9).PadTo(32);
+      CPayload(p, kavo::kIdAdc)
+          .F32(11.8 + 0.1 * std::sin(tow / 60.0))
+          .F32(0)
+          .F32(0)
+          .F32(0)
+          .F32(4.9)
+          .PadTo(32);
       sink(p, 0);
       return;
     case Kind::DebugText: {
       char text[64];
       std::snprintf(text, sizeof text, "nav task idle %u%%\r\n", static_cast<unsigned>(60 + epoch % 30));
-      CPayload(p, 0x5F).U8(1).Text(text);
+      CPayload(p, kavo::kIdDebugText).U8(1).Text(text);
       sink(p, 0);
       return;
     }
     case Kind::FixTime:
-      CPayload(p, 0x4A).F32(f.latitude).F32(f.longitude).F32(f.height).F32(f.clockBias).F32(tow);
+      CPayload(p, kavo::kIdResetDetection)
+          .F32(f.latitude)
+          .F32(f.longitude)
+          .F32(f.height)
+          .F32(f.clockBias)
+          .F32(tow);
       sink(p, 0);
       return;
     case Kind::AttitudeMatrix: {
       const double yaw = std::fmod(tow / 100.0, 2.0 * kPi);
-      CPayload out(p, 0x94);
+      CPayload out(p, kavo::kIdAttitudeMatrix);
       out.F64(tow);
       out.F32(std::cos(yaw)).F32(-std::sin(yaw)).F32(0).F32(std::sin(yaw)).F32(std::cos(yaw)).F32(0);
       out.F32(0).F32(0).F32(1);
@@ -248,18 +260,27 @@ void CNavStream::Build(Kind kind, std::int64_t utcMs, const Sink& sink) const {
     }
     case Kind::AttitudeQuaternion: {
       const double yaw = std::fmod(tow / 100.0, 2.0 * kPi);
-      CPayload(p, 0x95).F64(tow).F32(std::cos(yaw / 2)).F32(0).F32(0).F32(std::sin(yaw / 2));
+      CPayload(p, kavo::kIdAttitudeQuaternion)
+          .F64(tow)
+          .F32(std::cos(yaw / 2))
+          .F32(0)
+          .F32(0)
+          .F32(std::sin(yaw / 2));
       sink(p, 0);
       return;
     }
     case Kind::AttitudeEuler:
-      CPayload(p, 0x9A).F64(tow).F32(0.012).F32(-0.004).F32(std::fmod(tow / 100.0, 2.0 * kPi));
+      CPayload(p, kavo::kIdAttitudeEuler)
+          .F64(tow)
+          .F32(0.012)
+          .F32(-0.004)
+          .F32(std::fmod(tow / 100.0, 2.0 * kPi));
       sink(p, 0);
       return;
     case Kind::RawL1: {
       const int n = 4;
       const std::size_t length = 21 + 27 * n + 3;
-      CPayload out(p, 0x6F);
+      CPayload out(p, kavo::kIdMeasurement);
       out.U8(0x01).U8(2).U16(static_cast<unsigned>(length - 1)).F64(tow * 1000.0).F64(0.0).U8(n);
       for (int i = 0; i < n; ++i) {
         const int prn = kGpsPrns[i];
@@ -279,7 +300,7 @@ void CNavStream::Build(Kind kind, std::int64_t utcMs, const Sink& sink) const {
     }
     case Kind::RawL2: {
       const int n = 3;
-      CPayload out(p, 0x6F);
+      CPayload out(p, kavo::kIdMeasurement);
       out.U8(0x10).F64(tow * 1000.0).F64(0.0).U8(n);
       for (int i = 0; i < n; ++i) {
         const int prn = kGpsPrns[i];
@@ -293,7 +314,7 @@ void CNavStream::Build(Kind kind, std::int64_t utcMs, const Sink& sink) const {
       return;
     }
     case Kind::RawClock:
-      CPayload(p, 0x6F)
+      CPayload(p, kavo::kIdMeasurement)
           .U8(0x20)
           .U16(static_cast<unsigned>(GpsTimeFromUtcMs(utcMs).week))
           .F64(tow * 1000.0)
@@ -309,7 +330,7 @@ void CNavStream::Build(Kind kind, std::int64_t utcMs, const Sink& sink) const {
     case Kind::RawMultiSystem: {
       // Two satellites: GPS on two frequencies, SBAS on one.
       const std::size_t length = 13 + (11 + 2 * 27) + (11 + 27);
-      CPayload out(p, 0x6F);
+      CPayload out(p, kavo::kIdMeasurement);
       out.U8(0x21).U16(static_cast<unsigned>(length)).U8(0).F64(tow * 1000.0).U8(2);
       const struct {
         int prn;
@@ -330,7 +351,7 @@ void CNavStream::Build(Kind kind, std::int64_t utcMs, const Sink& sink) const {
       return;
     }
     case Kind::Rtk1: {
-      CPayload out(p, 0x89);
+      CPayload out(p, kavo::kIdRtkReport);
       out.U8(0).U8(0).U32(static_cast<std::uint32_t>(tow)).U16(42);
       sink(p, 1);
       return;
@@ -338,7 +359,7 @@ void CNavStream::Build(Kind kind, std::int64_t utcMs, const Sink& sink) const {
     case Kind::RtkRoverState: {
       static constexpr unsigned kStates[] = {0, 1, 2, 3, 5};
       const unsigned state = kStates[epoch % 5];
-      CPayload out(p, 0x89);
+      CPayload out(p, kavo::kIdRtkReport);
       out.U8(0).U8(3).U8(state).U8(0x01).U8(0x02).U8(0x03).U8(0x04).U8(0x05).U8(0x06);
       out.U32(static_cast<std::uint32_t>(epoch % 100)).U8(0x07).U8(0x08).U8(0x09).U8(0x0A).U8(0);
       // Bytes 18 on: the state's own information.
@@ -360,45 +381,57 @@ void CNavStream::Build(Kind kind, std::int64_t utcMs, const Sink& sink) const {
       return;
     }
     case Kind::RtkErrorReport:
-      CPayload(p, 0x89).U8(0).U8(7).U8(2).U8(1).U16(17).U16(3).U32(45000);
+      CPayload(p, kavo::kIdRtkReport).U8(0).U8(7).U8(2).U8(1).U16(17).U16(3).U32(45000);
       sink(p, 1);
       return;
     case Kind::RtkCmrStats: {
-      CPayload out(p, 0x89);
+      CPayload out(p, kavo::kIdRtkReport);
       out.U8(0).U8(8).U8(0).U8(2).U8(1);
       out.U8(11).U8(12).U8(98).U8(87).U32(1200).U32(1100);
       sink(p, 1);
       return;
     }
     case Kind::OrbiHpStatus: {
-      CPayload out(p, 0x8F);
-      out.U8(0xA3).U8(0).U16(0x0103).U8(epoch % 3 == 0 ? 1 : 2).F32(42000.0).F32(0.08).PadTo(29).U8(2);
+      CPayload out(p, kavo::kIdSuperReport);
+      out.U8(kavo::kSubOrbitServiceStatus)
+          .U8(0)
+          .U16(0x0103)
+          .U8(epoch % 3 == 0 ? 1 : 2)
+          .F32(42000.0)
+          .F32(0.08)
+          .PadTo(29)
+          .U8(2);
       out.U32(101).U32(107);
       super(out, 32 + 4 * 2);
       return;
     }
     case Kind::CorrectionSource: {
-      CPayload out(p, 0x8F);
-      out.U8(0x9A).U16(6).U16(35).F64(1545.5).U8(1).U8(0x0B).U8(42);
+      CPayload out(p, kavo::kIdSuperReport);
+      out.U8(kavo::kSubCorrectionSource).U16(6).U16(35).F64(1545.5).U8(1).U8(0x0B).U8(42);
       super(out, 25);
       return;
     }
     case Kind::SolutionQuality: {
-      CPayload out(p, 0x8F);
-      out.U8(0xA2).U8(3).U8(6).U16(12).U8(7).U8(0x01).F32(2.5);
+      CPayload out(p, kavo::kIdSuperReport);
+      out.U8(kavo::kSubSolutionQuality).U8(3).U8(6).U16(12).U8(7).U8(0x01).F32(2.5);
       super(out, 20);
       return;
     }
     case Kind::DecoderStatus: {
-      CPayload out(p, 0x8F);
-      out.U8(0x82).F32(35.5).U16(512).U16(3).U32(static_cast<std::uint32_t>(epoch * 7)).U8(3);
+      CPayload out(p, kavo::kIdSuperReport);
+      out.U8(kavo::kSubDecoderStatus)
+          .F32(35.5)
+          .U16(512)
+          .U16(3)
+          .U32(static_cast<std::uint32_t>(epoch * 7))
+          .U8(3);
       super(out, 19);
       return;
     }
     case Kind::SubscriptionR:
     case Kind::SubscriptionO: {
-      CPayload out(p, 0x8F);
-      out.U8(0x8B).U8(kind == Kind::SubscriptionR ? 3 : 4);
+      CPayload out(p, kavo::kIdSuperReport);
+      out.U8(kavo::kSubSubscription).U8(kind == Kind::SubscriptionR ? 3 : 4);
       for (int i = 0; i < 24; ++i) out.U8(static_cast<unsigned>(0x41 + i));
       // Bytes 26-28 reserved; 29-34 the dates, of which 32-34 give the expiry month, day, year.
       out.U8(0).U8(0).U8(0).U8(1).U8(1).U8(126).U8(12).U8(31).U8(127).U8(0).U8(0);
@@ -407,32 +440,43 @@ void CNavStream::Build(Kind kind, std::int64_t utcMs, const Sink& sink) const {
     }
     case Kind::ServiceStatusR:
     case Kind::ServiceStatusO: {
-      CPayload out(p, 0x8F);
-      out.U8(0x80).U8(0).U32(1545500).U32(0).U8(7).U8(kind == Kind::ServiceStatusR ? 3 : 4).U16(0x0021);
+      CPayload out(p, kavo::kIdSuperReport);
+      out.U8(kavo::kSubSubscriptionStatus)
+          .U8(0)
+          .U32(1545500)
+          .U32(0)
+          .U8(7)
+          .U8(kind == Kind::ServiceStatusR ? 3 : 4)
+          .U16(0x0021);
       super(out, 17);
       return;
     }
     case Kind::SpotStations: {
       const unsigned n = 3;
-      CPayload out(p, 0x8F);
-      out.U8(0x81).U8(n);
+      CPayload out(p, kavo::kIdSuperReport);
+      out.U8(kavo::kSubSpotStations).U8(n);
       out.U16(101).U8(0x03).U16(107).U8(0x01).U16(233).U8(0x00);
       out.U8(0).U16(0).U8(2);  // prefer network stations, no manual station, software decoder
       super(out, 3 * n + 10);
       return;
     }
     case Kind::EngineStatus: {
-      CPayload out(p, 0x8F);
-      out.U8(0x90).U8(0).F64(tow).U16(0x0102).U8(0x03).U16(static_cast<unsigned>(-7) & 0xFFFF);
+      CPayload out(p, kavo::kIdSuperReport);
+      out.U8(kavo::kSubEngineStatus)
+          .U8(0)
+          .F64(tow)
+          .U16(0x0102)
+          .U8(0x03)
+          .U16(static_cast<unsigned>(-7) & 0xFFFF);
       out.PadTo(25).F32(1.25).F32(0.75).F32(0.5);
       super(out, 61);
       return;
     }
     case Kind::FirmwareIdentity: {
-      CPayload out(p, 0x8F);
+      CPayload out(p, kavo::kIdSuperReport);
       // The configuration block in its older layout (byte 28 not 3), which is also what the
       // logger's configuration report reads from this reply: identity, product text, options, ports.
-      out.U8(0x7B).Text("4415A01234").PadTo(11).Text("70214-00").PadTo(22);
+      out.U8(kavo::kSubFirmwareIdentity).Text("4415A01234").PadTo(11).Text("70214-00").PadTo(22);
       out.U8(4).U8(2).U8(11).U8(28).U8(126).U8(0).U8(0).Text("Brisk Mote 4415A01234").PadTo(61);
       out.U8(6).U8(14).U16(2025).U16(12);                                     // made 6/14/2025, product 12
       out.U8(1).U8(1).U8(0).U8(1).U8(2).U8(1).U8(0).U8(1).U8(2).U8(0).U8(1);  // One PPS .. Carrier phase
@@ -445,8 +489,8 @@ void CNavStream::Build(Kind kind, std::int64_t utcMs, const Sink& sink) const {
       return;
     }
     case Kind::StatusBlock: {
-      CPayload out(p, 0x8F);
-      out.U8(0x85).U8(0).U8(2);
+      CPayload out(p, kavo::kIdSuperReport);
+      out.U8(kavo::kSubCorrectionStatus).U8(0).U8(2);
       // A satellite (type 5) entry, then a beacon (type 1) entry, 30 bytes each.
       for (unsigned type : {5u, 1u}) {
         const std::size_t start = out.Size();
@@ -457,24 +501,24 @@ void CNavStream::Build(Kind kind, std::int64_t utcMs, const Sink& sink) const {
       return;
     }
     case Kind::GuidanceConfig: {
-      CPayload out(p, 0x8F);
+      CPayload out(p, kavo::kIdSuperReport);
       // Units, display, boundary, pattern, skip, look ahead, swath generation; swath width and
       // antenna offset (m); output rate (ms, what the logger changes); curve log filter, A-B
       // heading, DGPS for guidance.
-      out.U8(0x91).U8(1).U8(0).U8(0).U8(0).U8(0).U8(5).U8(0).F32(12.0).F32(0.5).U32(1000);
+      out.U8(kavo::kSubGuidanceConfig).U8(1).U8(0).U8(0).U8(0).U8(0).U8(5).U8(0).F32(12.0).F32(0.5).U32(1000);
       out.U8(1).F32(87.5).U8(0);
       super(out, 37);
       return;
     }
     case Kind::GuidanceKey: {
-      CPayload out(p, 0x8F);
-      out.U8(0x93).U8(4).U8(0).U8(1).U8(static_cast<unsigned>(1 + epoch % 9));
+      CPayload out(p, kavo::kIdSuperReport);
+      out.U8(kavo::kSubSystem).U8(kavo::kSystemKeyEvent).U8(0).U8(1).U8(static_cast<unsigned>(1 + epoch % 9));
       super(out, 7);
       return;
     }
     case Kind::GuidanceAttitude: {
-      CPayload out(p, 0x8F);
-      out.U8(0x93).U8(5).U8(0).F64(tow);
+      CPayload out(p, kavo::kIdSuperReport);
+      out.U8(kavo::kSubSystem).U8(kavo::kSystemAttitude).U8(0).F64(tow);
       for (int i = 1; i < 10; ++i) out.F64(0.25 * i - 1.0);
       super(out, 3 + 80 + 2);
       return;
@@ -483,15 +527,15 @@ void CNavStream::Build(Kind kind, std::int64_t utcMs, const Sink& sink) const {
       char text[64];
       const int n =
           std::snprintf(text, sizeof text, "swath %u offset 0.12", static_cast<unsigned>(epoch % 50));
-      CPayload out(p, 0x8F);
-      out.U8(0x93).U8(6).U16(static_cast<unsigned>(n)).Text(text);
+      CPayload out(p, kavo::kIdSuperReport);
+      out.U8(kavo::kSubSystem).U8(kavo::kSystemDebug).U16(static_cast<unsigned>(n)).Text(text);
       super(out, static_cast<std::size_t>(n) + 6);
       return;
     }
     case Kind::GuidancePosition: {
       for (unsigned kindByte : {0u, 1u}) {
-        CPayload out(p, 0x8F);
-        out.U8(0x93).U8(7).U8(kindByte).U8(static_cast<unsigned>(epoch % 3));
+        CPayload out(p, kavo::kIdSuperReport);
+        out.U8(kavo::kSubSystem).U8(kavo::kSystemPosition).U8(kindByte).U8(static_cast<unsigned>(epoch % 3));
         if (kindByte == 0)
           out.F64(f.latitude).F64(f.longitude).F64(f.height);
         else
@@ -502,22 +546,32 @@ void CNavStream::Build(Kind kind, std::int64_t utcMs, const Sink& sink) const {
       return;
     }
     case Kind::PositionReport: {
-      CPayload out(p, 0x8F);
-      out.U8(0xA7).U8(1).U8(0).F64(tow).U8(9).U8(0).U8(7).U32(0x00010003);
+      CPayload out(p, kavo::kIdSuperReport);
+      out.U8(kavo::kSubPositionReport).U8(1).U8(0).F64(tow).U8(9).U8(0).U8(7).U32(0x00010003);
       out.F64(f.latitude).F64(f.longitude).F64(f.height).F32(0.021).F32(0.018).F32(0.043);
       out.U8(33).F32(1.5).F32(2.5);
       super(out, 65);
       return;
     }
     case Kind::NoPosition: {
-      CPayload out(p, 0x8F);
-      out.U8(0xA7).U8(1).U8(1).F64(tow).U8(0).U8(0).U32(0x00000100).U8(4);
+      CPayload out(p, kavo::kIdSuperReport);
+      out.U8(kavo::kSubPositionReport).U8(1).U8(1).F64(tow).U8(0).U8(0).U32(0x00000100).U8(4);
       super(out, 20);
       return;
     }
     case Kind::PositionQuality: {
-      CPayload out(p, 0x8F);
-      out.U8(0xA7).U8(1).U8(2).F64(tow).U8(9).U8(2).F32(0.85).F32(0.035).F64(0.012).F64(0.015).F64(0.031);
+      CPayload out(p, kavo::kIdSuperReport);
+      out.U8(kavo::kSubPositionReport)
+          .U8(1)
+          .U8(2)
+          .F64(tow)
+          .U8(9)
+          .U8(2)
+          .F32(0.85)
+          .F32(0.035)
+          .F64(0.012)
+          .F64(0.015)
+          .F64(0.031);
       super(out, 47);
       return;
     }
@@ -538,7 +592,7 @@ void CNavStream::Build(Kind kind, std::int64_t utcMs, const Sink& sink) const {
       for (const char* c = body; *c != '\0'; ++c) sum ^= static_cast<unsigned char>(*c);
       char sentence[140];
       const int n = std::snprintf(sentence, sizeof sentence, "$%s*%02X\r\n", body, sum);
-      CPayload(p, 0x1A).U8(1).U8(static_cast<unsigned>(n)).Text(sentence);
+      CPayload(p, kavo::kIdWrapped).U8(1).U8(static_cast<unsigned>(n)).Text(sentence);
       sink(p, 0);
       return;
     }
@@ -573,50 +627,50 @@ void CNavStream::Epoch(std::int64_t utcMs, bool nmea, const Sink& sink) {
 bool CNavStream::Answer(const KavoPacket& request, std::int64_t utcMs, const Sink& sink) const {
   const std::uint8_t* d = request.data;
   switch (request.id) {
-    case 0x62:  // DGPS mode request
+    case kavo::kIdDgpsModeRequest:  // DGPS mode request
       Build(Kind::DgpsMode, utcMs, sink);
       return true;
-    case 0x3C:  // tracking status of every satellite
+    case kavo::kIdTrackingStatusRequest:  // tracking status of every satellite
       Build(Kind::Tracking, utcMs, sink);
       return true;
-    case 0x69:  // RTK report request: 0x69 0x32 type
+    case kavo::kIdRtkRequest:  // RTK report request: 0x69 0x32 type
       if (request.length >= 2 && d[1] == 0x03) Build(Kind::RtkRoverState, utcMs, sink);
       if (request.length >= 2 && d[1] == 0x07) Build(Kind::RtkErrorReport, utcMs, sink);
       if (request.length >= 2 && d[1] == 0x08) Build(Kind::RtkCmrStats, utcMs, sink);
       return true;
-    case 0x8E:
+    case kavo::kIdSuperRequest:
       break;
     default:
       return false;
   }
-  // 0x8E requests carry a checksum: the sub-identifier and its arguments, then two sum bytes.
+  // Super-packet requests carry a checksum: the sub-identifier and its arguments, then two sum bytes.
   if (request.length < 3 || !request.checksumOk) return false;
   const std::size_t arguments = request.length - 3u;
   switch (d[0]) {
-    case 0x9A:
+    case kavo::kSubCorrectionSource:
       Build(Kind::CorrectionSource, utcMs, sink);
       return true;
-    case 0x8B:
+    case kavo::kSubSubscription:
       if (arguments >= 1 && (d[1] == 3 || d[1] == 4))
         Build(d[1] == 3 ? Kind::SubscriptionR : Kind::SubscriptionO, utcMs, sink);
       return true;
-    case 0x80:
+    case kavo::kSubSubscriptionStatus:
       if (arguments >= 1 && (d[1] == 3 || d[1] == 4))
         Build(d[1] == 3 ? Kind::ServiceStatusR : Kind::ServiceStatusO, utcMs, sink);
       return true;
-    case 0x81:
+    case kavo::kSubSpotStations:
       Build(Kind::SpotStations, utcMs, sink);
       return true;
-    case 0x85:
+    case kavo::kSubCorrectionStatus:
       Build(Kind::StatusBlock, utcMs, sink);
       return true;
-    case 0x7B:
+    case kavo::kSubFirmwareIdentity:
       Build(Kind::FirmwareIdentity, utcMs, sink);
       return true;
-    case 0xA3:
+    case kavo::kSubOrbitServiceStatus:
       Build(Kind::OrbiHpStatus, utcMs, sink);
       return true;
-    case 0x91:
+    case kavo::kSubGuidanceConfig:
       // The request has no arguments; the full configuration the logger sends back is taken
       // without an answer.
       if (arguments == 0) Build(Kind::GuidanceConfig, utcMs, sink);

@@ -3,10 +3,9 @@
 #include <cmath>
 #include <cstring>
 
-namespace {
+#include "link/protocol/kavo_ids.h"
 
-constexpr std::uint8_t kReportId = 0x8F;
-constexpr std::uint8_t kRequestId = 0x8E;
+namespace {
 
 // Task names (at most two characters, as the report's 3-byte fields hold them) and each task's
 // mean share of the processor in percent; what is left over is the idle task's.
@@ -44,7 +43,8 @@ void PutBeDouble(std::uint8_t* out, double d) {
 }  // namespace
 
 bool CProcessorUsage::IsRequest(const KavoPacket& packet) {
-  return packet.id == kRequestId && packet.length >= 3 && packet.data[0] == kGroup && packet.data[1] == kSub;
+  return packet.id == kavo::kIdSuperRequest && packet.length >= 3 && packet.data[0] == kavo::kSubSystem &&
+         packet.data[1] == kavo::kSystemProcessorUsage;
 }
 
 void CProcessorUsage::Answer(const KavoPacket& packet, std::int64_t nowMs, const SendFn& send) {
@@ -66,9 +66,9 @@ void CProcessorUsage::Answer(const KavoPacket& packet, std::int64_t nowMs, const
 
 KavoPacket CProcessorUsage::NameReport() {
   KavoPacket p;
-  p.id = kReportId;
-  p.data[0] = kGroup;
-  p.data[1] = kSub;
+  p.id = kavo::kIdSuperReport;
+  p.data[0] = kavo::kSubSystem;
+  p.data[1] = kavo::kSystemProcessorUsage;
   p.data[2] = kNameReport;
   p.data[3] = kTasks;
   std::size_t at = 4;
@@ -94,9 +94,9 @@ KavoPacket CProcessorUsage::UsageReport(std::int64_t nowMs) const {
   percent[0] = busy < 100.0 ? 100.0 - busy : 0.0;
 
   KavoPacket p;
-  p.id = kReportId;
-  p.data[0] = kGroup;
-  p.data[1] = kSub;
+  p.id = kavo::kIdSuperReport;
+  p.data[0] = kavo::kSubSystem;
+  p.data[1] = kavo::kSystemProcessorUsage;
   p.data[2] = kUsageReport;
   PutBeDouble(p.data + 3, elapsed);
   p.data[11] = kTasks;

@@ -17,8 +17,6 @@ class CProcessorUsage {
  public:
   using SendFn = std::function<void(const KavoPacket& packet, int withChecksum)>;
 
-  static constexpr std::uint8_t kGroup = 0x93;
-  static constexpr std::uint8_t kSub = 0x11;
   static constexpr std::uint8_t kActionStart = 0;
   static constexpr std::uint8_t kActionRestart = 1;
   static constexpr std::uint8_t kActionRequest = 2;

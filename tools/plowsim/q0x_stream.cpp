@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "link/protocol/kavo_ids.h"
+
 namespace {
 
 constexpr std::size_t kMaxFile = 64 * 1024 * 1024;
@@ -13,9 +15,9 @@ constexpr std::size_t kMaxName = 200;
 void SendRecord(std::uint8_t kind, std::uint8_t count, const std::uint8_t* bytes, std::size_t length,
                 const CQ0xStream::Sink& sink) {
   KavoPacket packet;
-  packet.id = 0x8F;
-  packet.data[0] = 0x93;
-  packet.data[1] = 0x14;
+  packet.id = kavo::kIdSuperReport;
+  packet.data[0] = kavo::kSubSystem;
+  packet.data[1] = kavo::kSystemFileStream;
   packet.data[2] = kind;
   packet.data[3] = count;
   std::memcpy(packet.data + 4, bytes, length);
@@ -53,7 +55,8 @@ bool CQ0xStream::Load(const std::string& path, std::string& error) {
 }
 
 bool CQ0xStream::Control(const KavoPacket& p, std::int64_t nowMs, const TraceFunction& trace) {
-  if (p.id != 0x8E || p.length < 4 || p.data[0] != 0x93 || p.data[1] != 0x14 || p.data[2] != 0x01)
+  if (p.id != kavo::kIdSuperRequest || p.length < 4 || p.data[0] != kavo::kSubSystem ||
+      p.data[1] != kavo::kSystemFileStream || p.data[2] != 0x01)
     return false;
   const bool start = p.data[3] == 0x01;
   if (start && !streaming && loaded && sent < content.size() + 1) {

@@ -5,25 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "link/protocol/kavo_ids.h"
 #include "trace_format.h"
 
 namespace {
 
-constexpr std::uint8_t kRequestId = 0x8E;
-constexpr std::uint8_t kReportId = 0x8F;
-constexpr std::uint8_t kPanelGroup = 0x8C;
-constexpr std::uint8_t kPanelKey = 0x00;
-constexpr std::uint8_t kPanelDisplay = 0x01;
-constexpr std::uint8_t kPanelFlags = 0x03;
-constexpr std::uint8_t kPanelTitle = 0x04;
-constexpr std::uint8_t kTimeRequestId = 0x21;
-constexpr std::uint8_t kTimeId = 0x41;
-constexpr std::uint8_t kPortConfigId = 0xBC;
-constexpr std::uint8_t kNmeaControlId = 0x7A;
-constexpr std::uint8_t kPortOutputs = 0x88;  // 8E 88: port output mask
 constexpr std::size_t kPortConfigLength = 10;
-constexpr std::uint8_t kSystemGroup = 0x93;
-constexpr std::uint8_t kFatalError = 0x12;
 constexpr float kUtcOffsetSeconds = static_cast<float>(kGpsLeapSeconds);
 
 // Display report: 8C 01, cursor column, cursor row, cursor on, row, 17 character bytes (the
@@ -188,19 +175,19 @@ void CReceiverModel::ReceivePacket(const KavoPacket& packet) {
   if (configReplies.Answer(packet, navSink)) return;
   if (datReplies.Answer(packet, clock.NowMs(), simTime.UtcMs(), navSink)) return;
   switch (packet.id) {
-    case kRequestId:
-      if (packet.length >= 1 && packet.data[0] == kPanelGroup)
+    case kavo::kIdSuperRequest:
+      if (packet.length >= 1 && packet.data[0] == kavo::kSubPanel)
         HandlePanelPacket(packet);
       else
         HandleRequest(packet);
       break;
-    case kTimeRequestId:
+    case kavo::kIdTimeRequest:
       SendTime();
       break;
-    case kPortConfigId:
+    case kavo::kIdPortConfig:
       HandlePortConfig(packet);
       break;
-    case kNmeaControlId:
+    case kavo::kIdNmeaControl:
       // 07 FF 01 switches the NMEA sentences on, 07 FF 00 off.
       if (packet.length >= 3 && packet.data[0] == 0x07) nmeaOn = packet.data[2] == 0x01;
       break;
@@ -220,7 +207,7 @@ void CReceiverModel::HandleRequest(const KavoPacket& packet) {
     host.Trace("DROPPED 8E bad checksum");
     return;
   }
-  if (packet.data[0] == kPortOutputs) {
+  if (packet.data[0] == kavo::kSubPortOutputs) {
     // 88 port mask 00 00 00 00: this receiver talks on port 0.
     if (packet.length >= 5 && packet.data[1] == 0) SetOutputs(packet.data[2] != 0);
     return;
@@ -245,14 +232,14 @@ void CReceiverModel::SendNav(const KavoPacket& packet, int withChecksum) {
 }
 
 void CReceiverModel::HandlePanelPacket(const KavoPacket& packet) {
-  if (packet.length < 4 || packet.data[0] != kPanelGroup) return;  // other groups are not modelled
+  if (packet.length < 4 || packet.data[0] != kavo::kSubPanel) return;  // other groups are not modelled
   if (!packet.checksumOk) {
     host.Trace("DROPPED 8E bad checksum");
     return;
   }
   const std::size_t length = packet.length - 2u;  // without the checksum
   switch (packet.data[1]) {
-    case kPanelKey: {
+    case kavo::kPanelKey: {
       if (length < 3) break;
       const CFrontPanel::Screen before = panel.Current();
       if (panel.PressKey(packet.data[2])) {
@@ -262,25 +249,25 @@ void CReceiverModel::HandlePanelPacket(const KavoPacket& packet) {
       }
       break;
     }
-    case kPanelDisplay: {
+    case kavo::kPanelDisplay: {
       displayActive = true;
       const PanelView view = Render();
       SendDisplayRow(view, 0);
       SendDisplayRow(view, 1);
       break;
     }
-    case kPanelFlags:
+    case kavo::kPanelFlags:
       if (length >= 3) {
         // The command sets the flags and is not answered: the program answers every panel
         // report with a command, so an answer here would never end.
         panelFlags = packet.data[2];
         if (!(panelFlags & kPanelFlagRemote)) displayActive = false;
       } else {
-        SendPanelReport(kPanelFlags, false);
+        SendPanelReport(kavo::kPanelFlags, false);
       }
       break;
-    case kPanelTitle:
-      SendPanelReport(kPanelTitle, true);
+    case kavo::kPanelTitle:
+      SendPanelReport(kavo::kPanelTitle, true);
       break;
     default:
       break;
@@ -329,15 +316,15 @@ void CReceiverModel::RefreshDisplay() {
 
 void CReceiverModel::SendDisplayRow(const PanelView& view, int row) {
   std::uint8_t d[kDisplayPayload] = {};
-  d[0] = kPanelGroup;
-  d[1] = kPanelDisplay;
+  d[0] = kavo::kSubPanel;
+  d[1] = kavo::kPanelDisplay;
   d[2] = view.cursorOn ? view.cursorColumn : 0;
   d[3] = view.cursorOn ? view.cursorRow : 0;
   d[4] = view.cursorOn ? 1 : 0;
   d[5] = static_cast<std::uint8_t>(row);
   const std::string& text = view.rows[row];
   for (std::size_t i = 0; i < PanelView::kColumns; ++i) d[6 + i] = i < text.size() ? text[i] : ' ';
-  Send(kReportId, d, sizeof d, 1);
+  Send(kavo::kIdSuperReport, d, sizeof d, 1);
   sentRows[row] = text;
   sentCursorOn = view.cursorOn;
   sentCursorColumn = view.cursorColumn;
@@ -347,7 +334,7 @@ void CReceiverModel::SendDisplayRow(const PanelView& view, int row) {
 void CReceiverModel::SendPanelReport(std::uint8_t sub, bool withTitle) {
   std::uint8_t d[8 + sizeof kTitle] = {};
   std::size_t length = 0;
-  d[length++] = kPanelGroup;
+  d[length++] = kavo::kSubPanel;
   d[length++] = sub;
   d[length++] = panelFlags;
   if (withTitle) {
@@ -356,7 +343,7 @@ void CReceiverModel::SendPanelReport(std::uint8_t sub, bool withTitle) {
   } else {
     length += 4;  // laid out like the command: four reserved bytes
   }
-  Send(kReportId, d, length, 1);
+  Send(kavo::kIdSuperReport, d, length, 1);
 }
 
 void CReceiverModel::SendTime() {
@@ -367,15 +354,15 @@ void CReceiverModel::SendTime() {
   d[5] = static_cast<std::uint8_t>(gps.week);
   PutBeFloat(d + 6, kUtcOffsetSeconds);
   // Without checksum: readers take the time packet only at exactly ten bytes.
-  Send(kTimeId, d, sizeof d, 0);
+  Send(kavo::kIdTime, d, sizeof d, 0);
 }
 
 void CReceiverModel::SendFatal() {
   std::uint8_t d[3 + kMaxFatalText] = {};
-  d[0] = kSystemGroup;
-  d[1] = kFatalError;
+  d[0] = kavo::kSubSystem;
+  d[1] = kavo::kSystemFatalError;
   std::memcpy(d + 2, options.fatalText.data(), options.fatalText.size());
-  Send(kReportId, d, 2 + options.fatalText.size() + 1, 1);
+  Send(kavo::kIdSuperReport, d, 2 + options.fatalText.size() + 1, 1);
 }
 
 void CReceiverModel::Send(std::uint8_t id, const std::uint8_t* payload, std::size_t length,

@@ -83,7 +83,6 @@ class CReplaySession final : private ILoggerHost, private IClock, private IPromp
   // --archive: the program's archiver on the settings file (declared before the logger, so the
   // logger, which starts its workers, goes first).
   std::unique_ptr<CSettingsProfile> settingsProfile;
-  std::unique_ptr<IArchiveProfile> archiveProfile;
   std::unique_ptr<CLogArchiver> archiver;
   std::unique_ptr<CLogrowan> logger;
   KavoPacket packet;  // reused for every packet popped from the parser

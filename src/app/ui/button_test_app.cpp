@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/connection_control.h"
+#include "app/instance_lock.h"
 #include "app/settings_profile.h"
 #include "app/simulator_process.h"
 #include "app/stderr_lines.h"
@@ -58,7 +59,8 @@ bool CButtonTestApp::InitInstance() {
 
   services.profile = profile.get();
   services.prompts = prompts.get();
-  services.lockFolder = paths.lockFolder;
+  instanceLock = std::make_unique<CInstanceLock>(paths.lockFolder);
+  services.instanceNumber = instanceLock->Number();
   services.relayServer = options.relayServer;
   services.relayPort = options.relayPort;
   services.playFile = options.playFile;

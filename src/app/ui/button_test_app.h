@@ -8,6 +8,7 @@
 
 class CButtonTestDoc;
 class CButtonTestView;
+class CInstanceLock;
 class CMainFrame;
 class CQtPrompts;
 class CSettingsProfile;
@@ -67,6 +68,7 @@ class CButtonTestApp {
 
   AppPaths paths;
   AppRunOptions options;
+  std::unique_ptr<CInstanceLock> instanceLock;
   std::unique_ptr<CSimulatorProcess> simulator;
   std::unique_ptr<CSettingsProfile> profile;
   std::unique_ptr<CQtPrompts> prompts;

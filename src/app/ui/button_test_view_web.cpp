@@ -1,8 +1,8 @@
 // The view's web panel: the receiver's panel served to browsers beside the window.
 
+#include "app/connection.h"
 #include "app/connection_control.h"
-#include "app/link_session.h"
-#include "app/logger_bridge.h"
+#include "app/playback_session.h"
 #include "app/settings_profile.h"
 #include "app/ui/button_test_view.h"
 #include "app/web_panel_bridge.h"
@@ -19,13 +19,8 @@ bool CButtonTestView::StartWebPanel() {
   CWebPanelBridge::Wiring wiring;
   wiring.control = [this] { return control; };
   wiring.playing = [this] { return playback != nullptr; };
-  wiring.event = [this](const std::string& line) {
-    // The "* Web client" lines go into the diagnostic log like the relay's.
-    if (session)
-      session->Logging().WriteLogLine(line);
-    else
-      WriteLogLine(line);
-  };
+  // The "* Web client" lines go into the connection's diagnostic log like the relay's.
+  wiring.event = [this](const std::string& line) { connection->Control().WriteLogLine(line); };
   web = std::make_unique<CWebPanelBridge>(std::move(webSettings.config), std::move(wiring));
   std::string error;
   if (!web->Start(error)) {
@@ -35,12 +30,17 @@ bool CButtonTestView::StartWebPanel() {
     return false;
   }
   webProblem.clear();
+  web->Subscribe(connection->Control());
+  if (playback) web->Subscribe(playback->Control());
   web->PanelChanged();
   return true;
 }
 
 void CButtonTestView::StopWebPanel() {
-  if (web) web->Stop();
+  if (!web) return;
+  web->Stop();
+  web->Unsubscribe(connection->Control());
+  if (playback) web->Unsubscribe(playback->Control());
   web.reset();
 }
 

@@ -16,7 +16,6 @@
 #include "app/ui/button_test_app.h"
 #include "app/ui/main_frame.h"
 #include "app/web_panel_settings.h"
-#include "logger/dat_trace.h"
 
 #ifndef PLOWVIEW_VERSION
 #define PLOWVIEW_VERSION "unknown"
@@ -304,9 +303,7 @@ CommandLineResult ParsePlowviewCommandLine(const QStringList& arguments) {
   o.simulate = parser.isSet(options.simulate);
   o.headless = parser.isSet(options.headless);
   o.printLog = parser.isSet(options.printLog);
-  // Process-wide, like the debug output the progress lines otherwise go to.
   o.verbose = o.headless && parser.isSet(options.verbose);
-  if (o.verbose) SetDatTraceVerbose(true);
   o.relayServer = parser.isSet(options.relayServer);
   o.relayPort = relayPort;
   if (parser.isSet(options.screenshot)) o.screenshot = parser.value(options.screenshot).toStdString();

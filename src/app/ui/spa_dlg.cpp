@@ -11,6 +11,8 @@
 #include <bit>
 #include <cmath>
 
+#include "link/protocol/kavo_ids.h"
+
 namespace {
 
 constexpr const char* kEmptySlotText = "------------";
@@ -117,10 +119,10 @@ void CSPADlg::SetListFont(const QFont& font) {
 
 KavoPacket CSPADlg::BuildRequest(std::uint8_t action) {
   KavoPacket packet;
-  packet.id = kRequestId;
+  packet.id = kavo::kIdSuperRequest;
   packet.length = 3;
-  packet.data[0] = kSub0;
-  packet.data[1] = kSub1;
+  packet.data[0] = kavo::kSubSystem;
+  packet.data[1] = kavo::kSystemProcessorUsage;
   packet.data[2] = action;
   return packet;
 }
@@ -131,10 +133,10 @@ bool CSPADlg::SendRequest(std::uint8_t action) {
 }
 
 bool CSPADlg::OnReport(const KavoPacket& packet) {
-  if (packet.id != kReportId || !packet.checksumOk) return false;
+  if (packet.id != kavo::kIdSuperReport || !packet.checksumOk) return false;
   const std::size_t length = std::min<std::size_t>(packet.length, kKavoMaxData);
   if (length < 3 + kChecksumBytes) return false;
-  if (packet.data[0] != kSub0 || packet.data[1] != kSub1) return false;
+  if (packet.data[0] != kavo::kSubSystem || packet.data[1] != kavo::kSystemProcessorUsage) return false;
   // The trailer is no part of the report.
   const std::size_t end = length - kChecksumBytes;
   switch (packet.data[2]) {

@@ -28,10 +28,6 @@ class CSPADlg : public QDialog {
   using SendFn = std::function<bool(const KavoPacket& packet, int withChecksum)>;
 
   static constexpr int kSlots = 60;
-  static constexpr std::uint8_t kRequestId = 0x8E;
-  static constexpr std::uint8_t kReportId = 0x8F;
-  static constexpr std::uint8_t kSub0 = 0x93;
-  static constexpr std::uint8_t kSub1 = 0x11;
   // Request actions.
   static constexpr std::uint8_t kActionStart = 0;    // sent by the owner when the link comes up
   static constexpr std::uint8_t kActionRestart = 1;  // "Restart"

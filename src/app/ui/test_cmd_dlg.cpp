@@ -14,11 +14,11 @@
 #include <algorithm>
 
 #include "app/ui/link_not_available_dlg.h"
+#include "link/protocol/kavo_ids.h"
 
 namespace {
 
-// Sub-command groups of the 0x8E commands (after the leading 0xA6).
-constexpr std::uint8_t kDisplayPrefix = 0xA6;
+// Sub-command groups of the display test commands (after their sub-identifier).
 constexpr std::uint8_t kVideoGroup = 0x18;  // video window, TSC, gamma; product id in hex
 constexpr std::uint8_t kTouchGroup = 0x19;  // touchscreen filter, beeper; product id in decimal
 constexpr std::uint8_t kVideoShow = 0x01;
@@ -232,8 +232,8 @@ std::uint16_t CTestCmdDlg::Dec16(int id) const {
 
 KavoPacket CTestCmdDlg::Command(std::uint8_t group, std::initializer_list<std::uint8_t> rest) {
   KavoPacket packet;
-  packet.id = kCommandId;
-  packet.data[0] = kDisplayPrefix;
+  packet.id = kavo::kIdSuperRequest;
+  packet.data[0] = kavo::kSubDisplayTest;
   packet.data[1] = group;
   std::size_t n = 2;
   for (std::uint8_t b : rest) packet.data[n++] = b;

@@ -63,7 +63,6 @@ class CTestCmdDlg : public QDialog {
   static constexpr int kBeepButton = 1225;
   static constexpr int kGammaButton = 1228;
 
-  static constexpr std::uint8_t kCommandId = 0x8E;
   static constexpr int kRandomPeriodMs = 2000;
   static constexpr int kRandMax = 32767;
   static constexpr int kRandomMaxX = 620;
@@ -108,7 +107,7 @@ class CTestCmdDlg : public QDialog {
   std::uint8_t Hex8(int id) const;
   std::uint8_t Dec8(int id) const;
   std::uint16_t Dec16(int id) const;
-  // A 0x8E command: data starts with 0xA6, `group`, then `rest`.
+  // A display test command: data starts with its sub-identifier, `group`, then `rest`.
   static KavoPacket Command(std::uint8_t group, std::initializer_list<std::uint8_t> rest);
   bool LinkOpen() const;
   // A button's send: through the link when it is open, else the "Link Not Available" box.

@@ -22,6 +22,7 @@
 #include "app/ui/button_test_doc.h"
 #include "app/ui/button_test_view.h"
 #include "app/ui/main_frame.h"
+#include "link/protocol/kavo_ids.h"
 #include "link/protocol/kavo_packet.h"
 #include "support/prompt_recorder.h"
 #include "support/pty_pair.h"
@@ -88,7 +89,6 @@ TEST(ButtonTestViewLatency, KeyEventToSerialPort_MedianUnderTenMilliseconds) {
   ViewServices services;
   services.profile = &profile;
   services.prompts = &prompts;
-  services.lockFolder = dir.Path();
   services.connectionDialog = [](CPortSettings&) { return true; };
   CMainFrame frame;
   auto* view = new CButtonTestView(&doc, services);
@@ -103,7 +103,7 @@ TEST(ButtonTestViewLatency, KeyEventToSerialPort_MedianUnderTenMilliseconds) {
       [&] { return view->IsCommandEnabled(kIdFileConnect) == false && view->Control().State() == kWaiting; },
       2000));
   KavoPacket title;
-  title.id = 0x8F;
+  title.id = kavo::kIdSuperReport;
   title.length = 4;
   title.data[0] = 0x8C;
   title.data[1] = 0x04;

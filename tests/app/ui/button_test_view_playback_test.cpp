@@ -20,6 +20,7 @@
 #include "app/ui/button_test_view.h"
 #include "app/ui/main_frame.h"
 #include "app/ui/panel_key_button.h"
+#include "link/protocol/kavo_ids.h"
 #include "support/checksummed_packet.h"
 #include "support/temp_dir.h"
 
@@ -27,7 +28,7 @@ namespace {
 
 KavoPacket TimePacket(float timeOfWeek) {
   KavoPacket p;
-  p.id = 0x41;
+  p.id = kavo::kIdTime;
   p.length = 10;
   std::uint32_t bits;
   std::memcpy(&bits, &timeOfWeek, 4);
@@ -39,8 +40,7 @@ KavoPacket TimePacket(float timeOfWeek) {
 
 KavoPacket Row(std::uint8_t row, const std::string& text) {
   std::vector<std::uint8_t> d = {0x8C, 0x01, 0, 0, 0, row};
-  for (std::size_t i = 0; i < 17; ++i)
-    d.push_back(i < text.size() ? static_cast<std::uint8_t>(text[i]) : 0);
+  for (std::size_t i = 0; i < 17; ++i) d.push_back(i < text.size() ? static_cast<std::uint8_t>(text[i]) : 0);
   d.resize(29, 0);
   return ChecksummedPacket(0x8F, d);
 }

@@ -25,6 +25,7 @@
 #include "app/ui/panel_art.h"
 #include "app/ui/panel_key_button.h"
 #include "dat/ui/log_rowan_data_dlg.h"
+#include "link/protocol/kavo_ids.h"
 #include "support/prompt_recorder.h"
 #include "support/temp_dir.h"
 
@@ -33,7 +34,7 @@ namespace {
 KavoPacket DisplayReport(int row, const std::string& text, int cursorOn = 0, int cursorColumn = 0,
                          int cursorRow = 0) {
   KavoPacket p;
-  p.id = 0x8F;
+  p.id = kavo::kIdSuperReport;
   p.length = 31;
   p.checksumOk = true;
   p.data[0] = 0x8C;
@@ -54,7 +55,6 @@ class ButtonTestViewTest : public ::testing::Test {
     ViewServices services;
     services.profile = profile.get();
     services.prompts = &prompts;
-    services.lockFolder = locks.Path();
     services.link = &link;
     services.timers = &timers;
     services.connectionDialog = [this](CPortSettings&) {
@@ -111,7 +111,6 @@ class ButtonTestViewTest : public ::testing::Test {
   QColor PixelAt(QPoint pos) { return view->grab().toImage().pixelColor(pos); }
 
   CTempDir dir;
-  CTempDir locks;
   CFakeReceiverLink link;
   CFakeTimers timers;
   CPromptRecorder prompts;
@@ -477,7 +476,7 @@ TEST_F(ButtonTestViewTest, TitleReport_SetsTheWindowTitle) {
   EXPECT_EQ(frame->windowTitle(), "Plowview [1]");
   ConnectToReceiver();
   KavoPacket title;
-  title.id = 0x8F;
+  title.id = kavo::kIdSuperReport;
   title.checksumOk = true;
   const char text[] = "Rover 7";
   title.data[0] = 0x8C;
@@ -500,7 +499,6 @@ class ButtonTestViewStartUpTest : public ::testing::Test {
     ViewServices services;
     services.profile = profile.get();
     services.prompts = &prompts;
-    services.lockFolder = locks.Path();
     services.link = &link;
     services.timers = &timers;
     services.connectionDialog = [this](CPortSettings&) {
@@ -516,7 +514,6 @@ class ButtonTestViewStartUpTest : public ::testing::Test {
   }
 
   CTempDir dir;
-  CTempDir locks;
   CFakeReceiverLink link;
   CFakeTimers timers;
   CPromptRecorder prompts;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "files/file_test_packets.h"
+#include "link/protocol/kavo_ids.h"
 
 namespace {
 
@@ -178,7 +179,7 @@ TEST_F(SPADlgTest, FailedChecksumOrOtherPacket_ChangesNothing) {
   otherKind.data[2] = 0x01;
   filetest::Reseal(otherKind);
   KavoPacket otherId = UsageReport(5.0, {{50.0f, 1.0f}});
-  otherId.id = 0x8E;
+  otherId.id = kavo::kIdSuperRequest;
 
   for (const KavoPacket* p : {&names, &usage, &otherSub, &otherKind, &otherId})
     EXPECT_FALSE(dialog.OnReport(*p));

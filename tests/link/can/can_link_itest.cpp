@@ -23,6 +23,7 @@
 #include "link/can_device_selector.h"
 #include "link/can_interface.h"
 #include "link/comm_link.h"
+#include "link/protocol/kavo_ids.h"
 #include "link/qt_can_driver.h"
 #include "link_owner_recorder.h"
 #include "support/prompt_recorder.h"
@@ -247,7 +248,7 @@ TEST(CanLinkVirtualBus, Throughput_PacketsPerSecondFromReceiver) {
     const auto upAt = std::chrono::steady_clock::now();
     // The navigation output on: a non-zero output mask for port 0 (8E 88 00 mask).
     KavoPacket outputs;
-    outputs.id = 0x8E;
+    outputs.id = kavo::kIdSuperRequest;
     outputs.length = 7;
     const std::uint8_t mask[] = {0x88, 0x00, 0xFF, 0x00, 0x00, 0x00, 0x00};
     std::copy(std::begin(mask), std::end(mask), outputs.data);

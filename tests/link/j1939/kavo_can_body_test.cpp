@@ -1,4 +1,5 @@
 #include "link/j1939/kavo_can_body.h"
+#include "link/protocol/kavo_ids.h"
 
 #include <gtest/gtest.h>
 
@@ -72,7 +73,7 @@ TEST(KavoCanBody, LengthFieldIsLittleEndian) {
 
 TEST(KavoCanBody, TooSmallOutputOrShortFrame_Refused) {
   KavoPacket packet;
-  packet.id = 0x8E;
+  packet.id = kavo::kIdSuperRequest;
   packet.length = 1;
   packet.data[0] = 0x93;
   std::uint8_t out[7];

@@ -1,5 +1,8 @@
-// The session's remote file hooks: requests routed while "RLI_Ena" is on, answered from the card
-// folder on timer 106 through the link with the checksum, and a new server for every connection.
+// The connection's remote file server: requests routed while "RLI_Ena" is on, answered from the
+// card folder on timer 106 through the link with the checksum, and a new server for every
+// connection.
+
+#include "app/remote_files_part.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +14,8 @@
 
 #include "app/connection_control.h"
 #include "app/fake_receiver_link.h"
-#include "app/logger_bridge.h"
 #include "files/remote_file_server.h"
-#include "support/fake_clock.h"
+#include "link/protocol/kavo_ids.h"
 #include "support/prompt_recorder.h"
 #include "support/temp_dir.h"
 
@@ -21,19 +23,10 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-class COuterPeers final : public IConnectionPeers {
- public:
-  bool IsRemoteFileRequest(const KavoPacket&) override { return true; }
-  void QueueRemoteFileRequest(const KavoPacket&) override { ++queued; }
-  void ProcessRemoteFileRequests() override { ++processed; }
-  void DestroyRemoteFileServer() override { ++destroyed; }
-  int queued = 0, processed = 0, destroyed = 0;
-};
-
 // A receiver request 0x8F 8C op with `fields` from data 2 and its checksum trailer.
 KavoPacket Request(std::uint8_t op, const Bytes& fields) {
   KavoPacket p;
-  p.id = 0x8F;
+  p.id = kavo::kIdSuperReport;
   p.data[0] = 0x8C;
   p.data[1] = op;
   std::copy(fields.begin(), fields.end(), p.data + 2);
@@ -54,18 +47,19 @@ KavoPacket OpenRequest(char mode, const std::string& name) {
   return Request(0x11, fields);
 }
 
-class RemoteFileBridgeTest : public ::testing::Test {
+class RemoteFilesPartTest : public ::testing::Test {
  protected:
-  RemoteFileBridgeTest()
-      : bridge(
-            outer, clock, prompts, [](std::function<void()> call) { call(); }, nullptr),
-        control(link, timers, prompts, bridge) {
-    bridge.Attach(control);
+  RemoteFilesPartTest()
+      : part([this] { return folder; },
+             [this](const KavoPacket& answer, int withChecksum) {
+               return control.SendToReceiver(answer, withChecksum);
+             }),
+        control(link, timers, prompts) {
+    control.SetRemoteFiles(&part);
     control.SetDisconnectPauseMs(0);
     control.InitialUpdate(1);
     std::filesystem::create_directories(dir.Path() / "card1");
     std::filesystem::create_directories(dir.Path() / "card2");
-    bridge.SetCardFolderSource([this] { return folder; });
   }
 
   void Connect(bool remoteFileIo) {
@@ -98,16 +92,14 @@ class RemoteFileBridgeTest : public ::testing::Test {
 
   CTempDir dir;
   std::string folder = (dir.Path() / "card1").string();
-  COuterPeers outer;
-  CFakeClock clock;
   CPromptRecorder prompts;
   CFakeReceiverLink link;
   CFakeTimers timers;
-  CLoggerBridge bridge;
+  CRemoteFilesPart part;
   CConnectionControl control;
 };
 
-TEST_F(RemoteFileBridgeTest, CardInformation_AnsweredOnTimer106WithChecksum) {
+TEST_F(RemoteFilesPartTest, CardInformation_AnsweredOnTimer106WithChecksum) {
   Connect(true);
   Receive(Request(0x1A, {0, 0, 0, 'A', 0}));
   EXPECT_TRUE(Answers(0x1A).empty());  // queued, not yet worked off
@@ -117,21 +109,20 @@ TEST_F(RemoteFileBridgeTest, CardInformation_AnsweredOnTimer106WithChecksum) {
   EXPECT_EQ(answers[0].bytes, (Bytes{0x8E, 0x8C, 0x1A, 0x02, 0x00, 0x00, 0x00, 0x01, 0x80, 0x00, 0x00,
                                      0x40, 0x00, 0,    0,    0,    0,    0,    0,    0,    0,    0}));
   EXPECT_EQ(answers[0].withChecksum, 1);
-  EXPECT_EQ(outer.queued + outer.processed, 0);  // the session serves them, not the outer peers
 }
 
-TEST_F(RemoteFileBridgeTest, RemoteFileIoOff_RequestsNeitherServedNorQueued) {
+TEST_F(RemoteFilesPartTest, RemoteFileIoOff_RequestsNeitherServedNorQueued) {
   Connect(false);
   EXPECT_FALSE(timers.Running(kTimerRemoteFiles));  // an idle link is not woken ten times a second
   Receive(Request(0x1A, {0, 0, 0, 'A', 0}));
   control.OnTimer(kTimerRemoteFiles);
   EXPECT_TRUE(Answers(0x1A).empty());
-  EXPECT_EQ(bridge.RemoteFiles(), nullptr);
+  EXPECT_EQ(part.Server(), nullptr);
 }
 
 // A request with a wrong checksum is answered at once with error 5 (the card information carries it
 // in its zero field); a packet outside the operations is not taken.
-TEST_F(RemoteFileBridgeTest, BadChecksumAnsweredWithIoError_OtherPacketsNotTaken) {
+TEST_F(RemoteFilesPartTest, BadChecksumAnsweredWithIoError_OtherPacketsNotTaken) {
   Connect(true);
   KavoPacket flipped = Request(0x1A, {0, 0, 0, 'A', 0});
   flipped.data[4] ^= 1;
@@ -147,18 +138,18 @@ TEST_F(RemoteFileBridgeTest, BadChecksumAnsweredWithIoError_OtherPacketsNotTaken
   EXPECT_EQ(link.sent[0].withChecksum, 1);
 }
 
-TEST_F(RemoteFileBridgeTest, Disconnect_ClosesFilesAndNextConnectionReadsTheFolderAgain) {
+TEST_F(RemoteFilesPartTest, Disconnect_ClosesFilesAndNextConnectionReadsTheFolderAgain) {
   Connect(true);
   Receive(OpenRequest('w', "A.TXT"));
   Timer106();
   ASSERT_EQ(Answers(0x11).size(), 1u);
   EXPECT_EQ(Answers(0x11)[0].bytes[3], 0x00);  // handle 0
   EXPECT_TRUE(std::filesystem::exists(dir.Path() / "card1" / "A.TXT"));
-  ASSERT_NE(bridge.RemoteFiles(), nullptr);
-  EXPECT_EQ(bridge.RemoteFiles()->OpenFiles(), 1);
+  ASSERT_NE(part.Server(), nullptr);
+  EXPECT_EQ(part.Server()->OpenFiles(), 1);
 
   control.Disconnect();
-  EXPECT_EQ(bridge.RemoteFiles(), nullptr);
+  EXPECT_EQ(part.Server(), nullptr);
 
   folder = (dir.Path() / "card2").string();
   Connect(true);
@@ -170,23 +161,6 @@ TEST_F(RemoteFileBridgeTest, Disconnect_ClosesFilesAndNextConnectionReadsTheFold
   ASSERT_EQ(Answers(0x11).size(), 1u);
   EXPECT_EQ(Answers(0x11)[0].bytes,
             (Bytes{0x8E, 0x8C, 0x11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'B', '.', 'T', 'X', 'T', 0}));
-}
-
-TEST(RemoteFileBridgeNoSource, HooksGoToTheOuterPeers) {
-  COuterPeers outer;
-  CFakeClock clock;
-  CPromptRecorder prompts;
-  CLoggerBridge bridge(
-      outer, clock, prompts, [](std::function<void()> call) { call(); }, nullptr);
-  const KavoPacket p = Request(0x1A, {0, 0, 0, 'A', 0});
-  EXPECT_TRUE(bridge.IsRemoteFileRequest(p));
-  bridge.QueueRemoteFileRequest(p);
-  bridge.ProcessRemoteFileRequests();
-  bridge.DestroyRemoteFileServer();
-  EXPECT_EQ(outer.queued, 1);
-  EXPECT_EQ(outer.processed, 1);
-  EXPECT_EQ(outer.destroyed, 1);
-  EXPECT_EQ(bridge.RemoteFiles(), nullptr);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "logger/dat_trace.h"
+#include "app/dat_trace.h"
 
 #include <gtest/gtest.h>
 
@@ -22,20 +22,39 @@ TEST(DatTrace, GoesToTheDebugOutputCategoryOnlyWhenItIsSwitchedOn) {
   std::vector<std::string> lines;
   captured = &lines;
   const QtMessageHandler previous = qInstallMessageHandler(Capture);
+  const auto trace = MakeDatTrace(false);
 
-  DatTrace("DAT: Constructing Type 15");
+  trace("DAT: Constructing Type 15");
   EXPECT_TRUE(lines.empty());  // off by default
 
   QLoggingCategory::setFilterRules(QStringLiteral("plowview.dat.debug=true"));
-  DatTrace("DAT: Constructing Type 15");
-  DatTrace(nullptr);
+  trace("DAT: Constructing Type 15");
+  trace(nullptr);
   QLoggingCategory::setFilterRules(QString());
-  DatTrace("DAT: Requesting DOP");
+  trace("DAT: Requesting DOP");
 
   qInstallMessageHandler(previous);
   captured = nullptr;
   EXPECT_EQ(lines, std::vector<std::string>{"plowview.dat|" + std::to_string(static_cast<int>(QtDebugMsg)) +
                                             "|DAT: Constructing Type 15"});
+}
+
+// plowview --headless --verbose: the lines go to stderr, never to the debug output.
+TEST(DatTrace, VerboseGoesToStderrOnly) {
+  std::vector<std::string> lines;
+  captured = &lines;
+  const QtMessageHandler previous = qInstallMessageHandler(Capture);
+  QLoggingCategory::setFilterRules(QStringLiteral("plowview.dat.debug=true"));
+  testing::internal::CaptureStderr();
+  const auto trace = MakeDatTrace(true);
+  trace("DAT: Requesting DOP");
+  trace(nullptr);
+  const std::string err = testing::internal::GetCapturedStderr();
+  QLoggingCategory::setFilterRules(QString());
+  qInstallMessageHandler(previous);
+  captured = nullptr;
+  EXPECT_EQ(err, "DAT: Requesting DOP\n");
+  EXPECT_TRUE(lines.empty());
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "app/logger_bridge.h"
+#include "app/logger_part.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 
 #include "app/connection_control.h"
 #include "app/fake_receiver_link.h"
+#include "link/protocol/kavo_ids.h"
 #include "support/fake_clock.h"
 #include "support/prompt_recorder.h"
 #include "support/temp_dir.h"
@@ -16,18 +17,29 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-class COuterPeers final : public IConnectionPeers {
+// What the window subscribes: the panel, the log viewer with its events, every packet.
+class COuterPeers final : public IPanelObserver,
+                          public ILogLineSink,
+                          public ILogEventSource,
+                          public IPacketSubscriber {
  public:
-  void Redraw(int hint) override { redraws.push_back(hint); }
+  void Subscribe(CConnectionControl& control) {
+    control.SubscribePanel(this);
+    control.SubscribeLogLines(this);
+    control.SetLogEventSource(this);
+    control.SubscribePackets(this);
+  }
+  void PanelRedraw(int hint) override { redraws.push_back(hint); }
+  void TitleChanged(const std::string&) override {}
   void StateChanged(int state) override { states.push_back(state); }
-  void AddLogViewerLine(const std::string& line) override { viewerLines.push_back(line); }
-  std::optional<std::string> TakeLogViewerEvent(int slot) override {
+  void OnLogViewerLine(const std::string& line) override { viewerLines.push_back(line); }
+  std::optional<std::string> TakeEvent(int slot) override {
     if (slot != 1 || pendingEvent.empty()) return std::nullopt;
     std::string text = pendingEvent;
     pendingEvent.clear();
     return text;
   }
-  void FileTransferPacket(const KavoPacket&) override { ++fileTransferPackets; }
+  void OnPacket(const KavoPacket&) override { ++fileTransferPackets; }
   std::vector<int> redraws, states;
   std::vector<std::string> viewerLines;
   std::string pendingEvent;
@@ -49,7 +61,7 @@ void PutF64(std::uint8_t* out, double v) {
 // GPS week 2400, Wednesday 7 January 2026, 14:30:00 UTC (18 s ahead in GPS time).
 KavoPacket TimePacket(double utcSecondsOfWeek = 3 * 86400.0 + 14 * 3600.0 + 30 * 60.0) {
   KavoPacket p;
-  p.id = 0x41;
+  p.id = kavo::kIdTime;
   p.length = 10;
   PutF32(p.data, static_cast<float>(utcSecondsOfWeek + 18.0));
   p.data[4] = 2400 >> 8;
@@ -60,7 +72,7 @@ KavoPacket TimePacket(double utcSecondsOfWeek = 3 * 86400.0 + 14 * 3600.0 + 30 *
 
 KavoPacket LlaFix() {
   KavoPacket p;
-  p.id = 0x84;
+  p.id = kavo::kIdLlaPosition;
   p.length = 40;
   PutF64(p.data, 0.9);
   PutF64(p.data + 8, 0.2);
@@ -70,14 +82,16 @@ KavoPacket LlaFix() {
   return p;
 }
 
-class LoggerBridgeTest : public ::testing::Test {
+class LoggerPartTest : public ::testing::Test {
  protected:
-  LoggerBridgeTest()
-      : bridge(
-            outer, clock, prompts, [this](std::function<void()> call) { posted.push_back(std::move(call)); },
+  LoggerPartTest()
+      : part(
+            clock, prompts, [this](std::function<void()> call) { posted.push_back(std::move(call)); },
             nullptr),
-        control(link, timers, prompts, bridge) {
-    bridge.Attach(control);
+        control(link, timers, prompts) {
+    control.SetLogger(&part);
+    outer.Subscribe(control);
+    part.Attach(control);
     control.SetDisconnectPauseMs(0);
     control.InitialUpdate(1);
   }
@@ -134,21 +148,21 @@ class LoggerBridgeTest : public ::testing::Test {
   CFakeReceiverLink link;
   CFakeTimers timers;
   std::vector<std::function<void()>> posted;
-  CLoggerBridge bridge;
+  CLoggerPart part;
   CConnectionControl control;
 };
 
-TEST_F(LoggerBridgeTest, LinkUpWithLogging_LoggerCreatedTimeRequestedFileNamedByHourCode) {
-  ASSERT_EQ(bridge.Logger(), nullptr);
+TEST_F(LoggerPartTest, LinkUpWithLogging_LoggerCreatedTimeRequestedFileNamedByHourCode) {
+  ASSERT_EQ(part.Logger(), nullptr);
   Connect();
-  ASSERT_NE(bridge.Logger(), nullptr);
+  ASSERT_NE(part.Logger(), nullptr);
   EXPECT_TRUE(timers.Running(kTimerLogger));
   Tick();
   EXPECT_TRUE(Sent({0x21}));
   RunUpToLogging();
-  EXPECT_EQ(bridge.Logger()->State(), LogState::Logging);
+  EXPECT_EQ(part.Logger()->State(), LogState::Logging);
   const std::string path = dir / "LW6010714.log";
-  EXPECT_EQ(bridge.Logger()->CurrentLogPath(), path);
+  EXPECT_EQ(part.Logger()->CurrentLogPath(), path);
   // The set-up went out through the link: I/O options first, port masks, the identity request.
   EXPECT_TRUE(Sent({0x35, 0x1A, 0x02, 0x18, 0x08}));
   EXPECT_TRUE(Sent({0x8E, 0x88, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00}));
@@ -169,7 +183,7 @@ TEST_F(LoggerBridgeTest, LinkUpWithLogging_LoggerCreatedTimeRequestedFileNamedBy
             outer.viewerLines.end());
 }
 
-TEST_F(LoggerBridgeTest, LogLines_LightTheLoggingIndicationUntilTimer104) {
+TEST_F(LoggerPartTest, LogLines_LightTheLoggingIndicationUntilTimer104) {
   Connect();
   RunUpToLogging();
   outer.redraws.clear();
@@ -183,7 +197,7 @@ TEST_F(LoggerBridgeTest, LogLines_LightTheLoggingIndicationUntilTimer104) {
   EXPECT_TRUE(control.ShowLoggingIndication());
 }
 
-TEST_F(LoggerBridgeTest, ViewerEvent_BecomesMLineInTheFile) {
+TEST_F(LoggerPartTest, ViewerEvent_BecomesMLineInTheFile) {
   Connect();
   RunUpToLogging();
   outer.pendingEvent = "Antenna moved";
@@ -192,36 +206,36 @@ TEST_F(LoggerBridgeTest, ViewerEvent_BecomesMLineInTheFile) {
   EXPECT_NE(text.find("\nM Antenna moved\n"), std::string::npos) << text;
 }
 
-TEST_F(LoggerBridgeTest, PacketsBeforeConnectedAndWithoutLogging_NeverReachTheLogger) {
+TEST_F(LoggerPartTest, PacketsBeforeConnectedAndWithoutLogging_NeverReachTheLogger) {
   ConnectionSettings s;
   s.logData = true;
   s.loggingFolder = dir.Path().string();
   control.Connect(s);
   control.LinkStatus(0);
-  ASSERT_NE(bridge.Logger(), nullptr);
+  ASSERT_NE(part.Logger(), nullptr);
   // Still Waiting: the first packet is routed before it makes the connection Connected.
   Receive(TimePacket());
-  EXPECT_EQ(bridge.Logger()->QueuedPackets(), 0u);
+  EXPECT_EQ(part.Logger()->QueuedPackets(), 0u);
   Receive(TimePacket());
-  EXPECT_EQ(bridge.Logger()->QueuedPackets(), 1u);
-  // Every other hook still reaches the outer peers.
+  EXPECT_EQ(part.Logger()->QueuedPackets(), 1u);
+  // Every packet still reaches the subscribers.
   EXPECT_EQ(outer.fileTransferPackets, 2);
 }
 
-TEST_F(LoggerBridgeTest, PassiveSession_SendsNoLoggerCommand) {
+TEST_F(LoggerPartTest, PassiveSession_SendsNoLoggerCommand) {
   Connect(kLogPassive);
   RunUpToLogging();
   for (int i = 0; i < 40; ++i) Tick();
   for (const auto& s : link.sent) EXPECT_EQ(s.bytes[0], 0x8E) << int(s.bytes[0]);
   for (const auto& s : link.sent) EXPECT_TRUE(s.bytes[1] == 0x8C || s.bytes[1] == 0x93) << int(s.bytes[1]);
-  EXPECT_EQ(bridge.Logger()->State(), LogState::Logging);
+  EXPECT_EQ(part.Logger()->State(), LogState::Logging);
 }
 
-TEST_F(LoggerBridgeTest, Disconnect_StopsAndDestroysTheLoggerAndClosesTheFile) {
+TEST_F(LoggerPartTest, Disconnect_StopsAndDestroysTheLoggerAndClosesTheFile) {
   Connect();
   RunUpToLogging();
   control.Disconnect();
-  EXPECT_EQ(bridge.Logger(), nullptr);
+  EXPECT_EQ(part.Logger(), nullptr);
   EXPECT_FALSE(timers.Running(kTimerLogger));
   // Shutdown commands went out before the link closed: outputs off.
   EXPECT_TRUE(Sent({0x3F, 0x02, 0x00}));
@@ -230,24 +244,24 @@ TEST_F(LoggerBridgeTest, Disconnect_StopsAndDestroysTheLoggerAndClosesTheFile) {
   EXPECT_TRUE(again.Open(dir / "LW6010714.log"));
   // A reconnection starts a fresh logger.
   Connect();
-  EXPECT_NE(bridge.Logger(), nullptr);
+  EXPECT_NE(part.Logger(), nullptr);
 }
 
-TEST_F(LoggerBridgeTest, GetLogger_MadeOnFirstUseAndTheSameUntilDestroyed) {
-  ASSERT_EQ(bridge.Logger(), nullptr);
-  CLogrowan& first = bridge.GetLogger();
-  EXPECT_EQ(&bridge.GetLogger(), &first);
-  EXPECT_EQ(bridge.Logger(), &first);
+TEST_F(LoggerPartTest, GetLogger_MadeOnFirstUseAndTheSameUntilDestroyed) {
+  ASSERT_EQ(part.Logger(), nullptr);
+  CLogrowan& first = part.GetLogger();
+  EXPECT_EQ(&part.GetLogger(), &first);
+  EXPECT_EQ(part.Logger(), &first);
   // Starting the session uses the logger that is there.
   Connect();
-  EXPECT_EQ(bridge.Logger(), &first);
+  EXPECT_EQ(part.Logger(), &first);
   control.Disconnect();
-  EXPECT_EQ(bridge.Logger(), nullptr);
+  EXPECT_EQ(part.Logger(), nullptr);
 }
 
-TEST_F(LoggerBridgeTest, ParserDrops_NewSinceTheLoggerStartedGoIntoTheHoursManifest) {
+TEST_F(LoggerPartTest, ParserDrops_NewSinceTheLoggerStartedGoIntoTheHoursManifest) {
   std::uint64_t parserTotal = 5;  // dropped before logging began: not counted
-  bridge.SetDroppedFrameSource([&] { return parserTotal; });
+  part.SetDroppedFrameSource([&] { return parserTotal; });
   Connect();
   RunUpToLogging();
   parserTotal = 7;
@@ -255,13 +269,13 @@ TEST_F(LoggerBridgeTest, ParserDrops_NewSinceTheLoggerStartedGoIntoTheHoursManif
   parserTotal = 2;  // a parser made afresh counts from zero
   Tick();
   Tick();  // nothing new
-  EXPECT_EQ(bridge.Logger()->Manifest().DroppedFrames(), 4u);
+  EXPECT_EQ(part.Logger()->Manifest().DroppedFrames(), 4u);
   control.Disconnect();
   const std::string manifest = ReadWholeFile(dir / "LW6010714.manifest");
   EXPECT_NE(manifest.find("parser-dropped-frames: 4\n"), std::string::npos) << manifest;
 }
 
-TEST_F(LoggerBridgeTest, FileCannotBeOpened_MessageThenDisconnectAfterTheLoggerReturned) {
+TEST_F(LoggerPartTest, FileCannotBeOpened_MessageThenDisconnectAfterTheLoggerReturned) {
   Connect(0, dir / "no-such-folder");
   Tick();
   Receive(TimePacket());
@@ -270,17 +284,17 @@ TEST_F(LoggerBridgeTest, FileCannotBeOpened_MessageThenDisconnectAfterTheLoggerR
   EXPECT_EQ(prompts.Texts(),
             std::vector<std::string>{"Unable to open logging file.\n Is someone else using the same file?"});
   // The logger is still there while its own call was under way; the posted call closes the link.
-  EXPECT_NE(bridge.Logger(), nullptr);
+  EXPECT_NE(part.Logger(), nullptr);
   EXPECT_EQ(control.State(), kConnected);
   RunPosted();
   EXPECT_EQ(control.State(), kDisconnected);
-  EXPECT_EQ(bridge.Logger(), nullptr);
+  EXPECT_EQ(part.Logger(), nullptr);
   EXPECT_EQ(link.closes, 1);
 }
 
 // A logger that asks for the disconnect while a message box runs a nested event loop, in which
 // the posted disconnect destroys the logger: the destruction waits until the logger returned.
-TEST_F(LoggerBridgeTest, DisconnectRunInsideTheLoggersMessageBox_DestroysTheLoggerAfterItReturns) {
+TEST_F(LoggerPartTest, DisconnectRunInsideTheLoggersMessageBox_DestroysTheLoggerAfterItReturns) {
   class CNestedLoopPrompts final : public IPrompts {
    public:
     PromptAnswer MessageBox(const std::string&, const std::string&, PromptIcon, PromptButtons) override {
@@ -289,16 +303,17 @@ TEST_F(LoggerBridgeTest, DisconnectRunInsideTheLoggersMessageBox_DestroysTheLogg
     }
     std::function<void()> nested;
   } nestedPrompts;
-  CLoggerBridge nestedBridge(
-      outer, clock, nestedPrompts, [this](std::function<void()> call) { posted.push_back(std::move(call)); },
+  CLoggerPart nestedPart(
+      clock, nestedPrompts, [this](std::function<void()> call) { posted.push_back(std::move(call)); },
       nullptr);
-  CConnectionControl nestedControl(link, timers, nestedPrompts, nestedBridge);
-  nestedBridge.Attach(nestedControl);
+  CConnectionControl nestedControl(link, timers, nestedPrompts);
+  nestedControl.SetLogger(&nestedPart);
+  nestedPart.Attach(nestedControl);
   nestedControl.SetDisconnectPauseMs(0);
   bool destroyedInside = false;
   nestedPrompts.nested = [&] {
     RunPosted();
-    destroyedInside = nestedBridge.Logger() == nullptr;
+    destroyedInside = nestedPart.Logger() == nullptr;
     nestedControl.OnTimer(kTimerLogger);  // a tick in the nested loop is not let in
   };
   ConnectionSettings s;
@@ -314,13 +329,13 @@ TEST_F(LoggerBridgeTest, DisconnectRunInsideTheLoggersMessageBox_DestroysTheLogg
   for (int i = 0; i < 8 && nestedControl.State() != kDisconnected; ++i) nestedControl.OnTimer(kTimerLogger);
   EXPECT_EQ(nestedControl.State(), kDisconnected);
   EXPECT_FALSE(destroyedInside);
-  EXPECT_EQ(nestedBridge.Logger(), nullptr);
+  EXPECT_EQ(nestedPart.Logger(), nullptr);
 }
 
 // A link lost with nobody to reopen it: the hour's log ends with the loss, is closed and gets its
 // manifest (the loss counted, the hash that of the finished log), and the logger is gone, so the
 // next Connect starts a session of its own with the settings of that moment.
-TEST_F(LoggerBridgeTest, LinkLostWithoutReconnect_HourClosedWithManifestAndNextConnectStartsAfresh) {
+TEST_F(LoggerPartTest, LinkLostWithoutReconnect_HourClosedWithManifestAndNextConnectStartsAfresh) {
   Connect();
   RunUpToLogging();
   Receive(TimePacket());
@@ -330,7 +345,7 @@ TEST_F(LoggerBridgeTest, LinkLostWithoutReconnect_HourClosedWithManifestAndNextC
   link.open = false;
   control.LinkStatus(1);
   EXPECT_EQ(control.State(), kDisconnected);
-  EXPECT_EQ(bridge.Logger(), nullptr);
+  EXPECT_EQ(part.Logger(), nullptr);
   ASSERT_EQ(prompts.Texts().size(), 1u);
   EXPECT_EQ(prompts.Texts()[0].rfind("Connection lost.\n", 0), 0u);
 

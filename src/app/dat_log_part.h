@@ -7,10 +7,13 @@
 #include "dat/dat_writer.h"
 #include "logger/logger_seams.h"
 
-// The logger's DAT file: a CDATWriter driven through the IDatLog seam. Whether a session wants it
-// is asked of `wanted` at each session start (the "m_WriteDatFile" setting in the program).
-// The writer's requests go through `send` (the logger's own sending, which a passive session
-// refuses) and its CMR notes through `writeLine` (the logger's line writer).
+class CLogrowan;
+
+// The logger's DAT file: a CDATWriter driven through the logger's IDatLog seam. It lives where the
+// program puts its parts together, so that neither the logger nor the DAT writer knows the other.
+// Whether a session wants it is asked of `wanted` at each session start (the "m_WriteDatFile"
+// setting in the program). The writer's requests go through `send` (the logger's own sending, which a passive
+// session refuses) and its CMR notes through `writeLine` (the logger's line writer).
 class CDatLogPart final : public IDatLog {
  public:
   using WantedFn = std::function<bool()>;
@@ -42,3 +45,9 @@ class CDatLogPart final : public IDatLog {
   WantedFn wanted;
   CDATWriter writer;
 };
+
+// A DAT file part for `logger` (to be handed to its SetDatLog): requests go through the logger's
+// sending (none in a passive session), CMR notes through its line writer, progress lines to
+// `trace` (see MakeDatTrace; empty: nowhere). `logger` and `prompts` must outlive the part.
+std::unique_ptr<CDatLogPart> MakeDatLogPart(CLogrowan& logger, IPrompts& prompts,
+                                            CDatLogPart::WantedFn wanted, CDATWriter::TraceFn trace);
