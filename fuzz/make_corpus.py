@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """Writes the seed corpora of the fuzz targets (fuzz/corpus/TARGET/) from plowsim traces.
 
-  fuzz/make_corpus.py LOGGING_TRACE FILES_TRACE CARD_TRACE
+  fuzz/make_corpus.py LOGGING_TRACE FILES_TRACE CARD_TRACE LOG DAT [--only TARGET,...]
 
-LOGGING_TRACE: plowsim's trace of a headless logging session (DAT file and raw files on);
-FILES_TRACE: of a --get-files run against plowsim --files; CARD_TRACE: of a --card-script run.
-The TX lines are the receiver's frames; they are framed again (DLE stuffing) as on the wire.
-The J1939 and settings seeds are made here. Seeds are small: a few frames each.
+LOGGING_TRACE: plowsim's trace of a headless logging session (DAT file and raw files on, the
+raw measurement stream of plowsim --q0x); FILES_TRACE: of a --get-files run against plowsim
+--files; CARD_TRACE: of a --card-script run; LOG and DAT: the text log and the DAT file that
+logging session wrote. The TX lines are the receiver's frames; they are framed again (DLE
+stuffing) as on the wire, which is also what a raw packet log holds. The J1939 and settings seeds
+are made here. Seeds are small: a few frames each. --only writes just the targets named.
 """
 import hashlib
 import os
@@ -150,29 +152,88 @@ SETTINGS = [
 ]
 
 
+def log_seeds(path):
+    with open(path, "rb") as f:
+        lines = f.read().split(b"\n")
+    # The header and the set-up, then slices from further on; one with its last line cut short.
+    seeds = [b"\n".join(lines[:60]) + b"\n"]
+    for start in range(60, len(lines), max(1, len(lines) // 4)):
+        seeds.append(b"\n".join(lines[:6] + lines[start:start + 80]) + b"\n")
+    seeds.append(seeds[-1][:-25])
+    return seeds[:6]
+
+
+def dat_records(data):
+    at, records = 0, []
+    while at + 4 <= len(data) and data[at] == 0x74:
+        length = data[at + 1] | (data[at + 2] << 8 if data[at + 3] == 17 else 0)
+        if length < 4 or at + length > len(data):
+            break
+        records.append(data[at:at + length])
+        at += length
+    return records
+
+
+def dat_seeds(path):
+    with open(path, "rb") as f:
+        records = dat_records(f.read())
+    head = b"".join(records[:12])
+    # The file's start; the same with a record cut off at its end; a type 17 record cut in its
+    # header; and bytes that are no records at all.
+    seeds = [head, head + records[12][:len(records[12]) // 2] if len(records) > 12 else head[:-7]]
+    seventeen = [r for r in records if r[3] == 17]
+    if seventeen:
+        seeds.append(head + seventeen[0][:3])
+    seeds.append(b"not a DAT file\n")
+    return seeds
+
+
 def main():
-    if len(sys.argv) != 4:
+    only = None
+    args = sys.argv[1:]
+    if "--only" in args:
+        at = args.index("--only")
+        only = set(args[at + 1].split(","))
+        del args[at:at + 2]
+    if len(args) != 5:
         sys.exit(__doc__)
-    logging, files, card = (tx_frames(p) for p in sys.argv[1:])
+
+    def wanted(target):
+        return only is None or target in only
+
+    logging, files, card = (tx_frames(p) for p in args[:3])
     files = [(i, p) for i, p in files if i == 0x8F and p[:2] == b"\x93\x15"]
     card = [(i, p) for i, p in card if i == 0x8F and p[:1] == b"\x8c" and 0x10 <= p[1] <= 0x1B]
-    texts = tx_texts(sys.argv[1])
+    texts = tx_texts(args[0])
+    q0x = [(i, p) for i, p in logging if i == 0x8F and p[:2] == b"\x93\x14"]
 
-    write("logger_dispatch", one_per_kind(logging, 90) + streams(logging, 6, 25))
-    write("kavo_parser", streams(logging, 6, 20) + [b"\x10\x10\x10\x03" + frame(0x41, b"\x10" * 10) + b"\x55\x10\x03"])
-    write("dat_writer", streams(logging, 4, 200))
-    write("stream_message",
+    def emit(target, seeds):
+        if wanted(target):
+            write(target, seeds)
+
+    emit("logger_dispatch", one_per_kind(logging, 90) + streams(logging, 6, 25))
+    emit("kavo_parser", streams(logging, 6, 20) + [b"\x10\x10\x10\x03" + frame(0x41, b"\x10" * 10) + b"\x55\x10\x03"])
+    emit("dat_writer", streams(logging, 4, 200))
+    emit("stream_message",
           [bytes([255]) + b"".join(stream_message(frame(i, p)) for i, p in logging[k:k + 8]) for k in (0, 200, 400)] +
           [bytes([7]) + stream_message(b"\x00" * 12, 2) + stream_message(b"\x00" * 4, 3) +
            stream_message(frame(*logging[0]))])
-    write("remote_file_server", [even(b"".join(frame(i, p) for i, p in card[k:k + 8])) for k in range(0, len(card), 8)]
+    emit("remote_file_server", [even(b"".join(frame(i, p) for i, p in card[k:k + 8])) for k in range(0, len(card), 8)]
           if card else [])
-    write("file_xfer_replies", [even(b"".join(frame(i, p) for i, p in files))] +
+    emit("file_xfer_replies", [even(b"".join(frame(i, p) for i, p in files))] +
           [even(b"".join(frame(i, p) for i, p in files[k:k + 6])) for k in range(0, len(files), 6)])
-    write("port_report", [t[len(b"DUCT,"):] if t.startswith(b"DUCT,") else t for t in texts[:4]] +
+    emit("port_report", [t[len(b"DUCT,"):] if t.startswith(b"DUCT,") else t for t in texts[:4]] +
           [b"Brisk Mote,PORT(1),38400,9600,8,1,O,N,FW,4.02,HW,2.10,44,PROTOCOLS,KAVO(Y),NMEA(N)\x03"])
-    write("j1939_stack", j1939_seeds(logging))
-    write("settings_file", SETTINGS)
+    emit("j1939_stack", j1939_seeds(logging))
+    emit("settings_file", SETTINGS)
+    # The first byte picks the reader's chunk, the player's speed and moves; the rest is the file.
+    emit("raw_packet_log", [bytes([c]) + b"".join(frame(i, p) for i, p in logging[k:k + 60])
+                             for c, k in ((0x00, 0), (0x2D, 150), (0xFE, 400))])
+    emit("q0x_stream", [even(b"".join(frame(i, p) for i, p in q0x[:6]))] +
+          [even(b"".join(frame(i, p) for i, p in logging[:40]) + b"".join(frame(i, p) for i, p in q0x[:3]))]
+          if q0x else [])
+    emit("plowplot_log", log_seeds(args[3]))
+    emit("dat_append", dat_seeds(args[4]))
 
 
 if __name__ == "__main__":

@@ -1,7 +1,7 @@
 // The remote file server on any request stream (names included) against a scratch card folder.
-// Beside the folder lies a file the receiver must never see and a link inside points out of the
-// folder: after every input nothing outside may have changed, and no answer may carry the outside
-// file's text.
+// Beside the folder lies a file the receiver must never see and links inside point out of the
+// folder, under names that match others without regard to case (as the card matches them): after
+// every input nothing outside may have changed, and no answer may carry the outside file's text.
 #include <unistd.h>
 
 #include <algorithm>
@@ -45,10 +45,16 @@ void ResetCard(const fs::path& card) {
   std::error_code ec;
   fs::remove_all(card, ec);
   fs::create_directories(card / "SUB");
+  fs::create_directories(card / "sub");
   std::ofstream(card / "LOG.T02") << "receiver data 0123456789";
+  std::ofstream(card / "log.t02") << "the same name on the card";
   std::ofstream(card / "SUB" / "A.DAT") << "more";
+  std::ofstream(card / "sub" / "a.dat") << "and more";
+  std::ofstream(card / "README") << "no dot";
   fs::create_symlink("../secret.txt", card / "LINK.TXT", ec);
+  fs::create_symlink("../secret.txt", card / "Link.txt", ec);
   fs::create_directory_symlink("..", card / "UP", ec);
+  fs::create_directory_symlink("..", card / "up", ec);
 }
 
 bool OutsideUntouched(const fs::path& scratch) {

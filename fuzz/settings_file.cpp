@@ -39,9 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   settings.LoadSettings();
   SnapshotConnectionSettings(settings);
   LoadSerialPortMap(profile);
-  CArchiveProfileOf<CSettingsProfile> archiveProfile(profile);
   CArchiveSettings archive;
-  archive.Load(archiveProfile);
+  archive.Load(profile);
 
   const std::string value = "v=1; \"%s\" #" + std::to_string(size);
   if (profile.WriteString("Connect", "FuzzKey", value)) {

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app/link_reconnector.h"
+#include "files/remote_file_server.h"
 #include "link/protocol/kavo_ids.h"
 
 namespace {
@@ -44,9 +45,8 @@ bool IsReport(const KavoPacket& packet, std::uint8_t super, std::uint8_t sub) {
 
 }  // namespace
 
-CConnectionControl::CConnectionControl(IReceiverLink& linkRef, ITimerHost& timerHost, IPrompts& promptsRef,
-                                       IConnectionPeers& peersRef)
-    : link(linkRef), timers(timerHost), prompts(promptsRef), peers(peersRef) {}
+CConnectionControl::CConnectionControl(IReceiverLink& linkRef, ITimerHost& timerHost, IPrompts& promptsRef)
+    : link(linkRef), timers(timerHost), prompts(promptsRef) {}
 
 KavoPacket CConnectionControl::PanelPacket(std::uint8_t sub, std::uint8_t arg0, bool withArgs) {
   KavoPacket p;
@@ -71,20 +71,26 @@ void CConnectionControl::InitialUpdate(int number) {
 
 void CConnectionControl::SetTitles(const std::string& title) {
   mainTitle = title;
-  peers.SetMainTitle(title);
-  peers.SetLogViewerCaption(title + "     -     " + settings.loggingFolder + "/" + settings.loggingPrefix +
-                            "....");
+  logViewerCaption = title + "     -     " + settings.loggingFolder + "/" + settings.loggingPrefix + "....";
+  panelObservers.ForEach([&](IPanelObserver& o) { o.TitleChanged(mainTitle); });
 }
 
 void CConnectionControl::SetState(int newState) {
   if (state == newState) return;
   state = newState;
-  peers.StateChanged(state);
+  panelObservers.ForEach([&](IPanelObserver& o) { o.StateChanged(state); });
+}
+
+void CConnectionControl::Redraw(int hint) {
+  panelObservers.ForEach([&](IPanelObserver& o) { o.PanelRedraw(hint); });
+}
+
+void CConnectionControl::WriteLogLine(const std::string& line) {
+  if (logger) logger->WriteLine(line);
 }
 
 void CConnectionControl::Connect(const ConnectionSettings& newSettings) {
   if (state != kDisconnected) return;
-  if (!peers.ShowConnectionDialog()) return;
   OpenConnection(newSettings);
 }
 
@@ -135,15 +141,18 @@ void CConnectionControl::OpenConnection(const ConnectionSettings& newSettings) {
   }
   if (settings.logData) panelOnlyLink = false;
   SetState(kWaiting);
-  peers.Redraw(kRedrawAll);
+  Redraw(kRedrawAll);
   link.SetRelayServer(settings.enableAsServer, settings.outputServerPort);
-  link.SetRelayOptions(settings.relay, [this](const std::string& line) { peers.WriteLogLine(line); });
-  link.SetNoticeHandler([this](const std::string& line) { peers.LinkNotice(line); });
+  link.SetRelayOptions(settings.relay, [this](const std::string& line) { WriteLogLine(line); });
+  link.SetNoticeHandler([this](const std::string& line) {
+    WriteLogLine(line + "\n");
+    if (noticeSink) noticeSink(line);
+  });
   if (!link.Open(linkType, settings.autoPortConfiguration)) {
     // The link reports the failure itself as a status; make sure the state follows even if not.
     SetState(kDisconnected);
   }
-  peers.Redraw(kRedrawAll);
+  Redraw(kRedrawAll);
 }
 
 void CConnectionControl::LinkStatus(int wParam) {
@@ -151,7 +160,7 @@ void CConnectionControl::LinkStatus(int wParam) {
     // What came before the loss is logged first, so the lost line follows it.
     if (linkUp && state == kConnected) {
       LinkPacketReady();
-      if (settings.logData) peers.ProcessLogger();
+      if (settings.logData && logger) logger->ProcessLogger();
     }
     if (HandOverLoss()) return;
     if (linkUp) {
@@ -161,7 +170,7 @@ void CConnectionControl::LinkStatus(int wParam) {
     // An open that failed: the link has said why.
     displaySeen = false;
     SetState(kDisconnected);
-    peers.Redraw(kRedrawAll);
+    Redraw(kRedrawAll);
     return;
   }
   linkUp = true;
@@ -169,7 +178,7 @@ void CConnectionControl::LinkStatus(int wParam) {
   SendRequest(kavo::kPanelTitle);
   SendRequest(kavo::kPanelFlags);
   if (settings.logData) {
-    peers.StartLogging(settings.logOptions);
+    if (logger) logger->StartLogging(settings.logOptions);
     timers.StartTimer(kTimerLogger, 50);
   }
   KavoPacket usage;
@@ -183,7 +192,7 @@ void CConnectionControl::LinkStatus(int wParam) {
   // Card requests are only queued with remote file I/O on; without it the 100 ms tick would
   // only wake an idle link ten times a second.
   if (settings.remoteFileIo) timers.StartTimer(kTimerRemoteFiles, 100);
-  peers.Redraw(kRedrawAll);
+  Redraw(kRedrawAll);
   if (reconnector) reconnector->LinkUp();
 }
 
@@ -200,7 +209,7 @@ bool CConnectionControl::HandOverLoss() {
   timers.KillTimer(kTimerRemoteFiles);
   timers.KillTimer(kTimerEnterHeld);
   SetState(kWaiting);
-  peers.Redraw(kRedrawAll);
+  Redraw(kRedrawAll);
   return true;
 }
 
@@ -208,7 +217,7 @@ bool CConnectionControl::HandOverLoss() {
 // (the logger's hour closed with the loss counted, everything the connection started stopped),
 // and the user is told once. A later Connect starts afresh.
 void CConnectionControl::EndLostConnection() {
-  if (settings.logData) peers.NoteLinkLost();
+  if (settings.logData && logger) logger->NoteLinkLost();
   Disconnect();
   prompts.MessageBox(kConnectionLost, kProgramName, PromptIcon::Exclamation);
 }
@@ -218,16 +227,26 @@ void CConnectionControl::LinkPacketReady() {
   // nested in a handler (a message box's event loop) works on a batch of its own.
   CPacketBatch batch = std::move(incoming);
   link.TakePackets(batch);
-  for (const KavoPacket& packet : batch) {
-    if (state == kConnected && settings.logData) peers.QueueLogPacket(packet);
-    if (settings.remoteFileIo && peers.IsRemoteFileRequest(packet)) peers.QueueRemoteFileRequest(packet);
-    peers.FileTransferPacket(packet);
-    HandlePacket(packet);
-  }
+  for (const KavoPacket& packet : batch) RoutePacket(packet);
   incoming = std::move(batch);
-  for (int slot = 0; slot < 4; ++slot) {
-    if (auto text = peers.TakeLogViewerEvent(slot)) peers.WriteLogLine("M " + *text + "\n");
+  // The viewer's event buttons pressed since the last batch, each an "M" line in the log.
+  for (int slot = 0; slot < 4 && logEvents; ++slot) {
+    if (auto text = logEvents->TakeEvent(slot)) WriteLogLine("M " + *text + "\n");
   }
+}
+
+// The road of every received packet, from the parser's queue to each consumer, in this order.
+void CConnectionControl::RoutePacket(const KavoPacket& packet) {
+  // 1. The logger's queue, once the receiver has answered in this connection (CLoggerPart; the
+  //    logger formats it on its next tick of timer 103, and hands it to the raw side files).
+  if (state == kConnected && settings.logData && logger) logger->QueuePacket(packet);
+  // 2. The receiver's card requests, for the remote file server (CRemoteFilesPart, timer 106).
+  if (settings.remoteFileIo && remoteFiles && IsRemoteFileRequest(packet)) remoteFiles->QueueRequest(packet);
+  // 3. Whoever wants every packet: the file transfer window or a headless file command.
+  packetSubscribers.ForEach([&](IPacketSubscriber& s) { s.OnPacket(packet); });
+  // 4. The connection itself: its state, the relay clients, and by report the processor usage
+  //    window, the fatal error, the LCD model and the panel flags and title.
+  HandlePacket(packet);
 }
 
 void CConnectionControl::HandlePacket(const KavoPacket& packet) {
@@ -236,7 +255,7 @@ void CConnectionControl::HandlePacket(const KavoPacket& packet) {
   link.RelayPacket(packet);
 
   if (IsReport(packet, kavo::kSubSystem, kavo::kSystemProcessorUsage)) {
-    peers.ProcessorUsageReport(packet);
+    if (usageView) usageView->OnUsageReport(packet);
   } else if (IsReport(packet, kavo::kSubSystem, kavo::kSystemFatalError)) {
     HandleFatalError(packet);
   } else if (CLcdModel::IsDisplayReport(packet)) {
@@ -250,7 +269,7 @@ void CConnectionControl::HandlePacket(const KavoPacket& packet) {
       timers.KillTimer(kTimerCursorBlink);
       blinkTimerRunning = false;
     }
-    peers.Redraw(kRedrawRow + result.row);
+    Redraw(kRedrawRow + result.row);
   } else if (IsReport(packet, kavo::kSubPanel, kavo::kPanelFlags) ||
              IsReport(packet, kavo::kSubPanel, kavo::kPanelTitle)) {
     HandlePanelOrTitleReport(packet);
@@ -275,7 +294,7 @@ void CConnectionControl::HandleFatalError(const KavoPacket& packet) {
     Disconnect();
     prompts.MessageBox(text, kProgramName, PromptIcon::Exclamation);
   } else {
-    peers.MailFatalError(settings.loggingPrefix, text);
+    if (fatalError) fatalError(settings.loggingPrefix, text);
   }
 }
 
@@ -316,7 +335,7 @@ void CConnectionControl::OnTimer(int id) {
   switch (id) {
     case kTimerCursorBlink:
       lcd.Blink();
-      peers.Redraw(kRedrawRow + lcd.cursorRow);
+      Redraw(kRedrawRow + lcd.cursorRow);
       break;
     case kTimerWatchdog:
       Watchdog();
@@ -326,21 +345,21 @@ void CConnectionControl::OnTimer(int id) {
       timers.KillTimer(kTimerEnterHeld);
       break;
     case kTimerLogger:
-      if (state == kConnected) peers.ProcessLogger();
+      if (state == kConnected && logger) logger->ProcessLogger();
       break;
     case kTimerLogActivity:
       // Periodic, and whatever the connection does meanwhile (a reconnect stops the lines, not
       // this timer): the lamp goes out one tick after the last line.
       if (logActivity) {
         logActivity = false;
-        peers.Redraw(kRedrawAll);
+        Redraw(kRedrawAll);
       }
       break;
     case kTimerProcessorUsage:
-      if (state == kConnected && peers.ProcessorUsageVisibleAndAvailable()) peers.RefreshProcessorUsage();
+      if (state == kConnected && usageView && usageView->WantsRefresh()) usageView->Refresh();
       break;
     case kTimerRemoteFiles:
-      if (state == kConnected) peers.ProcessRemoteFileRequests();
+      if (state == kConnected && remoteFiles) remoteFiles->ProcessRequests();
       break;
     default:
       break;
@@ -379,7 +398,7 @@ void CConnectionControl::Disconnect() {
   if (displaySeen) SendPanelFlagsCommand(false);
   if (settings.logData) {
     timers.KillTimer(kTimerLogger);
-    peers.StopLogging();
+    if (logger) logger->StopLogging();
   }
   // The pause lets the panel command leave the port; a link already gone carries nothing.
   if (disconnectPauseMs > 0 && link.IsConnected())
@@ -395,9 +414,9 @@ void CConnectionControl::Disconnect() {
   timers.KillTimer(kTimerLogActivity);
   link.Close(linkType);
   SetState(kDisconnected);
-  peers.Redraw(kRedrawAll);
-  if (settings.logData) peers.DestroyLogger();
-  peers.DestroyRemoteFileServer();
+  Redraw(kRedrawAll);
+  if (settings.logData && logger) logger->EndLogging();
+  if (remoteFiles) remoteFiles->EndConnection();
 }
 
 void CConnectionControl::ClearBatteryBackedMemory() {
@@ -446,9 +465,10 @@ void CConnectionControl::OnLogLine(const std::string& text) {
   inLogLine = true;
   if (!logActivity) {
     logActivity = true;
-    peers.Redraw(kRedrawAll);
+    Redraw(kRedrawAll);
   }
-  for (const std::string& line : SplitLogText(text)) peers.AddLogViewerLine(line);
+  for (const std::string& line : SplitLogText(text))
+    logLineSinks.ForEach([&](ILogLineSink& sink) { sink.OnLogViewerLine(line); });
   timers.StartTimer(kTimerLogActivity, 1200);
   inLogLine = false;
 }

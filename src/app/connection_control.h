@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "app/connection_peers.h"
+#include "app/connection_subscribers.h"
 #include "app/lcd_model.h"
 #include "app/receiver_link.h"
+#include "app/subscriber_list.h"
 #include "app/timer_host.h"
 #include "link/link_type.h"
 #include "link/protocol/prompts.h"
@@ -32,6 +34,7 @@ struct ConnectionSettings {
   std::string loggingPrefix = "A_";
   std::uint32_t logOptions = 529;
   bool remoteFileIo = false;
+  std::string cardFolder;  // "RLI_Folder": the PC folder served as the receiver's card
   RelayOptions relay;
 };
 
@@ -43,20 +46,44 @@ class CLinkReconnector;
 // connection state, routes every received packet, polls and watches the receiver, feeds the LCD
 // model and the log viewer, and sends keys. Runs on the user-interface thread only; the link's
 // threads reach it through LinkPacketReady and LinkStatus posted onto that thread.
+//
+// What it feeds comes in through the narrow interfaces of connection_subscribers.h: one logger and
+// one remote file service (set by the connection object), and any number of subscribers for every
+// packet, the panel and the live log lines. Everything set or subscribed must outlive the control
+// or be taken back first.
 class CConnectionControl {
  public:
   static constexpr const char* kProgramName = "Plowview";
   static constexpr int kRedrawAll = 99;
   static constexpr int kRedrawRow = 100;  // + row
 
-  CConnectionControl(IReceiverLink& link, ITimerHost& timers, IPrompts& prompts, IConnectionPeers& peers);
+  CConnectionControl(IReceiverLink& link, ITimerHost& timers, IPrompts& prompts);
+
+  // The parts it drives; null: none (a control without a logger drops the log lines).
+  void SetLogger(IConnectionLogger* connectionLogger) { logger = connectionLogger; }
+  void SetRemoteFiles(IRemoteFileService* service) { remoteFiles = service; }
+  // A fatal error report while logging, with the logging prefix: mailed in the program.
+  using FatalErrorHandler = std::function<void(const std::string& loggingPrefix, const std::string& text)>;
+  void SetFatalErrorHandler(FatalErrorHandler handler) { fatalError = std::move(handler); }
+  // The link's "* " lines about itself (without the line end) also go here, besides the log.
+  void SetNoticeSink(std::function<void(const std::string& line)> sink) { noticeSink = std::move(sink); }
+
+  // Subscriptions (see connection_subscribers.h).
+  void SubscribePackets(IPacketSubscriber* subscriber) { packetSubscribers.Add(subscriber); }
+  void UnsubscribePackets(IPacketSubscriber* subscriber) { packetSubscribers.Remove(subscriber); }
+  void SubscribePanel(IPanelObserver* observer) { panelObservers.Add(observer); }
+  void UnsubscribePanel(IPanelObserver* observer) { panelObservers.Remove(observer); }
+  void SubscribeLogLines(ILogLineSink* sink) { logLineSinks.Add(sink); }
+  void UnsubscribeLogLines(ILogLineSink* sink) { logLineSinks.Remove(sink); }
+  void SetLogEventSource(ILogEventSource* source) { logEvents = source; }
+  void SetProcessorUsageView(IProcessorUsageView* view) { usageView = view; }
 
   // Initial update: numbers the instance and sets the title.
   void InitialUpdate(int instanceNumber);
 
-  // The menu command: asks the peers for the dialog, then opens with `settings`.
+  // Opens the connection with `settings` unless one is open (the menu command, after the
+  // connection dialog; connect at start-up; headless mode).
   void Connect(const ConnectionSettings& settings);
-  // Opens without the dialog (connect at start-up, headless mode).
   void OpenConnection(const ConnectionSettings& settings);
   void Disconnect();
   void ClearBatteryBackedMemory();
@@ -69,13 +96,16 @@ class CConnectionControl {
   void EnterPressed();
   void EnterReleased();
 
-  // Messages from the link, already on the user-interface thread.
+  // Messages from the link, already on the user-interface thread. LinkPacketReady drains the
+  // link's queue and routes each packet (RoutePacket).
   void LinkPacketReady();
   void LinkStatus(int wParam);
   void OnTimer(int id);
 
-  // The logger's listener: splits, and hands each line to the log viewer.
+  // The logger's listener: splits, and hands each line to the log line sinks.
   void OnLogLine(const std::string& text);
+  // Into the log while a logger runs (relay and web panel events, the viewer's "M" lines).
+  void WriteLogLine(const std::string& line);
 
   // Splits log text into the lines the viewer shows: each "\n" ends a line, "\r" and "\n" are
   // removed, a tab becomes four spaces, text after the last "\n" is not shown.
@@ -92,6 +122,8 @@ class CConnectionControl {
   bool DisplaySeen() const { return displaySeen; }
   std::uint8_t PanelFlags() const { return panelFlags; }
   const std::string& MainTitle() const { return mainTitle; }
+  // "TITLE     -     FOLDER/PREFIX....", the log viewer's caption.
+  const std::string& LogViewerCaption() const { return logViewerCaption; }
   const ConnectionSettings& Settings() const { return settings; }
   const CLcdModel& Lcd() const { return lcd; }
 
@@ -105,6 +137,8 @@ class CConnectionControl {
 
  private:
   void SetState(int newState);
+  void Redraw(int hint);
+  void RoutePacket(const KavoPacket& packet);
   void HandlePacket(const KavoPacket& packet);
   void HandlePanelOrTitleReport(const KavoPacket& packet);
   void HandleFatalError(const KavoPacket& packet);
@@ -118,7 +152,15 @@ class CConnectionControl {
   IReceiverLink& link;
   ITimerHost& timers;
   IPrompts& prompts;
-  IConnectionPeers& peers;
+  IConnectionLogger* logger = nullptr;
+  IRemoteFileService* remoteFiles = nullptr;
+  FatalErrorHandler fatalError;
+  std::function<void(const std::string&)> noticeSink;
+  CSubscriberList<IPacketSubscriber> packetSubscribers;
+  CSubscriberList<IPanelObserver> panelObservers;
+  CSubscriberList<ILogLineSink> logLineSinks;
+  ILogEventSource* logEvents = nullptr;
+  IProcessorUsageView* usageView = nullptr;
   ConnectionSettings settings;
   CLcdModel lcd;
 
@@ -135,6 +177,7 @@ class CConnectionControl {
   bool inLogLine = false;
   int instanceNumber = 1;
   std::string mainTitle;
+  std::string logViewerCaption;
   int disconnectPauseMs = 300;
   CLinkReconnector* reconnector = nullptr;
 };

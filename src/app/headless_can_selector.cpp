@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <string>
+#include "app/stderr_lines.h"
 
 CHeadlessCanSelector::CHeadlessCanSelector(int wantedAddress, std::FILE* errOut)
     : wanted(wantedAddress), err(errOut) {}
@@ -13,11 +14,10 @@ int CHeadlessCanSelector::SelectDevice(const std::vector<std::string>& entries) 
   for (std::size_t i = 0; chosen < 0 && wanted >= 0 && i < entries.size(); ++i)
     if (std::atoi(entries[i].c_str()) == wanted) chosen = static_cast<int>(i);
   if (chosen < 0) {
-    std::fprintf(err, "plowview: CAN receiver %d not found (found: %s)\n", wanted, list.c_str());
+    WriteStderrLine("CAN receiver " + std::to_string(wanted) + " not found (found: " + list + ")", err);
   } else {
-    std::fprintf(err, "plowview: CAN receiver %s chosen (found: %s)\n",
-                 entries[static_cast<std::size_t>(chosen)].c_str(), list.c_str());
+    WriteStderrLine(
+        "CAN receiver " + entries[static_cast<std::size_t>(chosen)] + " chosen (found: " + list + ")", err);
   }
-  std::fflush(err);
   return chosen;
 }

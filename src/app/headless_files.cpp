@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "app/stderr_lines.h"
+
 namespace {
 
 constexpr const char* kDone = "Done";
@@ -64,7 +66,7 @@ void CHeadlessFiles::Tick() {
       // A lost delete answer would otherwise keep the run waiting for ever.
       deleteWait = engine->Progress().empty() && engine->PendingDeletes() > 0 ? deleteWait + 1 : 0;
       if (deleteWait >= kDeleteWaitTicks) {
-        std::fprintf(stderr, "plowview: the receiver did not answer every delete\n");
+        WriteStderrLine("the receiver did not answer every delete");
         Finish(1);
       }
       break;
@@ -91,7 +93,7 @@ void CHeadlessFiles::ListingDone() {
     }
   }
   if (selected.empty()) {
-    std::fprintf(stderr, "plowview: no file on the receiver matches\n");
+    WriteStderrLine("no file on the receiver matches");
     Finish(1);
     return;
   }

@@ -5,7 +5,9 @@
 
 #include "app/playback_session.h"
 #include "app/signal_watcher.h"
+#include "app/stderr_lines.h"
 #include "app/stderr_prompts.h"
+#include "app/web_panel_bridge.h"
 
 namespace {
 
@@ -29,6 +31,8 @@ CHeadlessPlayback::CHeadlessPlayback(PlaybackRunOptions runOptions, int instance
       prompts(std::make_unique<CStderrPrompts>()) {}
 
 CHeadlessPlayback::~CHeadlessPlayback() {
+  if (web && session) web->Unsubscribe(session->Control());
+  web.reset();
   session.reset();
 }
 
@@ -37,19 +41,30 @@ int CHeadlessPlayback::Run() {
   callbacks.progress = [this] { Progress(); };
   // After the last packet has been handled, not from inside the player.
   callbacks.finished = [this] { QTimer::singleShot(0, this, [this] { Stop(0); }); };
-  session = std::make_unique<CPlaybackSession>(*prompts, *this, std::move(callbacks));
+  session = std::make_unique<CPlaybackSession>(*prompts, std::move(callbacks));
+  session->Control().SubscribePanel(this);
+  session->Control().SubscribeLogLines(this);
   std::string error;
   if (!session->Start(instanceNumber, options.file, options.speed, error)) {
-    std::fprintf(stderr, "plowview: %s\n", error.c_str());
+    WriteStderrLine(error);
     return 1;
   }
   signalWatcher = std::make_unique<CSignalWatcher>([this](int) { Stop(0); });
+  if (options.webPanel) {
+    web = StartHeadlessWebPanel(
+        options.webPanelConfig,
+        {[this] { return session ? &session->Control() : nullptr; }, [] { return true; }, {}});
+    if (!web) return 1;
+    web->Subscribe(session->Control());
+    web->PanelChanged();
+  }
   return QCoreApplication::exec();
 }
 
 void CHeadlessPlayback::Stop(int exitCode) {
   if (stopping) return;
   stopping = true;
+  if (web) web->Stop();
   if (session) session->Stop();
   std::fflush(out);
   QCoreApplication::exit(exitCode);
@@ -64,14 +79,14 @@ void CHeadlessPlayback::Progress() {
   std::fflush(out);
 }
 
-void CHeadlessPlayback::SetMainTitle(const std::string& title) {
+void CHeadlessPlayback::TitleChanged(const std::string& title) {
   if (!options.printLog || title == printedTitle) return;
   printedTitle = title;
   std::fprintf(out, "title: %s\n", title.c_str());
   std::fflush(out);
 }
 
-void CHeadlessPlayback::Redraw(int) {
+void CHeadlessPlayback::PanelRedraw(int) {
   if (!options.printLog || !session || session->Control().State() != kConnected) return;
   bool printed = false;
   for (int row = 0; row < CLcdModel::kRows; ++row) {
@@ -84,7 +99,7 @@ void CHeadlessPlayback::Redraw(int) {
   if (printed) std::fflush(out);
 }
 
-void CHeadlessPlayback::AddLogViewerLine(const std::string& line) {
+void CHeadlessPlayback::OnLogViewerLine(const std::string& line) {
   if (!options.printLog) return;
   std::fprintf(out, "%s\n", line.c_str());
   std::fflush(out);

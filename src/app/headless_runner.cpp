@@ -3,18 +3,20 @@
 #include <QCoreApplication>
 #include <QTimer>
 #include <chrono>
+#include <csignal>
+#include <string>
+#include <vector>
 
-#include "app/can_bus_settings.h"
+#include "app/connection.h"
 #include "app/headless_can_selector.h"
-#include "app/link_session.h"
-#include "app/logger_bridge.h"
+#include "app/logger_part.h"
 #include "app/raw_log_player.h"
-#include "app/settings_snapshot.h"
 #include "app/signal_watcher.h"
 #include "app/simulator_process.h"
+#include "app/stderr_lines.h"
 #include "app/stderr_prompts.h"
-#include "link/comm_link.h"
-#include "logger/archive_profile.h"
+#include "app/web_panel_bridge.h"
+#include "app/web_panel_settings.h"
 #include "logger/log_archiver.h"
 
 namespace {
@@ -45,40 +47,45 @@ CHeadlessRunner::CHeadlessRunner(CSettingsProfile& profileRef, CPortSettings& se
       prompts(std::make_unique<CStderrPrompts>()) {}
 
 CHeadlessRunner::~CHeadlessRunner() {
+  if (web && control) web->Unsubscribe(*control);
+  web.reset();
+  files.reset();
   control = nullptr;
-  session.reset();
-  // After the logger: no new worker can start; the running ones no longer touch the profile.
-  archiver.reset();
+  connection.reset();
 }
 
 int CHeadlessRunner::Run() {
-  ConnectionSettings snapshot = SnapshotConnectionSettings(settings);
-  CSerialPortMap portMap = LoadSerialPortMap(profile);
-  if (options.relayServer) {
-    snapshot.enableAsServer = true;
-    if (options.relayPort > 0) snapshot.outputServerPort = static_cast<std::uint32_t>(options.relayPort);
-  }
-  if (options.reconnect) snapshot.autoReconnect = true;
+  // First: a reload (SIGHUP from the station's service manager) or a stop while the simulator
+  // starts would otherwise end the process at once. Signals are handled from the event loop on.
+  signalWatcher =
+      std::make_unique<CSignalWatcher>([this](int number) { number == SIGHUP ? ReloadSettings() : Stop(0); },
+                                       std::vector<int>{SIGINT, SIGTERM, SIGHUP});
+  ConnectionServices services;
+  services.profile = &profile;
+  services.prompts = prompts.get();
+  services.run.relayServer = options.relayServer;
+  services.run.relayPort = options.relayPort;
+  services.run.reconnect = options.reconnect;
+  services.run.verbose = options.verbose;
   if (options.simulate) {
     simulator = std::make_unique<CSimulatorProcess>();
     std::string error;
     if (!simulator->Start(options.simulatorArguments, error)) {
-      std::fprintf(stderr, "plowview: %s\n", error.c_str());
+      WriteStderrLine(error);
       return 1;
     }
-    portMap.SetPath(0, simulator->DevicePath());
-    snapshot.linkKind = 0;
-    snapshot.port = 0;
+    services.run.simulatorDevice = simulator->DevicePath();
   }
-
-  session = std::make_unique<CLinkSession>(*prompts, *this, portMap);
   canSelector = std::make_unique<CHeadlessCanSelector>(options.canAddress);
-  session->Link().SetCanBus(LoadCanBusSettings(profile), canSelector.get());
-  control = &session->Control();
-  archiveProfile = std::make_unique<CArchiveProfileOf<CSettingsProfile>>(profile);
-  archiver = std::make_unique<CLogArchiver>(*archiveProfile, *prompts);
-  session->Logging().SetArchiveFunction(archiver->Function());
-  session->SetCardFolderSource([this] { return settings.rliFolder; });
+  services.canSelector = canSelector.get();
+  connection = std::make_unique<CConnection>(services);
+  control = &connection->Control();
+  control->SubscribePanel(this);
+  control->SubscribeLogLines(this);
+  control->SubscribePackets(this);
+  if (options.verbose) control->SetNoticeSink([](const std::string& line) { WriteStderrLine(line); });
+
+  const ConnectionSettings snapshot = connection->Snapshot(settings, true);
   if (options.files.mode != HeadlessFileCommand::Mode::None) {
     files = std::make_unique<CHeadlessFiles>(
         options.files, snapshot.loggingFolder, [this] { return control && control->State() == kConnected; },
@@ -88,10 +95,22 @@ int CHeadlessRunner::Run() {
         // Ends the run after the packet or tick that finished the command has been handled.
         [this](int code) { QTimer::singleShot(0, this, [this, code] { Stop(code); }); }, out);
   }
-  signalWatcher = std::make_unique<CSignalWatcher>([this](int) { Stop(0); });
+
+  WebPanelSettings webSettings = LoadWebPanelSettings(profile);
+  if (options.webPanel) {
+    webSettings.enabled = true;
+    if (options.webPanelPort > 0) webSettings.config.port = static_cast<std::uint16_t>(options.webPanelPort);
+  }
+  if (webSettings.enabled) {
+    web = StartHeadlessWebPanel(
+        webSettings.config,
+        {[this] { return control; }, {}, [this](const std::string& line) { control->WriteLogLine(line); }});
+    if (!web) return 1;
+    web->Subscribe(*control);
+  }
 
   control->InitialUpdate(instanceNumber);
-  control->OpenConnection(snapshot);
+  connection->Connect(settings, true);
   if (control->State() == kDisconnected) return 1;
   return QCoreApplication::exec();
 }
@@ -99,21 +118,42 @@ int CHeadlessRunner::Run() {
 void CHeadlessRunner::Stop(int exitCode) {
   if (stopping) return;
   stopping = true;
+  // The pages first: one that holds Enter lets it go while the link is still up.
+  if (web) web->Stop();
   if (control && control->State() != kDisconnected) control->Disconnect();
   if (simulator) simulator->Stop();
-  if (archiver) archiver->WaitForArchiveWorkers(kArchiveWaitAtExit);
+  if (connection) {
+    connection->Shutdown(kArchiveWaitAtExit, [](int running) {
+      WriteStderrLine("waiting up to " + std::to_string(kArchiveWaitAtExit.count()) + " s for " +
+                      std::to_string(running) + " archiving job(s) to finish");
+    });
+  }
   std::fflush(out);
   QCoreApplication::exit(exitCode);
 }
 
-void CHeadlessRunner::SetMainTitle(const std::string& title) {
+void CHeadlessRunner::ReloadSettings() {
+  if (!connection) return;
+  // The archiving workers read the archive settings afresh for every closed hour; the logging
+  // options reach the running session here. Link, folder and prefix stay as connected.
+  settings.LoadSettings();
+  connection->Logging().ChangeLogOptionsFromNextHour(static_cast<std::uint32_t>(settings.logOptions));
+  char text[128];
+  std::snprintf(
+      text, sizeof text,
+      "settings read again: logging options 0x%04X and the archive settings apply from the next hour",
+      static_cast<unsigned>(settings.logOptions));
+  WriteStderrLine(text);
+}
+
+void CHeadlessRunner::TitleChanged(const std::string& title) {
   if (!options.printLog || title == printedTitle) return;
   printedTitle = title;
   std::fprintf(out, "title: %s\n", title.c_str());
   std::fflush(out);
 }
 
-void CHeadlessRunner::Redraw(int /*hint*/) {
+void CHeadlessRunner::PanelRedraw(int /*hint*/) {
   if (options.printLog && control && control->State() == kConnected) PrintRows();
 }
 
@@ -131,30 +171,26 @@ void CHeadlessRunner::PrintRows() {
 
 void CHeadlessRunner::StateChanged(int state) {
   if (state == kWaiting && lastState == kConnected)
-    std::fprintf(stderr, "plowview: the link to the receiver was lost; reconnecting\n");
+    WriteStderrLine("the link to the receiver was lost; reconnecting");
   lastState = state;
   if (state == kConnected) {
     everConnected = true;
     if (files) files->Start();
   }
   if (state == kDisconnected && !stopping) {
-    std::fprintf(stderr, "plowview: %s\n",
-                 everConnected ? "the connection to the receiver was lost" : "no connection to the receiver");
+    WriteStderrLine(everConnected ? "the connection to the receiver was lost"
+                                  : "no connection to the receiver");
     Stop(1);
   }
 }
 
-void CHeadlessRunner::MailFatalError(const std::string& loggingPrefix, const std::string& receiverText) {
-  if (archiver) archiver->MailFatalError(loggingPrefix, receiverText);
-}
-
-void CHeadlessRunner::AddLogViewerLine(const std::string& line) {
+void CHeadlessRunner::OnLogViewerLine(const std::string& line) {
   if (!options.printLog) return;
   std::fprintf(out, "%s\n", line.c_str());
   std::fflush(out);
 }
 
-void CHeadlessRunner::FileTransferPacket(const KavoPacket& packet) {
+void CHeadlessRunner::OnPacket(const KavoPacket& packet) {
   // The receiver's time as each time packet passes, so the panel rows can be placed in time (the
   // format --play prints for the recording).
   if (options.printLog && TimePacketGpsMs(packet) >= 0) {
@@ -162,8 +198,4 @@ void CHeadlessRunner::FileTransferPacket(const KavoPacket& packet) {
                  CRawLogPlayer::FormatGpsTime(TimePacketGpsMs(packet), TimePacketUtcOffset(packet)).c_str());
   }
   if (files) files->OnPacket(packet);
-}
-
-void CHeadlessRunner::LinkNotice(const std::string& line) {
-  if (options.verbose) std::fprintf(stderr, "plowview: %s\n", line.c_str());
 }

@@ -11,12 +11,11 @@
 #include "app/port_settings.h"
 #include "app/settings_profile.h"
 
-class CLinkSession;
-class CLogArchiver;
-class IArchiveProfile;
+class CConnection;
 class CSignalWatcher;
 class CSimulatorProcess;
 class CStderrPrompts;
+class CWebPanelBridge;
 
 struct HeadlessOptions {
   bool printLog = false;  // title, panel rows and log lines to `out` as they change
@@ -29,6 +28,8 @@ struct HeadlessOptions {
   bool verbose = false;      // the link's notices ("* CAN send to N aborted: ...") to stderr
   // --list-files / --get-files: work on the receiver's data folder once connected, then stop.
   HeadlessFileCommand files;
+  bool webPanel = false;  // --web-panel: serve the panel to browsers ("Enabled" of [WebPanel])
+  int webPanelPort = -1;  // -1: the stored port
 };
 
 // plowview without a window: connects at once with the stored settings, runs until SIGINT or
@@ -36,10 +37,17 @@ struct HeadlessOptions {
 // Message boxes go to stderr; questions are answered No. The exit code is 0 after a clean stop,
 // 1 when the connection could not be made or was lost. With a file command the run instead ends
 // when the command is done, with its exit code. The receiver's remote file requests are served
-// from the "RLI_Folder" setting while "RLI_Ena" is on.
+// from the "RLI_Folder" setting while "RLI_Ena" is on. With the web panel on, its two addresses
+// go to stderr at start, and a web panel that cannot start ends the run with exit code 1.
+//
+// The connection is a CConnection; the runner prints what it publishes (title, panel rows, log
+// lines, the receiver's time) and ends the run on its state.
 class CHeadlessCanSelector;
 
-class CHeadlessRunner final : public QObject, public IConnectionPeers {
+class CHeadlessRunner final : public QObject,
+                              private IPanelObserver,
+                              private ILogLineSink,
+                              private IPacketSubscriber {
   Q_OBJECT
  public:
   CHeadlessRunner(CSettingsProfile& profile, CPortSettings& settings, int instanceNumber,
@@ -49,17 +57,20 @@ class CHeadlessRunner final : public QObject, public IConnectionPeers {
   // Runs the event loop of the current QCoreApplication; returns the exit code.
   int Run();
 
-  // IConnectionPeers
-  void SetMainTitle(const std::string& title) override;
-  void Redraw(int hint) override;
-  void StateChanged(int state) override;
-  void AddLogViewerLine(const std::string& line) override;
-  void MailFatalError(const std::string& loggingPrefix, const std::string& receiverText) override;
-  void FileTransferPacket(const KavoPacket& packet) override;
-  void LinkNotice(const std::string& line) override;
-
  private:
+  // IPanelObserver
+  void PanelRedraw(int hint) override;
+  void TitleChanged(const std::string& title) override;
+  void StateChanged(int state) override;
+  // ILogLineSink
+  void OnLogViewerLine(const std::string& line) override;
+  // IPacketSubscriber: the receiver's time for --print-log, and the file command.
+  void OnPacket(const KavoPacket& packet) override;
+
   void Stop(int exitCode);
+  // SIGHUP: the settings file read again; the changes that can apply without a new connection
+  // apply from the next hour.
+  void ReloadSettings();
   void PrintRows();
 
   CSettingsProfile& profile;
@@ -69,14 +80,14 @@ class CHeadlessRunner final : public QObject, public IConnectionPeers {
   std::FILE* out;
 
   std::unique_ptr<CStderrPrompts> prompts;
-  std::unique_ptr<IArchiveProfile> archiveProfile;
-  std::unique_ptr<CLogArchiver> archiver;
-  std::unique_ptr<CHeadlessCanSelector> canSelector;  // outlives the session's link
-  std::unique_ptr<CLinkSession> session;
+  std::unique_ptr<CHeadlessCanSelector> canSelector;  // outlives the connection's link
+  std::unique_ptr<CConnection> connection;
   CConnectionControl* control = nullptr;
   std::unique_ptr<CSignalWatcher> signalWatcher;
   std::unique_ptr<CSimulatorProcess> simulator;
   std::unique_ptr<CHeadlessFiles> files;
+  // After the connection: it goes first, while the control its pages press keys on is still there.
+  std::unique_ptr<CWebPanelBridge> web;
 
   bool stopping = false;
   bool everConnected = false;

@@ -8,7 +8,7 @@
 
 struct LoggerSession;
 
-// What the reconnector does to the connection; the program's link session implements it, tests
+// What the reconnector does to the connection; the connection's CSessionReconnect implements it, tests
 // record the calls.
 class IReconnectTarget {
  public:

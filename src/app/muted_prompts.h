@@ -20,6 +20,10 @@ class CMutedPrompts final : public IPrompts {
     return (buttons == PromptButtons::YesNo || buttons == PromptButtons::YesNoCancel) ? PromptAnswer::No
                                                                                       : PromptAnswer::Ok;
   }
+  // A notice stays one that does not wait for the user.
+  void Notify(const std::string& text) override {
+    if (!muted.load()) inner.Notify(text);
+  }
 
  private:
   IPrompts& inner;

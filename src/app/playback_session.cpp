@@ -6,30 +6,23 @@
 #include "logger/log_options.h"
 #include "logger/logrowan.h"
 
-// The peers the playback's control talks to: the outer peers for everything that shows, a
-// display-only logger for the log lines, and nothing for what would act on the outside world
-// (mail, remote file service, file transfer, processor usage requests).
-class CPlaybackSession::CPeers final : public IConnectionPeers,
-                                       private ILoggerHost,
-                                       private CLogrowanListener {
+// The playback's logger: a display-only session (passive, no file) whose lines go to the control's
+// log line sinks; every packet is formatted as it arrives, so the lines come in order with what
+// the panel shows. Nothing is sent, no folder is read.
+class CPlaybackSession::CLogger final : public IConnectionLogger,
+                                        private ILoggerHost,
+                                        private CLogrowanListener {
  public:
   // A few state changes (time request, no time, file, logging) may come before a packet is
   // taken; a bound all the same.
   static constexpr int kMaxStepsPerPacket = 8;
 
-  explicit CPeers(IConnectionPeers& outerPeers, IPrompts& promptsRef)
-      : outer(outerPeers), prompts(promptsRef) {}
-  ~CPeers() override {
+  explicit CLogger(IPrompts& promptsRef) : prompts(promptsRef) {}
+  ~CLogger() override {
     if (logger) logger->RemoveListener(this);
   }
 
   void Attach(CConnectionControl& connectionControl) { control = &connectionControl; }
-
-  void Redraw(int hint) override { outer.Redraw(hint); }
-  void SetMainTitle(const std::string& title) override { outer.SetMainTitle(title); }
-  void SetLogViewerCaption(const std::string& caption) override { outer.SetLogViewerCaption(caption); }
-  void StateChanged(int state) override { outer.StateChanged(state); }
-  bool ShowConnectionDialog() override { return true; }
 
   void StartLogging(std::uint32_t) override {
     if (!logger)
@@ -42,30 +35,22 @@ class CPlaybackSession::CPeers final : public IConnectionPeers,
     logger->StopLogging();
     logger->RemoveListener(this);
   }
-  void DestroyLogger() override { logger.reset(); }
+  void EndLogging() override { logger.reset(); }
   void ProcessLogger() override {
     if (logger) logger->ProcessLogger();
   }
-  void QueueLogPacket(const KavoPacket& packet) override {
+  void QueuePacket(const KavoPacket& packet) override {
     if (!logger) return;
-    // The display-only session starts with the first tick; the packet is formatted at once, so its
-    // lines come in order with what the panel shows.
+    // The display-only session starts with the first tick; the packet is formatted at once.
     if (!logger->DisplayOnly()) logger->ProcessLogger();
     logger->QueuePacket(packet);
     for (int step = 0; step < kMaxStepsPerPacket && logger && logger->QueuedPackets() > 0; ++step)
       logger->ProcessLogger();
   }
-  void WriteLogLine(const std::string& line) override {
+  void WriteLine(const std::string& line) override {
     if (logger) logger->WriteLine(line.c_str());
   }
-  void MailFatalError(const std::string&, const std::string& receiverText) override {
-    // Played back, the report is shown, not mailed again.
-    WriteLogLine("* Receiver fatal error: " + receiverText + "\n");
-  }
-
-  void AddLogViewerLine(const std::string& line) override { outer.AddLogViewerLine(line); }
-  std::optional<std::string> TakeLogViewerEvent(int slot) override { return outer.TakeLogViewerEvent(slot); }
-  void ProcessorUsageReport(const KavoPacket& packet) override { outer.ProcessorUsageReport(packet); }
+  void NoteLinkLost() override {}
 
  private:
   // ILoggerHost: a passive session sends nothing; no folder, no file.
@@ -78,15 +63,13 @@ class CPlaybackSession::CPeers final : public IConnectionPeers,
     if (control) control->OnLogLine(line);
   }
 
-  IConnectionPeers& outer;
   IPrompts& prompts;
   CConnectionControl* control = nullptr;
   std::unique_ptr<CLogrowan> logger;
 };
 
-CPlaybackSession::CPlaybackSession(IPrompts& prompts, IConnectionPeers& peers, Callbacks cb)
-    : callbacks(std::move(cb)) {
-  playbackPeers = std::make_unique<CPeers>(peers, prompts);
+CPlaybackSession::CPlaybackSession(IPrompts& prompts, Callbacks cb) : callbacks(std::move(cb)) {
+  logger = std::make_unique<CLogger>(prompts);
   controlTimers = std::make_unique<CQtTimerHost>([this](int id) { control->OnTimer(id); });
   playerTimers = std::make_unique<CQtTimerHost>([this](int) { player->OnTimer(); });
   CRawLogPlayer::Callbacks playerCallbacks;
@@ -100,9 +83,14 @@ CPlaybackSession::CPlaybackSession(IPrompts& prompts, IConnectionPeers& peers, C
   };
   player =
       std::make_unique<CRawLogPlayer>(*playerTimers, CSteadyClock::Instance(), std::move(playerCallbacks));
-  control = std::make_unique<CConnectionControl>(*player, *controlTimers, prompts, *playbackPeers);
+  control = std::make_unique<CConnectionControl>(*player, *controlTimers, prompts);
   control->SetDisconnectPauseMs(0);
-  playbackPeers->Attach(*control);
+  control->SetLogger(logger.get());
+  // Played back, a fatal error report is shown in the log, not mailed again.
+  control->SetFatalErrorHandler([this](const std::string&, const std::string& text) {
+    logger->WriteLine("* Receiver fatal error: " + text + "\n");
+  });
+  logger->Attach(*control);
 }
 
 CPlaybackSession::~CPlaybackSession() {
@@ -111,7 +99,7 @@ CPlaybackSession::~CPlaybackSession() {
   controlTimers.reset();
   control.reset();
   player.reset();
-  playbackPeers.reset();
+  logger.reset();
 }
 
 bool CPlaybackSession::Start(int instanceNumber, const std::string& path, double speed, std::string& error) {

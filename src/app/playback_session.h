@@ -7,17 +7,18 @@
 #include "app/connection_control.h"
 #include "app/raw_log_player.h"
 
-class CLogrowan;
 class CQtTimerHost;
 
 // A raw packet log played into a connection control of its own, on the current (UI) thread: the
-// counterpart of CLinkSession for playback. The control sees a network-type link that comes up
+// counterpart of CConnection for playback. The control sees a network-type link that comes up
 // and delivers the recorded packets (CRawLogPlayer), so the LCD, the log viewer and the processor
-// usage window take them the way they take live ones. The log lines come from a display-only
-// logger: passive, no file, lines to the viewer only. Nothing is sent, mailed or written: a fatal
-// error report in the recording is shown in the log viewer instead of being mailed.
+// usage window take them the way they take live ones: they subscribe on Control() as they do on
+// the connection's, before Start. The log lines come from a display-only logger: passive, no
+// file, lines to the log line sinks only. There is no remote file server and nothing is sent,
+// mailed or written: a fatal error report in the recording is shown in the log instead of being
+// mailed.
 //
-// The peers and prompts must outlive the session.
+// The prompts must outlive the session.
 class CPlaybackSession {
  public:
   struct Callbacks {
@@ -25,7 +26,7 @@ class CPlaybackSession {
     std::function<void()> finished;  // the whole file has been played
   };
 
-  CPlaybackSession(IPrompts& prompts, IConnectionPeers& peers, Callbacks callbacks);
+  CPlaybackSession(IPrompts& prompts, Callbacks callbacks);
   ~CPlaybackSession();
   CPlaybackSession(const CPlaybackSession&) = delete;
   CPlaybackSession& operator=(const CPlaybackSession&) = delete;
@@ -43,12 +44,12 @@ class CPlaybackSession {
   std::string StatusText() const;
 
  private:
-  class CPeers;
+  class CLogger;
 
   Callbacks callbacks;
   std::unique_ptr<CQtTimerHost> controlTimers;
   std::unique_ptr<CQtTimerHost> playerTimers;
-  std::unique_ptr<CPeers> playbackPeers;
+  std::unique_ptr<CLogger> logger;
   std::unique_ptr<CRawLogPlayer> player;
   std::unique_ptr<CConnectionControl> control;
 };

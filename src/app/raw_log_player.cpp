@@ -45,8 +45,7 @@ void CRawLogPlayer::Close(int) {
 }
 
 bool CRawLogPlayer::SendPacket(int, const KavoPacket&, int) {
-  ++sendsRefused;
-  return false;
+  return false;  // nothing is sent during playback
 }
 
 void CRawLogPlayer::TakePackets(CPacketBatch& batch) {
@@ -86,7 +85,6 @@ void CRawLogPlayer::DeliverPending() {
     utcOffset = TimePacketUtcOffset(pending);
     progressDirty = true;
   }
-  ++packetsPlayed;
   if (queued.size() >= kMaxQueued) queued.pop_front();
   queued.push_back(pending);
   if (callbacks.packetReady) callbacks.packetReady();

@@ -68,9 +68,6 @@ class CRawLogPlayer final : public IReceiverLink {
   std::int64_t PlayedGpsMs() const { return playedGpsMs; }
   double UtcOffset() const { return utcOffset; }
   double Fraction() const;
-  std::uint64_t PacketsPlayed() const { return packetsPlayed; }
-  // Packets the control tried to send (dropped: nothing is sent during playback).
-  std::uint64_t SendsRefused() const { return sendsRefused; }
   std::uint64_t DroppedFrames() const { return reader.DroppedFrames(); }
   const std::string& ReadError() const { return reader.Error(); }
 
@@ -121,6 +118,4 @@ class CRawLogPlayer final : public IReceiverLink {
   double utcOffset = 0.0;
   std::int64_t anchorGpsMs = 0;
   std::int64_t anchorWallMs = 0;
-  std::uint64_t packetsPlayed = 0;
-  std::uint64_t sendsRefused = 0;
 };

@@ -21,7 +21,7 @@ class IReceiverLink {
   // without a relay ignore it.
   virtual void SetRelayOptions(const RelayOptions& /*options*/,
                                std::function<void(const std::string&)> /*onEvent*/) {}
-  // Where the link's "* " lines about itself go (see IConnectionPeers::LinkNotice); called on the
+  // Where the link's "* " lines about itself go (into the log, and to the control's notice sink); on the
   // user-interface thread. Links without such lines ignore it.
   virtual void SetNoticeHandler(std::function<void(const std::string&)> /*onNotice*/) {}
   // Starts opening; the outcome arrives later as a link status (0 up, 1 failed or closed).

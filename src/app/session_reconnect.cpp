@@ -1,13 +1,13 @@
 #include "app/session_reconnect.h"
 
 #include "app/connection_control.h"
-#include "app/logger_bridge.h"
+#include "app/logger_part.h"
 #include "app/muted_prompts.h"
 #include "app/qt_timer_host.h"
 #include "link/comm_link.h"
 
 CSessionReconnect::CSessionReconnect(CCommLink& linkRef, CConnectionControl& controlRef,
-                                     CLoggerBridge& loggingRef, CMutedPrompts& quietRef)
+                                     CLoggerPart& loggingRef, CMutedPrompts& quietRef)
     : link(linkRef), control(controlRef), logging(loggingRef), quiet(quietRef) {
   timers = std::make_unique<CQtTimerHost>([this](int id) { reconnector->OnTimer(id); });
   reconnector = std::make_unique<CLinkReconnector>(static_cast<IReconnectTarget&>(*this), *timers,
@@ -34,7 +34,7 @@ void CSessionReconnect::SetQuiet(bool on) {
 }
 
 void CSessionReconnect::WriteLogLine(const std::string& line) {
-  logging.WriteLogLine(line + "\n");
+  logging.WriteLine(line + "\n");
 }
 
 std::string CSessionReconnect::LastGpsTime() {

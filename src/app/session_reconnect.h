@@ -7,7 +7,7 @@
 
 class CCommLink;
 class CConnectionControl;
-class CLoggerBridge;
+class CLoggerPart;
 class CMutedPrompts;
 class CQtTimerHost;
 
@@ -16,8 +16,7 @@ class CQtTimerHost;
 // which is muted while the link is away. Everything passed in must outlive this object.
 class CSessionReconnect final : private IReconnectTarget {
  public:
-  CSessionReconnect(CCommLink& link, CConnectionControl& control, CLoggerBridge& logging,
-                    CMutedPrompts& quiet);
+  CSessionReconnect(CCommLink& link, CConnectionControl& control, CLoggerPart& logging, CMutedPrompts& quiet);
   ~CSessionReconnect() override;
   CSessionReconnect(const CSessionReconnect&) = delete;
   CSessionReconnect& operator=(const CSessionReconnect&) = delete;
@@ -34,7 +33,7 @@ class CSessionReconnect final : private IReconnectTarget {
 
   CCommLink& link;
   CConnectionControl& control;
-  CLoggerBridge& logging;
+  CLoggerPart& logging;
   CMutedPrompts& quiet;
   std::unique_ptr<CQtTimerHost> timers;
   std::unique_ptr<CLinkReconnector> reconnector;

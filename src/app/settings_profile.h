@@ -7,6 +7,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "link/protocol/settings_store.h"
+
 // The program's settings file: an INI file read and written one key at a time with the rules of a
 // private profile, so that hand edits and unknown sections survive the program.
 //
@@ -23,7 +25,7 @@
 //
 // Each call reads the file again, so changes made by hand while the program runs take effect at
 // the next read. Calls are serialised within the process; the object may be shared between threads.
-class CSettingsProfile {
+class CSettingsProfile final : public ISettingsStore {
  public:
   // Size of the read buffer of every setting: at most kBufferSize - 1 characters are returned.
   static constexpr std::size_t kBufferSize = 255;
@@ -39,14 +41,17 @@ class CSettingsProfile {
   // The key's value, or defaultText when the file, the section or the key is missing. Either is
   // cut to bufferSize - 1 characters (nothing is returned for a bufferSize of 0).
   std::string GetString(std::string_view section, std::string_view key, std::string_view defaultText,
-                        std::size_t bufferSize = kBufferSize) const;
+                        std::size_t bufferSize = kBufferSize) const override;
 
   // Writes one key. False, with the file unchanged, when the file cannot be written or when the
   // text would not read back as one key: an empty name, a line break anywhere, '=' in the key,
   // ']' in the section, or a key beginning with '[', ';' or '#'. On failure `error` (when given)
   // says why: the system's reason, or invalid_argument for a text that cannot be a key.
   bool WriteString(std::string_view section, std::string_view key, std::string_view value,
-                   std::error_code* error = nullptr);
+                   std::error_code* error);
+  bool WriteString(std::string_view section, std::string_view key, std::string_view value) override {
+    return WriteString(section, key, value, nullptr);
+  }
 
   // Writes an integer as decimal text.
   bool WriteInt(std::string_view section, std::string_view key, int value);

@@ -22,6 +22,7 @@ ConnectionSettings SnapshotConnectionSettings(const CPortSettings& s) {
   c.loggingPrefix = s.loggingPrefix;
   c.logOptions = static_cast<std::uint32_t>(s.logOptions);
   c.remoteFileIo = s.rliEnabled;
+  c.cardFolder = s.rliFolder;
   c.relay = LoadRelayOptions(s.Profile());
   return c;
 }

@@ -17,7 +17,8 @@ void OnSignal(int number) {
 
 }  // namespace
 
-CSignalWatcher::CSignalWatcher(std::function<void(int)> handler) : onSignal(std::move(handler)) {
+CSignalWatcher::CSignalWatcher(std::function<void(int)> handler, std::vector<int> signalNumbers)
+    : onSignal(std::move(handler)), watched(std::move(signalNumbers)) {
   if (signalPipe[0] < 0 && ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
   notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
   connect(notifier.get(), &QSocketNotifier::activated, this, [this] {
@@ -30,13 +31,11 @@ CSignalWatcher::CSignalWatcher(std::function<void(int)> handler) : onSignal(std:
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
+  for (const int number : watched) ::sigaction(number, &action, nullptr);
 }
 
 CSignalWatcher::~CSignalWatcher() {
   struct sigaction action {};
   action.sa_handler = SIG_DFL;
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
+  for (const int number : watched) ::sigaction(number, &action, nullptr);
 }

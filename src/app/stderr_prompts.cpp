@@ -1,10 +1,11 @@
 #include "app/stderr_prompts.h"
 
+#include "app/stderr_lines.h"
 CStderrPrompts::CStderrPrompts(std::FILE* out) : out(out) {}
 
 PromptAnswer CStderrPrompts::MessageBox(const std::string& text, const std::string& /*caption*/,
                                         PromptIcon /*icon*/, PromptButtons buttons) {
-  const std::string line = "plowview: " + text + "\n";
+  const std::string line = FormatStderrLine(StderrLineName(), text);
   {
     std::lock_guard<std::mutex> hold(lock);
     std::fwrite(line.data(), 1, line.size(), out);

@@ -29,16 +29,17 @@ inline constexpr std::size_t kDatLength17Fixed = 21;  // plus 48 per block, 24 m
 inline constexpr std::size_t kDatLength19 = 14;
 inline constexpr std::size_t kDatLength21 = 190;
 
-// Writes `count` bytes to `fd` without buffering, continuing after a partial write. Errors end the
-// write silently; a descriptor below 0 writes nothing.
-void DatWriteBytes(int fd, const void* bytes, std::size_t count);
+// Writes `count` bytes to `fd` without buffering, continuing after a partial write. Returns 0, or
+// the errno of the error that ended the write (the bytes before it may have been written); a
+// descriptor below 0 writes nothing and returns 0.
+int DatWriteBytes(int fd, const void* bytes, std::size_t count);
 
 // Base of every record: the header in file order and the descriptor the record is written to.
 // Each derived class keeps its body in memory byte for byte as it is written.
 //
-// A write operation validates all of its input before it writes anything, so a record reaches the
-// file whole or not at all. Write errors on the descriptor are not reported; a descriptor below 0
-// writes nothing.
+// A write operation validates all of its input before it writes anything. A write error on the
+// descriptor stops the record's further writes and is kept (WriteError) for the owner, which can
+// cut the part written away again; a descriptor below 0 writes nothing.
 class CDATRecord {
  public:
   explicit CDATRecord(int fileDescriptor) : fd(fileDescriptor) {}
@@ -54,6 +55,12 @@ class CDATRecord {
   int FileDescriptor() const { return fd; }
   // A record kept across a file change is pointed at the new file with this.
   void SetFileDescriptor(int fileDescriptor) { fd = fileDescriptor; }
+  // The errno that stopped the last write (0: none since ClearWriteError). A record kept for
+  // several writes is cleared before each.
+  int WriteError() const { return writeError; }
+  void ClearWriteError() { writeError = 0; }
+  // Record length from the header, header included (0 before the header is set).
+  std::size_t Length() const;
 
  protected:
   void SetHeader(std::uint8_t length, std::uint8_t subType, std::uint8_t type);
@@ -62,4 +69,7 @@ class CDATRecord {
 
   std::uint8_t header[kDatHeaderLength] = {};
   int fd;
+
+ private:
+  mutable int writeError = 0;
 };

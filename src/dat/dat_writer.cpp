@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -110,6 +111,14 @@ int OpenFile(const std::string& name, int mode) {
 void CloseFile(int& fd) {
   if (fd >= 0) ::close(fd);
   fd = -1;
+}
+
+// Cuts what a failed write left after `start` away again and goes on writing there, so the file
+// keeps whole records (or whole CMR messages) only.
+void CutBack(int fd, off_t start) {
+  if (fd < 0 || start < 0) return;
+  (void)::ftruncate(fd, start);
+  (void)::lseek(fd, start, SEEK_SET);
 }
 
 // Walks the records of the DAT file `name` by their headers and cuts the file, open for writing
@@ -249,39 +258,71 @@ void CDATWriter::RequestSelection() const {
   Send(kavo::kIdSelectionRequest, 0, none);
 }
 
+void CDATWriter::NoteLost(const std::string& path, std::size_t bytes, int error, bool& told) {
+  lostBytes += bytes;
+  if (told) return;
+  told = true;
+  prompts.Notify("cannot write " + path + ": " + std::strerror(error));
+}
+
+template <class Write>
+bool CDATWriter::WriteRecord(CDATRecord& record, Write&& write) {
+  record.ClearWriteError();
+  const off_t start = datFd >= 0 ? ::lseek(datFd, 0, SEEK_END) : -1;
+  const bool result = write();
+  if (record.WriteError() == 0) return result;
+  CutBack(datFd, start);
+  NoteLost(datPath, record.Length(), record.WriteError(), datFailureTold);
+  return result;
+}
+
 void CDATWriter::WriteWeekRecord() {
   if (!weekRecord) return;
   weekRecord->SetFileDescriptor(datFd);
-  weekRecord->WriteFromPackets(1);
+  WriteRecord(*weekRecord, [&] { return weekRecord->WriteFromPackets(1); });
 }
 
 void CDATWriter::WriteType5Sub2() {
   // A record of its own: the week record's body would be overwritten by the image.
   static const std::uint8_t zeros[kDatLength5Sub2 - kDatHeaderLength] = {};
   CDATRecord5 record(datFd);
-  record.WriteFromImage(zeros, sizeof zeros, 2);
+  WriteRecord(record, [&] { return record.WriteFromImage(zeros, sizeof zeros, 2); });
 }
 
 void CDATWriter::WriteType15() {
   if (!ionosphere || !utc) return;
   CDATRecord15 record(datFd);
-  record.WriteFromPackets(*ionosphere, *utc);
+  WriteRecord(record, [&] { return record.WriteFromPackets(*ionosphere, *utc); });
 }
 
 void CDATWriter::WriteType19(const KavoPacket& time) {
   CDATRecord19 record(datFd);
-  record.WriteFromTimePacket(time);
+  WriteRecord(record, [&] { return record.WriteFromTimePacket(time); });
 }
 
 bool CDATWriter::WriteType11() {
   if (!position || !velocity || !oscillator || !selection || !measurementRecord) return false;
   CDATRecord11 record(datFd);
-  return record.WriteFromPackets(*position, *velocity, *oscillator, *selection, *measurementRecord);
+  return WriteRecord(record, [&] {
+    return record.WriteFromPackets(*position, *velocity, *oscillator, *selection, *measurementRecord);
+  });
+}
+
+void CDATWriter::WriteType16(std::uint8_t subType, std::size_t length) {
+  static const std::uint8_t zeros[16] = {};
+  CDATRecord16 record(datFd);
+  WriteRecord(record, [&] { return record.WriteFromImage(zeros, length - kDatHeaderLength, subType); });
+}
+
+void CDATWriter::WriteType21(const KavoPacket& ephemeris) {
+  CDATRecord21 record(datFd);
+  WriteRecord(record, [&] { return record.WriteFromPackets(ephemeris); });
 }
 
 bool CDATWriter::ComposeType17(const KavoPacket& l1, const KavoPacket* l2, bool write) {
   auto record = std::make_unique<CDATRecord17>(datFd);
-  if (!record->WriteFromPackets(l1, l2, write)) return false;
+  // A record the disk refused is still the latest epoch: it stays the measurement record.
+  if (!WriteRecord(*record, [&] { return record->WriteFromPackets(l1, l2, write); })) return false;
   measurementRecord = std::move(record);
   return true;
 }
@@ -314,6 +355,7 @@ void CDATWriter::StartDatLogging(const std::string& datName, bool append) {
   CloseFile(baseFd);
   datFd = newDat;
   baseFd = newBase;
+  NewFiles(datName, baseName);
 
   l1OnlyMode = 0;
   l1Streak = 0;
@@ -327,6 +369,7 @@ void CDATWriter::StartDatLogging(const std::string& datName, bool append) {
 }
 
 void CDATWriter::ReopenDatFile(const std::string& datName) {
+  NewFiles(datName, BaseFileName(datName));
   CloseFile(datFd);
   datFd = OpenFile(datName, O_APPEND);
   if (datFd < 0) {
@@ -407,7 +450,19 @@ void CDATWriter::RelayCmr(const KavoPacket& packet) {
   char line[48];
   std::snprintf(line, sizeof line, "R CMR Type:0x%2X Len:%d", d[5], static_cast<int>(count));
   if (lineFn) lineFn(line);
-  DatWriteBytes(baseFd, d + 3, count);
+  const off_t start = ::lseek(baseFd, 0, SEEK_END);
+  const int error = DatWriteBytes(baseFd, d + 3, count);
+  if (error == 0) return;
+  CutBack(baseFd, start);
+  NoteLost(basePath, count, error, baseFailureTold);
+}
+
+void CDATWriter::NewFiles(const std::string& datName, const std::string& baseName) {
+  datPath = datName;
+  basePath = baseName;
+  lostBytes = 0;
+  datFailureTold = false;
+  baseFailureTold = false;
 }
 
 void CDATWriter::CheckDeadline() {
@@ -415,13 +470,11 @@ void CDATWriter::CheckDeadline() {
 }
 
 void CDATWriter::Step(const KavoPacket* packet) {
-  static const std::uint8_t zeros[16] = {};
   // Between the ephemeris round and the steady state only a file change asks for ephemerides (of
   // the satellites still marked missing); their replies go into the new file.
   if (packet != nullptr && datStep > kEphemerisWaitState && datStep < kSteadyState && IsEphemeris(*packet) &&
       packet->data[4] <= 32 && ephemerisHave[packet->data[4]] == 0) {
-    CDATRecord21 record(datFd);
-    record.WriteFromPackets(*packet);
+    WriteType21(*packet);
     ephemerisHave[packet->data[4]] = 1;
     return;
   }
@@ -523,8 +576,7 @@ void CDATWriter::Step(const KavoPacket* packet) {
     case 12:
       if (IsEphemerisType(*packet)) {
         if (!IsEphemeris(*packet)) break;
-        CDATRecord21 record(datFd);
-        record.WriteFromPackets(*packet);
+        WriteType21(*packet);
         // Replies for PRNs above 32 are kept in the file but have no place in the table.
         const std::uint8_t prn = packet->data[4];
         if (prn <= 32) ephemerisHave[prn] = 1;
@@ -538,23 +590,19 @@ void CDATWriter::Step(const KavoPacket* packet) {
     case 13:
       datStep = 14;
       break;
-    case 14: {
+    case 14:
       Trace("DAT: Constructing Type 16 sub 27");
-      CDATRecord16 record(datFd);
-      record.WriteFromImage(zeros, kDatLength16Sub27 - kDatHeaderLength, 27);
+      WriteType16(27, kDatLength16Sub27);
       datStep = 15;
       break;
-    }
     case 15:
       datStep = 16;
       break;
-    case 16: {
+    case 16:
       Trace("DAT: Constructing Type 16 sub 43");
-      CDATRecord16 record(datFd);
-      record.WriteFromImage(zeros, kDatLength16Sub43 - kDatHeaderLength, 43);
+      WriteType16(43, kDatLength16Sub43);
       datStep = 17;
       break;
-    }
     case 17:
       if (!IsTime(*packet)) break;
       Trace("DAT: Constructing Type 19 sub 5");
@@ -647,8 +695,7 @@ void CDATWriter::SteadyState(const KavoPacket& packet) {
     case kavo::kIdDataReply:
       if (IsEphemeris(packet)) {
         Trace("DAT: Constructing Type 21   ( Ephemeris )");
-        CDATRecord21 record(datFd);
-        record.WriteFromPackets(packet);
+        WriteType21(packet);
       } else if (IsIonosphere(packet)) {
         ionosphere = packet;
         Trace("DAT: Constructing Type 15 (Got New Iono)");

@@ -30,6 +30,11 @@
 // Every CMR 93/94 relay packet (0x1A, data 0 = 2, data 1 = 1, data 5 = 0x93 or 0x94) is copied to
 // the base file and noted by one log line, in every state.
 //
+// A record or CMR message the disk refuses (a full disk) is lost whole: what part of it was
+// written is cut away again, so both files keep whole records only. The files stay open and the
+// next record tries again. The bytes lost are counted (LostBytes), and the first failure of each
+// file is told once through the prompts' Notify ("cannot write PATH: REASON").
+//
 // Not thread-safe: every call comes from the thread that delivers packets. The clock, the prompts
 // and the functions given at construction must outlive the writer.
 class CDATWriter {
@@ -83,6 +88,10 @@ class CDATWriter {
   // not end in ".dat", so the two files never share a name).
   static std::string BaseFileName(const std::string& datName);
 
+  // Bytes of records and CMR messages that could not be written to the current DAT and base files,
+  // since they were opened (StartDatLogging, ReopenDatFile).
+  std::uint64_t LostBytes() const { return lostBytes; }
+
   int DatStep() const { return datStep; }
   bool IsActive() const { return active != 0; }
   bool L1OnlyMode() const { return l1OnlyMode != 0; }
@@ -115,6 +124,15 @@ class CDATWriter {
   void WriteType15();
   void WriteType19(const KavoPacket& time);
   bool WriteType11();
+  void WriteType16(std::uint8_t subType, std::size_t length);
+  void WriteType21(const KavoPacket& ephemeris);
+  // Runs `write`, one record's write onto the DAT file; a record it could not write whole is cut
+  // away again and counted. Returns what `write` returned.
+  template <class Write>
+  bool WriteRecord(CDATRecord& record, Write&& write);
+  void NoteLost(const std::string& path, std::size_t bytes, int error, bool& told);
+  // A new file pair: its names for the messages, and its losses counted from zero.
+  void NewFiles(const std::string& datName, const std::string& baseName);
   // Composes (and with `write` writes) a type 17 record; on success it becomes the measurement record.
   bool ComposeType17(const KavoPacket& l1, const KavoPacket* l2, bool write);
 
@@ -152,4 +170,9 @@ class CDATWriter {
   std::uint8_t active = 0;
   int datFd = -1;
   int baseFd = -1;
+  std::string datPath;
+  std::string basePath;
+  std::uint64_t lostBytes = 0;
+  bool datFailureTold = false;
+  bool baseFailureTold = false;
 };

@@ -1,5 +1,6 @@
 #include "files/card_folder.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
@@ -29,6 +30,39 @@ int Errno() {
   return errno != 0 ? -errno : -EIO;
 }
 
+char Folded(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (Folded(a[i]) != Folded(b[i])) return false;
+  return true;
+}
+
+// '*' and '?' against `name`, letters folded; iterative, with one point to go back to.
+bool Glob(std::string_view pattern, std::string_view name) {
+  std::size_t p = 0, n = 0;
+  std::size_t starP = std::string_view::npos, starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      starP = p++;
+      starN = n;
+    } else if (p < pattern.size() && (pattern[p] == '?' || Folded(pattern[p]) == Folded(name[n]))) {
+      ++p;
+      ++n;
+    } else if (starP != std::string_view::npos) {
+      p = starP + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
 }  // namespace
 
 CCardFolder::CCardFolder(std::filesystem::path root, Resolver resolver)
@@ -37,8 +71,10 @@ CCardFolder::CCardFolder(std::filesystem::path root, Resolver resolver)
 int CCardFolder::MapName(std::string_view name, std::string& relative) {
   relative.clear();
   if (name.find('\0') != std::string_view::npos || name.size() > kMaxNameLength) return -ENOENT;
-  if (!name.empty() && (name.front() == '\\' || name.front() == '/')) return -EACCES;
-  // A colon only ever names a drive or a stream on the receiver's side; neither exists here.
+  // The card is drive A: of the receiver, and the folder is the whole card: its root. A leading
+  // separator names that root too; it is dropped below with the other empty components.
+  if (name.size() >= 2 && (name[0] == 'A' || name[0] == 'a') && name[1] == ':') name.remove_prefix(2);
+  // Any other colon names another drive or a stream; neither exists here.
   if (name.find(':') != std::string_view::npos) return -EACCES;
   std::size_t start = 0;
   while (start <= name.size()) {
@@ -58,8 +94,48 @@ int CCardFolder::MapName(std::string_view name, std::string& relative) {
   return 0;
 }
 
-int CCardFolder::OpenFile(const std::string& relative, int flags, mode_t mode) {
-  if (relative.empty()) return -EISDIR;
+bool CCardFolder::PatternMatches(std::string_view pattern, std::string_view name) {
+  if (name.empty()) return false;
+  if (name.front() == '.' && (pattern.empty() || pattern.front() != '.')) return false;
+  if (Glob(pattern, name)) return true;
+  // On the card every name has an extension, if only an empty one.
+  if (name.find('.') == std::string_view::npos && pattern.find('.') != std::string_view::npos)
+    return Glob(pattern, std::string(name) + '.');
+  return false;
+}
+
+std::string CCardFolder::MatchCase(const std::string& relative) {
+  std::string out;
+  bool matching = true;
+  for (const std::string_view part : Components(relative)) {
+    std::string chosen(part);
+    if (matching) {
+      matching = false;
+      const int fd = Open(out, O_RDONLY | O_DIRECTORY, 0);
+      if (fd >= 0) {
+        if (DIR* dir = ::fdopendir(fd)) {
+          while (const dirent* entry = ::readdir(dir)) {
+            const std::string_view found(entry->d_name);
+            if (!SameIgnoringCase(found, part)) continue;
+            // Byte order decides between names that differ only in case.
+            if (!matching || found < chosen) chosen.assign(found);
+            matching = true;
+          }
+          ::closedir(dir);
+        } else {
+          ::close(fd);
+        }
+      }
+    }
+    if (!out.empty()) out += '/';
+    out += chosen;
+  }
+  return out;
+}
+
+int CCardFolder::OpenFile(const std::string& given, int flags, mode_t mode) {
+  if (given.empty()) return -EISDIR;
+  const std::string relative = MatchCase(given);
   CUniqueFd fd(Open(relative, flags | O_NONBLOCK, mode));
   if (!fd.Valid()) return fd.Get();
   struct stat st {};
@@ -74,10 +150,11 @@ int CCardFolder::OpenFile(const std::string& relative, int flags, mode_t mode) {
 }
 
 int CCardFolder::OpenDirectory(const std::string& relative) {
-  return Open(relative, O_RDONLY | O_DIRECTORY, 0);
+  return Open(MatchCase(relative), O_RDONLY | O_DIRECTORY, 0);
 }
 
-int CCardFolder::RemoveFile(const std::string& relative) {
+int CCardFolder::RemoveFile(const std::string& given) {
+  const std::string relative = MatchCase(given);
   const std::size_t slash = relative.rfind('/');
   const std::string parent = slash == std::string::npos ? std::string() : relative.substr(0, slash);
   const std::string leaf = slash == std::string::npos ? relative : relative.substr(slash + 1);

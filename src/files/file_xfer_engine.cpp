@@ -45,13 +45,16 @@ void CFileXferEngine::DeleteFiles(const std::vector<int>& selected) {
   indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
   for (int index : indices) {
     if (index < 0 || static_cast<std::size_t>(index) >= entries.size()) continue;
-    const std::string path = kXferRemoteFolder + EntryFileName(entries[index]);
-    pendingDeletes.push_back(path);
-    SetEntryStatus(index, "Deleting...");
-    SendRequest(BuildXferDeleteRequest(path));
+    SendDelete(EntryFileName(entries[index]), index);
   }
   if (!pendingDeletes.empty()) controlsEnabled = false;
   Notify();
+}
+
+void CFileXferEngine::SendDelete(const std::string& name, std::int32_t listIndex) {
+  pendingDeletes.push_back({name, listIndex});
+  SetEntryStatus(listIndex, "Deleting...");
+  SendRequest(BuildXferDeleteRequest(kXferRemoteFolder + name));
 }
 
 void CFileXferEngine::Cancel() {
@@ -67,8 +70,12 @@ bool CFileXferEngine::IsBusy() const {
 
 void CFileXferEngine::Tick() {
   ++ticks;
+  TickDeletes();
   CFileXferJob* job = Front();
-  if (job == nullptr) return;
+  if (job == nullptr) {
+    Notify();
+    return;
+  }
   --job->countdown;
   if (job->state != job->lastState || job->received != job->lastReceived) {
     job->lastState = job->state;
@@ -230,19 +237,65 @@ bool CFileXferEngine::OnFileReply(const KavoPacket& packet, std::size_t end) {
   return true;
 }
 
+namespace {
+
+std::string Folded(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+}  // namespace
+
 bool CFileXferEngine::OnDeleteReply(const KavoPacket& packet, std::size_t end) {
   const bool deleted = packet.data[3] != 0;
-  const std::string path = TextField(packet, 4, end, kKavoMaxData);
-  const auto pending = std::find(pendingDeletes.begin(), pendingDeletes.end(), path);
-  if (pending == pendingDeletes.end()) return false;
-  pendingDeletes.erase(pending);
-  for (std::size_t i = 0; i < entries.size(); ++i)
-    if (kXferRemoteFolder + EntryFileName(entries[i]) == path) {
-      SetEntryStatus(static_cast<std::int32_t>(i), deleted ? "Deleted" : "Could not delete");
+  // The receiver's card has no case, and its reply may spell the path its own way ("a:\GPSDATA\..."):
+  // the pending name that is the path's last part wins, else the longest name inside it.
+  const std::string path = Folded(TextField(packet, 4, end, kKavoMaxData));
+  const std::size_t cut = path.find_last_of("\\/:");
+  const std::string last = cut == std::string::npos ? path : path.substr(cut + 1);
+  auto best = pendingDeletes.end();
+  for (auto it = pendingDeletes.begin(); it != pendingDeletes.end(); ++it) {
+    const std::string name = Folded(it->name);
+    if (name.empty()) continue;
+    if (name == last) {
+      best = it;
       break;
     }
+    if (path.find(name) != std::string::npos &&
+        (best == pendingDeletes.end() || name.size() > best->name.size()))
+      best = it;
+  }
+  if (best == pendingDeletes.end()) return false;
+  const std::int32_t index = EntryIndexOf(best->name, best->listIndex);
+  pendingDeletes.erase(best);
+  SetEntryStatus(index, deleted ? "Deleted" : "Could not delete");
   UpdateState();
   return true;
+}
+
+// The entry that shows `name`: the one the delete was sent for while it still shows that name.
+std::int32_t CFileXferEngine::EntryIndexOf(const std::string& name, std::int32_t hint) const {
+  if (hint >= 0 && static_cast<std::size_t>(hint) < entries.size() && EntryFileName(entries[hint]) == name)
+    return hint;
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    if (EntryFileName(entries[i]) == name) return static_cast<std::int32_t>(i);
+  return -1;
+}
+
+void CFileXferEngine::TickDeletes() {
+  bool expired = false;
+  for (auto it = pendingDeletes.begin(); it != pendingDeletes.end();) {
+    if (--it->ticksLeft > 0) {
+      ++it;
+      continue;
+    }
+    SetEntryStatus(EntryIndexOf(it->name, it->listIndex),
+                   CFileXferJob::StatusText(XferState::TimedOut, 0, 0));
+    it = pendingDeletes.erase(it);
+    expired = true;
+  }
+  if (expired) UpdateState();
 }
 
 void CFileXferEngine::Advance(CFileXferJob& job) {
@@ -278,10 +331,7 @@ void CFileXferEngine::UpdateState() {
         ++it;
         continue;
       }
-      const std::string path = (*it)->RemotePath();
-      pendingDeletes.push_back(path);
-      SetEntryStatus((*it)->listIndex, "Deleting...");
-      SendRequest(BuildXferDeleteRequest(path));
+      SendDelete((*it)->name, (*it)->listIndex);
       it = jobs.erase(it);
     }
   }

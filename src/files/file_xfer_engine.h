@@ -39,6 +39,10 @@ class CFileXferEngine {
   static constexpr std::size_t kMaxEntries = 1024;    // entry replies beyond this are dropped
   static constexpr std::uint8_t kMaxReadCount = 128;  // bytes asked per block
   static constexpr std::int32_t kMaxRetries = 6;      // the sixth silent period times a job out
+  // A delete left unanswered this long (the six silent periods that time a job out: 100, 200, 500,
+  // 1000, 1700 and 2600 ticks) ends as "Timed Out". It is not sent again: a delete that did
+  // happen would be answered as one that could not.
+  static constexpr std::int32_t kDeleteTimeoutTicks = 6100;
 
   CFileXferEngine(IsConnectedFn isConnected, SendFn send);
   ~CFileXferEngine();
@@ -59,7 +63,9 @@ class CFileXferEngine {
   // Queues a download for each listed index (list order; bad and repeated indices are skipped)
   // and starts the first one.
   void GetFiles(const std::vector<int>& selected);
-  // Sends a delete for each listed index.
+  // Sends a delete for each listed index. The reply completes the entry whose file name occurs
+  // (without regard to case) in the path it carries; no reply within kDeleteTimeoutTicks ends it
+  // as "Timed Out".
   void DeleteFiles(const std::vector<int>& selected);
   // Forgets every job (no close is sent) and every pending delete, refreshes the list and
   // enables the controls.
@@ -95,6 +101,9 @@ class CFileXferEngine {
   bool OnEntry(const KavoPacket& packet, std::size_t end);
   bool OnFileReply(const KavoPacket& packet, std::size_t end);
   bool OnDeleteReply(const KavoPacket& packet, std::size_t end);
+  void SendDelete(const std::string& name, std::int32_t listIndex);
+  void TickDeletes();
+  std::int32_t EntryIndexOf(const std::string& name, std::int32_t hint) const;
 
   void Advance(CFileXferJob& job);
   void UpdateState();
@@ -115,7 +124,12 @@ class CFileXferEngine {
   bool controlsEnabled = true;
   std::vector<std::string> entries;
   std::vector<std::unique_ptr<CFileXferJob>> jobs;
-  std::vector<std::string> pendingDeletes;
+  struct PendingDelete {
+    std::string name;  // the entry's file name
+    std::int32_t listIndex = -1;
+    std::int32_t ticksLeft = kDeleteTimeoutTicks;
+  };
+  std::vector<PendingDelete> pendingDeletes;
   std::uint64_t ticks = 0;
   std::uint64_t listActivityTick = 0;
   std::size_t listReplies = 0;

@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -109,14 +108,11 @@ ssize_t ReadFull(int fd, std::uint8_t* bytes, std::size_t count) {
   return static_cast<ssize_t>(got);
 }
 
-std::unique_ptr<CRemoteFileServer> gServer;
-
 }  // namespace
 
 bool IsRemoteFileRequest(const KavoPacket& packet) {
   return packet.id == kavo::kIdSuperReport && packet.length >= 4 && packet.length <= kKavoMaxData &&
-         packet.data[0] == kavo::kSubPanel && packet.data[1] >= 0x10 && packet.data[1] < 0x1C &&
-         packet.checksumOk == 1;
+         packet.data[0] == kavo::kSubPanel && packet.data[1] >= 0x10 && packet.data[1] < 0x1C;
 }
 
 CRemoteFileServer::CRemoteFileServer(std::filesystem::path cardFolder, SendFn send,
@@ -153,6 +149,10 @@ void CRemoteFileServer::Handle(const KavoPacket& request) {
   static constexpr std::size_t kFixedEnd[12] = {2, 3, 6, 11, 8, 12, 6, 2, 2, 2, 2, 18};
   const std::uint8_t op = request.data[1];
   if (op < 0x10 || op >= 0x1C) return;
+  if (request.checksumOk != 1) {
+    AnswerDamaged(request);
+    return;
+  }
   if (FieldEnd(request) < kFixedEnd[op - 0x10]) {
     ++dropped;
     return;
@@ -199,16 +199,17 @@ void CRemoteFileServer::List(const KavoPacket& request) {
   const bool nameOk = NameField(request, 4, request.length - 6, pattern);
   std::string relative;
   if (nameOk && CCardFolder::MapName(pattern, relative) == 0) {
-    // The last component is the pattern, matched with shell rules; the rest names the folder.
-    const std::size_t sep = pattern.find_last_of("\\/");
+    // The last component is the pattern, matched as the card's DOS patterns are; the rest (with
+    // any drive) names the folder.
+    const std::size_t sep = pattern.find_last_of(":\\/");
     std::string dirRelative;
-    if (sep != std::string::npos) CCardFolder::MapName(pattern.substr(0, sep), dirRelative);
+    if (sep != std::string::npos) CCardFolder::MapName(pattern.substr(0, sep + 1), dirRelative);
     const std::string glob = sep == std::string::npos ? pattern : pattern.substr(sep + 1);
     const int fd = glob.empty() ? -ENOENT : folder.OpenDirectory(dirRelative);
     if (fd >= 0) {
       if (DIR* dir = ::fdopendir(fd)) {
         while (const dirent* entry = ::readdir(dir)) {
-          if (::fnmatch(glob.c_str(), entry->d_name, FNM_PERIOD) != 0) continue;
+          if (!CCardFolder::PatternMatches(glob, entry->d_name)) continue;
           struct stat st {};
           // Links are not listed: what they point to may lie outside the card.
           if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
@@ -221,6 +222,18 @@ void CRemoteFileServer::List(const KavoPacket& request) {
     }
   }
   std::sort(names.begin(), names.end());
+  // Names that differ only in case are one name on the card: the first in byte order stands.
+  std::string previous;
+  names.erase(std::remove_if(names.begin(), names.end(),
+                             [&](const std::string& name) {
+                               std::string folded = name;
+                               for (char& c : folded)
+                                 if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+                               if (folded == previous) return true;
+                               previous = std::move(folded);
+                               return false;
+                             }),
+              names.end());
   // Entry numbers are u16 and 65535 marks the end.
   if (names.size() > 65535) names.resize(65535);
   names.emplace_back("LAST.FIL");
@@ -417,12 +430,70 @@ void CRemoteFileServer::Remove(const KavoPacket& request) {
   send(answer);
 }
 
-void CRemoteFileServer::CardInfo() {
+void CRemoteFileServer::CardInfo(RemoteFileError error) {
   KavoPacket answer = Answer(RemoteFileOp::CardInfo, 21);
   PutBe32(answer.data + 2, 0x02000000);
   PutBe32(answer.data + 6, 0x01800000);
   PutBe16(answer.data + 10, 0x4000);
+  PutError(answer.data + 12, error);
   send(answer);
+}
+
+// Every field of a damaged request may be wrong: none is acted on. The handle is echoed (when the
+// request is long enough to hold one) so that the receiver can tell which of its requests failed.
+void CRemoteFileServer::AnswerDamaged(const KavoPacket& request) {
+  const auto op = static_cast<RemoteFileOp>(request.data[1]);
+  const std::int32_t handle = FieldEnd(request) >= 6 ? ReadBeI32(request.data + 2) : -1;
+  constexpr RemoteFileError kError = RemoteFileError::IoError;
+  switch (op) {
+    case RemoteFileOp::List: {
+      static constexpr char kLast[] = "LAST.FIL";
+      KavoPacket answer = Answer(op, 7 + sizeof kLast - 1);
+      PutBe16(answer.data + 2, 65535);
+      PutError(answer.data + 4, kError);
+      std::memcpy(answer.data + 6, kLast, sizeof kLast - 1);
+      send(answer);
+      break;
+    }
+    case RemoteFileOp::Open: {
+      KavoPacket answer = Answer(op, 12);
+      PutBe32(answer.data + 2, 0xFFFFFFFFu);
+      PutError(answer.data + 6, kError);
+      send(answer);
+      break;
+    }
+    case RemoteFileOp::Close:
+    case RemoteFileOp::Write:
+    case RemoteFileOp::WriteAt:
+      SendHandleAnswer(op, handle, kError);
+      break;
+    case RemoteFileOp::Read: {
+      KavoPacket answer = Answer(op, 16);
+      PutBe32(answer.data + 2, static_cast<std::uint32_t>(handle));
+      PutError(answer.data + 6, kError);
+      send(answer);
+      break;
+    }
+    case RemoteFileOp::Seek:
+    case RemoteFileOp::Tell: {
+      KavoPacket answer = Answer(op, 15);
+      PutBe32(answer.data + 2, static_cast<std::uint32_t>(handle));
+      PutError(answer.data + 10, kError);
+      send(answer);
+      break;
+    }
+    case RemoteFileOp::Remove: {
+      KavoPacket answer = Answer(op, 7);
+      PutError(answer.data + 2, kError);
+      send(answer);
+      break;
+    }
+    case RemoteFileOp::CardInfo:
+      CardInfo(kError);
+      break;
+    default:  // 0x18 and 0x19 have no answer
+      break;
+  }
 }
 
 CRemoteFileServer::OpenFile* CRemoteFileServer::Slot(std::int32_t handle) {
@@ -444,13 +515,4 @@ void CRemoteFileServer::SendHandleAnswer(RemoteFileOp op, std::int32_t handle, R
   PutBe32(answer.data + 2, static_cast<std::uint32_t>(handle));
   PutError(answer.data + 6, error);
   send(answer);
-}
-
-CRemoteFileServer& GetRemoteFileServer(const std::string& cardFolder, CRemoteFileServer::SendFn send) {
-  if (!gServer) gServer = std::make_unique<CRemoteFileServer>(cardFolder, std::move(send));
-  return *gServer;
-}
-
-void DestroyRemoteFileServer() {
-  gServer.reset();
 }

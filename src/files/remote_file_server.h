@@ -32,6 +32,7 @@ enum class RemoteFileOp : std::uint8_t {
 enum class RemoteFileError : std::uint16_t {
   None = 0,
   NotFound = 2,        // file or path not found, or a name that cannot exist
+  IoError = 5,         // the request came with a wrong checksum; nothing was done for it
   BadBlock = 4,        // block number out of range, file not writable, or the write failed
   BadHandleWrite = 6,  // write to a handle that is not open
   BadBlockLength = 8,  // block longer than 120 bytes, a short non-last block, or a short packet
@@ -44,14 +45,18 @@ enum class RemoteFileError : std::uint16_t {
 };
 
 // True for a packet the remote file server takes: id 0x8F, data 0 0x8C, length at least 4,
-// operation 0x10..0x1B in data 1, and a good checksum (a request with a flipped bit could name
-// the wrong file).
+// operation 0x10..0x1B in data 1. One with a wrong checksum is taken too, to be answered with an
+// I/O error (and nothing else: a flipped bit could name the wrong file).
 bool IsRemoteFileRequest(const KavoPacket& packet);
 
 // The PC side of the receiver's virtual memory card. Requests are queued as they arrive and
 // carried out by ProcessRequests, oldest first; every answer goes out through `send`, which must
 // add the checksum trailer. Files live under the card folder and every name is confined to it
-// (see CCardFolder): a refused name answers 2 or 13 and touches nothing.
+// (see CCardFolder): a refused name answers 2 or 13 and touches nothing. The folder answers as the
+// receiver's FAT card does: names without regard to case, DOS patterns in listings ("*.*" lists
+// every file), "\\" and "A:\\" for its root. A request with a wrong checksum is answered with
+// error 5 and not carried out (a list with the end entry only, carrying the error at 4-5; card
+// information with it at 12-13), so that the receiver need not wait out its time-out.
 //
 // Single-threaded: queue and process on the same thread. Open files stay open until the
 // receiver closes them or the server is destroyed.
@@ -98,7 +103,8 @@ class CRemoteFileServer {
   void Read(const KavoPacket& request);
   void Seek(const KavoPacket& request, bool tell);
   void Remove(const KavoPacket& request);
-  void CardInfo();
+  void CardInfo(RemoteFileError error = RemoteFileError::None);
+  void AnswerDamaged(const KavoPacket& request);
 
   OpenFile* Slot(std::int32_t handle);
   void EndSequence(OpenFile& file);
@@ -110,9 +116,3 @@ class CRemoteFileServer {
   std::array<std::unique_ptr<OpenFile>, kSlots> slots;
   std::uint64_t dropped = 0;
 };
-
-// The one server of a connection: created on first use with the card folder (the "RLI_Folder"
-// setting) and the send function, both ignored once it exists; destroyed at every disconnect so
-// the next connection reads the setting again. For the main view only; tests build their own.
-CRemoteFileServer& GetRemoteFileServer(const std::string& cardFolder, CRemoteFileServer::SendFn send);
-void DestroyRemoteFileServer();

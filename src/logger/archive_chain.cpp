@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "logger/archive_destination.h"
 #include "logger/archive_process.h"
 #include "logger/archive_url.h"
 #include "logger/log_options.h"
@@ -40,6 +41,23 @@ std::string Format(const char* format, Args... args) {
   std::snprintf(out.data(), out.size(), format, args...);
   out.resize(static_cast<std::size_t>(length));
   return out;
+}
+
+// Plain FTP with the upload program. It retries for ever and waits minutes on a silent server by
+// default: a dead server would hold the worker (and its process) past the next hour's and never
+// mail the failure. A few tries with a 30 s time-out keep the worst case within minutes.
+int RunFtpUpload(const CArchiveSettings& settings, const ArchiveTools& tools, const std::string& url,
+                 const std::string& local) {
+  std::vector<std::string> argv{tools.upload, "-B", "-t", kUploadTries, "-T", kUploadTimeoutTenths};
+  if (settings.limitUploadRate) {
+    argv.push_back("-l");
+    argv.push_back("5K");
+  }
+  // The URL, password and all, goes in on standard input: the process list shows only the file.
+  argv.push_back("-i");
+  argv.push_back("-");
+  argv.push_back(local);
+  return RunArchiveProgram(argv, url + "\n");
 }
 
 }  // namespace
@@ -79,13 +97,18 @@ bool CArchiveChain::ZipHourFiles(const std::string& base) {
     int remove;
     bool zipped = false;
   };
+  // The DAT row takes the DAT writer's pair whenever the session wrote it, whatever "Log Q0X" says.
+  const bool datRow = settings.zipQ0xFiles != 0 && ((closed.options & kLogQ0x) != 0 || closed.datFiles);
   Member members[] = {
-      {".dat", settings.zipQ0xFiles != 0 && (closed.options & kLogQ0x) != 0, settings.removeDatPostZip},
+      {".dat", datRow, settings.removeDatPostZip},
+      {"_base.cmr", datRow, settings.removeDatPostZip},
       {".log", settings.zipLogFiles != 0, settings.removeLogPostZip},
       {".kavo", settings.zipKavoFiles != 0 && (closed.options & kLogKavo) != 0, settings.removeKavoPostZip},
       {".pdf", settings.zipPdfFiles != 0 && settings.createStripChart != 0, settings.removePdfPostZip},
   };
-  if (!MakePlot(base + kLogExtension)) members[3].selected = false;
+  const Member& log = members[2];
+  Member& pdf = members[4];
+  if (!MakePlot(base + kLogExtension)) pdf.selected = false;
 
   const std::string zipPath = base + ".zip";
   bool anyZipped = false;
@@ -102,7 +125,7 @@ bool CArchiveChain::ZipHourFiles(const std::string& base) {
   // Only what is safely in the zip is removed: a failed zip leaves its source in place.
   for (const Member& member : members)
     if (member.zipped && member.remove) RemoveQuietly(base + member.extension);
-  if (manifestZipped && members[1].zipped && members[1].remove) RemoveQuietly(manifestPath);
+  if (manifestZipped && log.zipped && log.remove) RemoveQuietly(manifestPath);
   return true;
 }
 
@@ -131,27 +154,21 @@ bool CArchiveChain::UploadZip(const std::string& base) {
   const bool anyZip =
       settings.zipQ0xFiles || settings.zipLogFiles || settings.zipKavoFiles || settings.zipPdfFiles;
   if (!settings.ftpZippedFiles || !anyZip) return true;
-  const std::string url = BuildUploadUrl(settings, closed.zipName);
+  const ArchiveDestination destination = ParseArchiveDestination(settings.ftpHostAddress);
   const std::string local = base + ".zip";
 
-  // The upload program retries for ever and waits minutes on a silent server by default: a dead
-  // server would hold this worker (and its process) past the next hour's and never mail the
-  // failure. A few tries with a 30 s time-out keep the worst case within minutes.
-  std::vector<std::string> argv{tools.upload, "-B", "-t", kUploadTries, "-T", kUploadTimeoutTenths};
-  if (settings.limitUploadRate) {
-    argv.push_back("-l");
-    argv.push_back("5K");
-  }
-  // The URL, password and all, goes in on standard input: the process list shows only the file.
-  argv.push_back("-i");
-  argv.push_back("-");
-  argv.push_back(local);
   // The upload program reports success for a local file that is not there; that is a failure here.
-  const int code = Exists(local) ? RunArchiveProgram(argv, url + "\n") : kArchiveProgramNotRun;
+  int code = kArchiveProgramNotRun;
+  if (Exists(local)) {
+    code = destination.protocol == ArchiveProtocol::Ftp
+               ? RunFtpUpload(settings, tools, BuildUploadUrl(settings, closed.zipName), local)
+               : RunSecureUpload(settings, tools, destination, closed.zipName, local);
+  }
   if (code != 0) {
-    SendStatusMail(
-        "PLV: Error during FTP session",
-        Format("Error happend when sending file to:\n %s \nfrom file:\n %s", url.c_str(), local.c_str()));
+    // The mail shows where the zip was going, never the server's password.
+    SendStatusMail("PLV: Error during FTP session",
+                   Format("Error happend when sending file to:\n %s \nfrom file:\n %s",
+                          ShownUploadUrl(settings, destination, closed.zipName).c_str(), local.c_str()));
     return false;
   }
   if (settings.removeZipPostFtp) RemoveQuietly(local);

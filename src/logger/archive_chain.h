@@ -9,11 +9,11 @@
 #include "logger/log_archiver.h"
 
 // The archiving of one closed hour, B being the closed log path without ".log": the end-of-day
-// notice, then B.dat, B.log, B.kavo and the plot B.pdf zipped into B.zip as the settings and the
-// session's options choose, with the hour's manifest B.manifest added to any zip made (and removed
-// with B.log), the zipped sources removed as configured, B.zip uploaded with the
-// upload program and removed after it as configured. Every failing program is reported by mail;
-// a zip failure is also shown. No failure stops the chain.
+// notice, then B.dat, B_base.cmr, B.log, B.kavo and the plot B.pdf zipped into B.zip as the
+// settings and the session's options choose (the DAT pair by the DAT row when the session wrote
+// it), with the hour's manifest B.manifest added to any zip made (and removed with B.log), the zipped sources
+// removed as configured, B.zip uploaded with the upload program and removed after it as configured. Every
+// failing program is reported by mail; a zip failure is also shown. No failure stops the chain.
 //
 // Runs on an archiving worker with its own copies of everything; `show` is called on that worker
 // and may block it until the user has read the message.

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 extern char** environ;
@@ -58,6 +59,26 @@ int WaitExit(pid_t pid) {
   return kArchiveProgramNotRun;
 }
 
+// The program's environment with `extra` ("NAME=value" each) put in place of variables of the
+// same name. The strings live in `storage`.
+std::vector<char*> MergedEnvironment(const std::vector<std::string>& extra,
+                                     std::vector<std::string>& storage) {
+  storage.clear();
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    const std::string_view text(*entry);
+    const std::string_view name = text.substr(0, text.find('=') + 1);
+    bool replaced = false;
+    for (const std::string& e : extra) replaced = replaced || e.compare(0, name.size(), name) == 0;
+    if (!replaced) storage.emplace_back(text);
+  }
+  storage.insert(storage.end(), extra.begin(), extra.end());
+  std::vector<char*> pointers;
+  pointers.reserve(storage.size() + 1);
+  for (std::string& e : storage) pointers.push_back(e.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
 }  // namespace
 
 std::string ResolveArchiveProgram(const std::string& name) {
@@ -71,7 +92,8 @@ std::string ResolveArchiveProgram(const std::string& name) {
   return name;
 }
 
-int RunArchiveProgram(const std::vector<std::string>& argv, const std::string& standardInput) {
+int RunArchiveProgram(const std::vector<std::string>& argv, const std::string& standardInput,
+                      const std::vector<std::string>& environment) {
   if (argv.empty() || argv[0].empty() || standardInput.size() > kMaxArchiveInput)
     return kArchiveProgramNotRun;
   const std::string program = ResolveArchiveProgram(argv[0]);
@@ -109,10 +131,15 @@ int RunArchiveProgram(const std::vector<std::string>& argv, const std::string& s
   args[0] = const_cast<char*>(program.c_str());
   args.push_back(nullptr);
 
+  std::vector<std::string> environmentStorage;
+  std::vector<char*> merged;
+  if (!environment.empty()) merged = MergedEnvironment(environment, environmentStorage);
+  char** envp = environment.empty() ? environ : merged.data();
+
   pid_t pid = 0;
   const int spawned = program.find('/') != std::string::npos
-                          ? posix_spawn(&pid, program.c_str(), &actions, &attributes, args.data(), environ)
-                          : posix_spawnp(&pid, program.c_str(), &actions, &attributes, args.data(), environ);
+                          ? posix_spawn(&pid, program.c_str(), &actions, &attributes, args.data(), envp)
+                          : posix_spawnp(&pid, program.c_str(), &actions, &attributes, args.data(), envp);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   inputEnd.Reset();

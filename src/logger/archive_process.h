@@ -15,13 +15,16 @@
 // meant for the program does not cut an upload short, with default signal handling and an empty
 // signal mask.
 //
+// `environment` entries ("NAME=value") are set for the child on top of the program's own.
+//
 // Returns the exit code (0-255), 128 + the signal number when the program was killed, or
 // kArchiveProgramNotRun when it could not be started. Blocks the calling thread only; callable
 // from several threads at once.
 inline constexpr int kArchiveProgramNotRun = -1;
 inline constexpr std::size_t kMaxArchiveInput = 16384;
 
-int RunArchiveProgram(const std::vector<std::string>& argv, const std::string& standardInput = {});
+int RunArchiveProgram(const std::vector<std::string>& argv, const std::string& standardInput = {},
+                      const std::vector<std::string>& environment = {});
 
 // The path RunArchiveProgram would start for `name` from the program's folder, or `name` itself.
 std::string ResolveArchiveProgram(const std::string& name);

@@ -15,5 +15,10 @@ ArchiveTools LoadArchiveTools(const IArchiveProfile& profile) {
   read("Mail", tools.mail);
   read("MailRelay", tools.mailRelay);
   read("MailFrom", tools.mailFrom);
+  read("SecureUpload", tools.secureUpload);
+  read("KnownHosts", tools.knownHosts);
+  std::string insecure;
+  read("Insecure", insecure);
+  tools.insecure = ParseArchiveInt(insecure) != 0;
   return tools;
 }

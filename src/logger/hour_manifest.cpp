@@ -1,8 +1,12 @@
 #include "logger/hour_manifest.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QCryptographicHash>
-#include <QFile>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -99,6 +103,8 @@ void CHourManifest::ResetCounts() {
   droppedFrames = 0;
   linkLost = 0;
   linkRestored = 0;
+  lostLines = 0;
+  lostBytes = 0;
   gapCount = 0;
   gaps.clear();
   earlierGaps.clear();
@@ -171,6 +177,11 @@ void CHourManifest::NoteLinkRestored() {
   ++(open ? linkRestored : pendingRestored);
 }
 
+void CHourManifest::NoteLost(std::uint64_t lines, std::uint64_t bytes) {
+  lostLines += lines;
+  lostBytes += bytes;
+}
+
 std::string CHourManifest::PathFor(const std::string& logPath) {
   return BaseOf(logPath) + ".manifest";
 }
@@ -181,10 +192,32 @@ std::vector<std::string> CHourManifest::HourFiles(const std::string& logPath) {
 }
 
 std::string CHourManifest::Sha256OfFile(const std::string& path) {
-  QFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::ReadOnly)) return {};
+  // Non-blocking, so that a FIFO put in a file's place cannot hold the open.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return {};
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return {};
+  }
   QCryptographicHash hash(QCryptographicHash::Sha256);
-  if (!hash.addData(&file)) return {};
+  char chunk[64 * 1024];
+  auto left = static_cast<std::uint64_t>(info.st_size);
+  bool ok = true;
+  while (left > 0) {
+    const ssize_t n =
+        ::read(fd, chunk, static_cast<std::size_t>(std::min<std::uint64_t>(left, sizeof chunk)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ok = false;
+      break;
+    }
+    if (n == 0) break;  // cut short since: hashed as far as it goes
+    hash.addData(QByteArrayView(chunk, n));
+    left -= static_cast<std::uint64_t>(n);
+  }
+  ::close(fd);
+  if (!ok) return {};
   return hash.result().toHex().toStdString();
 }
 
@@ -210,6 +243,8 @@ std::string CHourManifest::Text(const std::string& logPath, const std::vector<st
     AppendLine(out, "gap: %s %.3f", IsoTime(gaps[i].startUtc).c_str(), gaps[i].length);
   AppendLine(out, "link-lost: %llu", static_cast<unsigned long long>(linkLost));
   AppendLine(out, "link-restored: %llu", static_cast<unsigned long long>(linkRestored));
+  AppendLine(out, "lost-lines: %llu", static_cast<unsigned long long>(lostLines));
+  AppendLine(out, "lost-bytes: %llu", static_cast<unsigned long long>(lostBytes));
   for (const std::string& path : files) {
     const std::string digest = Sha256OfFile(path);
     if (!digest.empty()) AppendLine(out, "sha256: %s  %s", digest.c_str(), OneLine(FileName(path)).c_str());
@@ -218,11 +253,24 @@ std::string CHourManifest::Text(const std::string& logPath, const std::vector<st
 }
 
 void CHourManifest::AddEarlierManifest(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return;
+  // Only a regular file of a manifest's size: anything else put there (a device, a FIFO) could
+  // be read for ever.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+      static_cast<std::uint64_t>(info.st_size) > kMaxManifestBytes) {
+    ::close(fd);
+    return;
+  }
+  std::FILE* file = ::fdopen(fd, "rb");
+  if (file == nullptr) {
+    ::close(fd);
+    return;
+  }
   struct Earlier {
     std::uint64_t packets = 0, bytes = 0, checksumFailures = 0, droppedFrames = 0, gapCount = 0;
-    std::uint64_t linkLost = 0, linkRestored = 0;
+    std::uint64_t linkLost = 0, linkRestored = 0, lostLines = 0, lostBytes = 0;
     std::array<std::uint64_t, 256> byId{};
     std::vector<std::string> gaps;
   } e;
@@ -230,8 +278,11 @@ void CHourManifest::AddEarlierManifest(const std::string& path) {
   std::snprintf(hourText, sizeof hourText, "%07lu", static_cast<unsigned long>(hourCode));
   bool sameHour = false;
   char line[512];
+  std::size_t read = 0;
   // Our own format: a line longer than the buffer is no line of ours and is skipped in pieces.
-  while (std::fgets(line, sizeof line, file) != nullptr) {
+  // The size bound holds even should the file grow while it is read.
+  while (read <= kMaxManifestBytes && std::fgets(line, sizeof line, file) != nullptr) {
+    read += std::strlen(line) + 1;
     std::string text(line);
     if (!text.empty() && text.back() == '\n') text.pop_back();
     const std::size_t colon = text.find(": ");
@@ -261,6 +312,10 @@ void CHourManifest::AddEarlierManifest(const std::string& path) {
       e.linkLost = number;
     } else if (key == "link-restored") {
       e.linkRestored = number;
+    } else if (key == "lost-lines") {
+      e.lostLines = number;
+    } else if (key == "lost-bytes") {
+      e.lostBytes = number;
     }
   }
   std::fclose(file);
@@ -273,6 +328,8 @@ void CHourManifest::AddEarlierManifest(const std::string& path) {
   gapCount += e.gapCount;
   linkLost += e.linkLost;
   linkRestored += e.linkRestored;
+  lostLines += e.lostLines;
+  lostBytes += e.lostBytes;
   earlierGaps = std::move(e.gaps);
 }
 
@@ -284,15 +341,23 @@ bool CHourManifest::Finish(const std::string& logPath) {
   const std::string text = Text(logPath, HourFiles(logPath));
   // Written aside and renamed: a reader or the zip never sees half a manifest.
   const std::string partial = path + ".part";
+  writeError = 0;
   std::FILE* file = std::fopen(partial.c_str(), "wb");
-  if (file == nullptr) return false;
+  if (file == nullptr) {
+    writeError = errno;
+    return false;
+  }
   const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  if (!written) writeError = errno;
   const bool closed = std::fclose(file) == 0;
+  if (!closed && writeError == 0) writeError = errno;
   std::error_code ec;
   if (written && closed) {
     std::filesystem::rename(partial, path, ec);
     if (!ec) return true;
+    writeError = ec.value();
   }
   std::filesystem::remove(partial, ec);
+  if (writeError == 0) writeError = EIO;
   return false;
 }

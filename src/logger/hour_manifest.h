@@ -36,6 +36,9 @@
 //                                        its length in seconds (at most 100 listed; "gaps" counts all)
 //   link-lost: 0                         link losses while the hour was open
 //   link-restored: 0                     and restores
+//   lost-lines: 0                        text log lines that could not be written (a full disk)
+//   lost-bytes: 0                        bytes of the hour's files that could not be written: those
+//                                        lines, raw packet log frames, DAT and base file records
 //   sha256: <64 hex digits>  A_6010714.log   one per file of the hour that exists (B.log, B.kavo,
 //                                        B.dat, B_base.cmr), in sha256sum's format
 //
@@ -67,6 +70,8 @@ class CHourManifest {
   void NoteDroppedFrames(std::uint64_t count);
   void NoteLinkLost();
   void NoteLinkRestored();
+  // What the hour's files could not take; noted just before Finish.
+  void NoteLost(std::uint64_t lines, std::uint64_t bytes);
 
   // Writes the manifest of the open hour beside `logPath` (".log" replaced by ".manifest"), hashing
   // the hour's files as they are now, and closes the hour. False when there is no open hour or the
@@ -85,6 +90,10 @@ class CHourManifest {
   std::uint64_t DroppedFrames() const { return droppedFrames; }
   std::uint64_t LinkLost() const { return linkLost; }
   std::uint64_t LinkRestored() const { return linkRestored; }
+  std::uint64_t LostLines() const { return lostLines; }
+  std::uint64_t LostBytes() const { return lostBytes; }
+  // The errno of the last Finish that could not write its file; 0 when it could.
+  int WriteError() const { return writeError; }
   std::uint64_t GapCount() const { return gapCount; }
   const std::vector<Gap>& Gaps() const { return gaps; }
 
@@ -92,8 +101,12 @@ class CHourManifest {
   static std::string PathFor(const std::string& logPath);
   // The files of the hour whose text log is `logPath`: B.log, B.kavo, B.dat, B_base.cmr.
   static std::vector<std::string> HourFiles(const std::string& logPath);
-  // SHA-256 of a file's contents as 64 lowercase hex digits; empty when it cannot be read.
+  // SHA-256 of a regular file's contents as 64 lowercase hex digits, read up to the size the file
+  // has when it is opened (a file that grows meanwhile is hashed as it was); empty when it cannot
+  // be read or is no regular file (a link to a device would never end).
   static std::string Sha256OfFile(const std::string& path);
+  // An earlier manifest longer than this is not ours and is not read.
+  static constexpr std::size_t kMaxManifestBytes = 1 << 20;
 
  private:
   void ResetCounts();
@@ -112,6 +125,9 @@ class CHourManifest {
   std::uint64_t droppedFrames = 0;
   std::uint64_t linkLost = 0;
   std::uint64_t linkRestored = 0;
+  std::uint64_t lostLines = 0;
+  std::uint64_t lostBytes = 0;
+  int writeError = 0;
   std::uint64_t gapCount = 0;
   std::vector<Gap> gaps;
   std::vector<std::string> earlierGaps;  // the "gap:" values of an earlier manifest of the hour

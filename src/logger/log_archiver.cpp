@@ -65,18 +65,9 @@ struct CLogArchiver::State {
   }
 };
 
-namespace {
-
-std::mutex programArchiverLock;
-const CLogArchiver* programArchiverRaw = nullptr;
-
-}  // namespace
-
 CLogArchiver::CLogArchiver(IArchiveProfile& profile, IPrompts& prompts) : state(std::make_shared<State>()) {
   state->profile = &profile;
   state->prompts = &prompts;
-  std::lock_guard<std::mutex> hold(programArchiverLock);
-  programArchiverRaw = this;
 }
 
 bool CLogArchiver::WriteDatFile() const {
@@ -87,16 +78,7 @@ bool CLogArchiver::WriteDatFile() const {
   return settings.writeDatFile != 0;
 }
 
-bool ProgramWritesDatFile() {
-  std::lock_guard<std::mutex> hold(programArchiverLock);
-  return programArchiverRaw != nullptr && programArchiverRaw->WriteDatFile();
-}
-
 CLogArchiver::~CLogArchiver() {
-  {
-    std::lock_guard<std::mutex> hold(programArchiverLock);
-    if (programArchiverRaw == this) programArchiverRaw = nullptr;
-  }
   state->Close();
 }
 

@@ -17,6 +17,7 @@ struct ClosedLogFile {
   std::string zipName;  // archive base name: prefix, hour code, ".zip"
   std::string prefix;   // the logging prefix of the session
   LogOptions options = 0;
+  bool datFiles = false;  // the session wrote the hour's B.dat and B_base.cmr ("Write DAT file")
 };
 
 // The logger's default when no archiver is wired in: leaves the hour's files as they are. Returns 1.
@@ -45,7 +46,8 @@ class CLogArchiver {
   CLogArchiver(const CLogArchiver&) = delete;
   CLogArchiver& operator=(const CLogArchiver&) = delete;
 
-  // For CLogrowan / CLoggerBridge: archives one closed file on the calling (worker) thread.
+  // For CLogrowan (given by the program's logger part): archives one closed file on the calling (worker)
+  // thread.
   ArchiveFunction Function() const;
 
   // Mails "PLV: Receiver Fatal Error-> PREFIX:REMOTEPATH" with the receiver's text as the body, on
@@ -61,14 +63,11 @@ class CLogArchiver {
 
   int RunningWorkers() const;
 
-  // The "m_WriteDatFile" setting, read afresh from the settings file; false once closing.
+  // The "m_WriteDatFile" setting, read afresh from the settings file; false once closing. Any
+  // thread (the loggers ask it at each session start).
   bool WriteDatFile() const;
 
  private:
   struct State;
   std::shared_ptr<State> state;
 };
-
-// WriteDatFile of the program's archiver (the one made last that still lives): how the logger
-// parts learn the setting without linking to the program. False when there is none.
-bool ProgramWritesDatFile();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "link/protocol/kavo_packet.h"
@@ -24,6 +25,8 @@ class IRawPacketLog {
   virtual bool Open(const std::string& path) = 0;
   virtual void Close() = 0;
   virtual void Write(const KavoPacket& packet) = 0;
+  // Frame bytes that could not be written to the file opened last, since its Open.
+  virtual std::uint64_t LostBytes() const { return 0; }
 };
 
 // The receiver's raw measurement file stream (option 0x2000).
@@ -47,4 +50,6 @@ class IDatLog {
   virtual void Reopen(const std::string& datPath) = 0;
   virtual void Post(const KavoPacket& packet) = 0;
   virtual void Stop() = 0;
+  // Bytes that could not be written to the hour's DAT and base files, since their Start or Reopen.
+  virtual std::uint64_t LostBytes() const { return 0; }
 };

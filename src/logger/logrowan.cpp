@@ -1,6 +1,7 @@
 #include "logger/logrowan.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -88,11 +89,35 @@ void CLogrowan::StartLogging(LogOptions options) {
   if ((options & kLogQ0x) && q0xWriter) q0xWriter->ResetPacketCount();
 }
 
+void CLogrowan::ChangeOptionsFromNextHour(LogOptions options) {
+  if (!fileLogging) return;
+  pendingOptions = options;
+  optionsPending = true;
+}
+
+void CLogrowan::TakePendingOptions() {
+  optionsPending = false;
+  const LogOptions before = session.options;
+  const LogOptions next = (pendingOptions & ~kLogPassive) | (before & kLogPassive);
+  if (next == before) return;
+  if (q0xWriter && (before & kLogQ0x) && !(next & kLogQ0x)) q0xWriter->StopStream();
+  if (q0xWriter && !(before & kLogQ0x) && (next & kLogQ0x)) q0xWriter->ResetPacketCount();
+  // Every bit but the two side files changes what the receiver is asked to send: its outputs are
+  // switched off under the old word and set up again under the new one.
+  if (((before ^ next) & ~(kLogQ0x | kLogKavo)) != 0 && !(next & kLogPassive)) {
+    DisableLoggingOutputs();
+    session.configured = false;
+  }
+  session.options = next;
+  optionsNotePending = true;
+}
+
 void CLogrowan::StopLogging() {
   if ((session.options & kLogQ0x) && q0xWriter && (fileLogging || displayOnly)) q0xWriter->StopStream();
   ShutdownSession();
   fileLogging = false;
   displayOnly = false;
+  optionsPending = false;
 }
 
 void CLogrowan::ProcessLogger() {
@@ -145,13 +170,62 @@ void CLogrowan::WriteLine(const char* text) {
   if (lineBuffer.empty() || lineBuffer.back() != '\n') lineBuffer.push_back('\n');
   // By index: a listener may remove itself while being told.
   for (std::size_t i = 0; i < listeners.size(); ++i) listeners[i]->OnLogLine(lineBuffer);
-  if (fileLogging && logFile.IsOpen()) logFile.Write(lineBuffer.data(), lineBuffer.size());
+  if (fileLogging && logFile.IsOpen()) WriteToLogFile(lineBuffer);
   // The reconnection's lines are counted where they enter the log, so the manifest and the log
   // agree whoever writes them.
   if (fileLogging && lineBuffer.compare(0, 7, "* Link ") == 0) {
     if (lineBuffer.compare(0, 11, "* Link lost") == 0) manifest.NoteLinkLost();
     if (lineBuffer.compare(0, 15, "* Link restored") == 0) manifest.NoteLinkRestored();
   }
+}
+
+void CLogrowan::WriteToLogFile(const std::string& text) {
+  // Lines were lost and the file may take text again: the note goes first, where the gap is
+  // (in a new hour's file, after its header).
+  if (unnotedLostLines > 0 && headerWritten) {
+    char note[80];
+    const int n = std::snprintf(note, sizeof note, "* %llu log lines could not be written\n",
+                                static_cast<unsigned long long>(unnotedLostLines));
+    if (logFile.Write(note, static_cast<std::size_t>(n), false)) unnotedLostLines = 0;
+  }
+  logFile.Write(text.data(), text.size());
+  TakeLogFileLosses();
+}
+
+// Moves what the text log lost since the last look into the count for the next note, and says the
+// first failure of each file.
+void CLogrowan::TakeLogFileLosses() {
+  const std::uint64_t lost = logFile.LostLines();
+  if (lost > lostLinesSeen) unnotedLostLines += lost - lostLinesSeen;
+  lostLinesSeen = lost;
+  if (logFile.LastError() == 0 || logWriteReported) return;
+  logWriteReported = true;
+  writeFailed = true;
+  prompts.Notify("cannot write " + logWritePath + ": " + std::strerror(logFile.LastError()));
+}
+
+void CLogrowan::CloseLogFile() {
+  if (!logFile.IsOpen()) return;
+  logFile.Close();
+  TakeLogFileLosses();
+}
+
+void CLogrowan::NoteHourLosses() {
+  std::uint64_t bytes = logFile.LostBytes();
+  if (rawLogWriter) bytes += rawLogWriter->LostBytes();
+  if (datRunning) bytes += datLog->LostBytes();
+  if (bytes > 0) writeFailed = true;
+  manifest.NoteLost(logFile.LostLines(), bytes);
+}
+
+bool CLogrowan::FinishManifest(const std::string& logPath) {
+  if (!manifest.IsOpen()) return false;
+  if (manifest.Finish(logPath)) return true;
+  writeFailed = true;
+  const int error = manifest.WriteError();
+  prompts.Notify("cannot write " + CHourManifest::PathFor(logPath) + ": " +
+                 std::strerror(error != 0 ? error : EIO));
+  return false;
 }
 
 bool CLogrowan::SendReceiverCommand(const KavoPacket& packet, int withChecksum) {
@@ -280,10 +354,11 @@ void CLogrowan::ShutdownSession() {
   if (session.state == LogState::Idle) return;
   // Closed without archiving: only an hour change hands a file to the archive.
   const std::string closedPath = logFile.IsOpen() ? logFile.Path() : std::string();
-  logFile.Close();
+  CloseLogFile();
   if (rawLogWriter) rawLogWriter->Close();
+  if (!closedPath.empty()) NoteHourLosses();
   StopDatFile();
-  if (!closedPath.empty()) manifest.Finish(closedPath);
+  if (!closedPath.empty()) FinishManifest(closedPath);
   if (!(session.options & kLogPassive)) DisableLoggingOutputs();
   session.state = LogState::Idle;
 }
@@ -316,11 +391,14 @@ bool CLogrowan::OpenLogFile(const char* name) {
   if (logFile.IsOpen()) {
     closedLogPath = logFile.Path();
     closedZipName = currentZipName;
-    logFile.Close();
+    CloseLogFile();
     if (rawLogWriter) rawLogWriter->Close();
+    NoteHourLosses();
     // Before the archive starts, so that the manifest is zipped with the hour's files.
-    manifestNotePending = manifest.Finish(closedLogPath);
-    StartArchiveWorker(archive, ClosedLogFile{closedLogPath, closedZipName, prefix, session.options});
+    manifestNotePending = FinishManifest(closedLogPath);
+    StartArchiveWorker(archive,
+                       ClosedLogFile{closedLogPath, closedZipName, prefix, session.options, datWanted});
+    if (optionsPending) TakePendingOptions();
   }
 
   const std::string folder = host.LoggingFolder();
@@ -331,6 +409,10 @@ bool CLogrowan::OpenLogFile(const char* name) {
   if ((session.options & kLogQ0x) && q0xWriter) q0xWriter->SetFolder(folder);
   if ((session.options & kLogKavo) && rawLogWriter) rawLogWriter->Open(WithExtension(path, ".kavo"));
   if (!logFile.Open(path)) return false;
+  logWritePath = path;
+  logWriteReported = false;
+  lostLinesSeen = 0;
+  headerWritten = false;
   OpenDatFile(path);
 
   currentZipName = WithExtension(fileName, ".zip");
@@ -346,10 +428,18 @@ bool CLogrowan::OpenLogFile(const char* name) {
                 kLogVersion, kLogVersionLetter, session.station, session.month, session.day, session.year,
                 session.hour);
   WriteLine(header);
+  headerWritten = true;
   manifest.Begin(session.hourCode, session.station, session.year, session.month, session.day, session.hour);
   if (manifestNotePending) {
     manifestNotePending = false;
     WriteLine("* Manifest written");
+  }
+  if (optionsNotePending) {
+    optionsNotePending = false;
+    char note[64];
+    std::snprintf(note, sizeof note, "* Logging options changed to 0x%04X",
+                  static_cast<unsigned>(session.options));
+    WriteLine(note);
   }
   return true;
 }
@@ -366,9 +456,9 @@ void CLogrowan::ConfigureForLogging() {
   Send(kavo::kIdFixAutoReport, {0x01, 0x00, 0x03, 0x00}, 0);
   Send(kavo::kIdSuperRequest, {kavo::kSubCorrectionSource}, 1);
 
+  // The receiver's time stays as the last time packet left it: the set-up comes right after the
+  // time packet that opened the file, and the summary's "T" line needs that time from its first line.
   session.coldResetSeen = false;
-  session.lastTimeOfWeek = -1.0;
-  session.lastTimeStamp = -1.0;
   session.dgpsMode = kDgpsModeUnknown;
   Send(kavo::kIdDgpsModeRequest, {}, 0);
 

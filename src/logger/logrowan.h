@@ -44,6 +44,11 @@ class CLogrowan : public ILogLineContext {
   void StartLogging(LogOptions options);
   // Ends whatever session runs (the file is closed without archiving).
   void StopLogging();
+  // A new "m_logOptions" word for the running file session, taken at its next hour change: the
+  // closed hour is archived with the old word, the new hour's side files follow the new one, and
+  // when the receiver's outputs depend on the change the new hour starts with the configuration
+  // report and the set-up, as a session's first hour does. The passive bit is kept as it is.
+  void ChangeOptionsFromNextHour(LogOptions options);
   // One tick of the 50 ms timer: starts a display-only session when none runs, then steps the
   // state machine once, or in Logging once per packet queued on entry.
   void ProcessLogger();
@@ -84,6 +89,11 @@ class CLogrowan : public ILogLineContext {
   void NoteLinkLost() { manifest.NoteLinkLost(); }
   void NoteLinkRestored() { manifest.NoteLinkRestored(); }
 
+  // Some text log line, raw packet or DAT record of the session could not be written, or an hour's
+  // manifest could not be. Each such file's first failure is told through the prompts' Notify
+  // ("cannot write PATH: REASON") and the session goes on; the losses are in the hour's manifest.
+  bool WriteFailed() const { return writeFailed; }
+
  private:
   void ResetSession(LogOptions options, const std::string& stationName);
   void StepStateMachine();
@@ -97,8 +107,15 @@ class CLogrowan : public ILogLineContext {
   void PeriodicRequests();
   bool OpenLogFile(const char* name);
   void EmptyQueue();
+  void WriteToLogFile(const std::string& text);
+  void TakeLogFileLosses();
+  void CloseLogFile();
+  // Hands what the hour's files lost to the hour's manifest (before it is finished).
+  void NoteHourLosses();
+  bool FinishManifest(const std::string& logPath);
   void OpenDatFile(const std::string& logPath);
   void StopDatFile();
+  void TakePendingOptions();
   bool Send(std::uint8_t id, std::initializer_list<std::uint8_t> data, int withChecksum);
 
   ILoggerHost& host;
@@ -124,5 +141,14 @@ class CLogrowan : public ILogLineContext {
   std::vector<CLogrowanListener*> listeners;
   std::string lineBuffer;  // reused by WriteLine so a line costs no allocation
   CHourManifest manifest;
-  bool manifestNotePending = false;  // "* Manifest written" goes into the next hour's log
+  bool manifestNotePending = false;    // "* Manifest written" goes into the next hour's log
+  std::string logWritePath;            // the text log's path, for the failure message after Close
+  bool logWriteReported = false;       // the text log's first failure in this file was told
+  std::uint64_t lostLinesSeen = 0;     // the file's lost lines already moved to unnotedLostLines
+  std::uint64_t unnotedLostLines = 0;  // lost since the last "* N log lines could not be written"
+  bool headerWritten = false;          // the open file has its header: the note may follow
+  bool writeFailed = false;
+  bool optionsPending = false;  // ChangeOptionsFromNextHour was called
+  LogOptions pendingOptions = 0;
+  bool optionsNotePending = false;  // the new hour's log tells of the changed options
 };

@@ -6,21 +6,30 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
-// Writes all of `count` bytes, going on after short writes and signals; false on a real error.
-bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t count) {
-  while (count > 0) {
-    const ssize_t n = ::write(fd, bytes, count);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
+// Appends all of `count` bytes, going on after short writes and signals. On a real error the
+// part already written is cut away again and the errno is returned; 0 on success.
+int AppendWhole(int fd, const std::uint8_t* bytes, std::size_t count) {
+  std::size_t written = 0;
+  while (written < count) {
+    const ssize_t n = ::write(fd, bytes + written, count - written);
+    if (n > 0) {
+      written += static_cast<std::size_t>(n);
+      continue;
     }
-    bytes += n;
-    count -= static_cast<std::size_t>(n);
+    if (n < 0 && errno == EINTR) continue;
+    const int error = n < 0 ? errno : ENOSPC;
+    if (written > 0) {
+      // O_APPEND left the offset just after the part written.
+      const off_t end = ::lseek(fd, 0, SEEK_CUR);
+      if (end >= static_cast<off_t>(written)) (void)::ftruncate(fd, end - static_cast<off_t>(written));
+    }
+    return error;
   }
-  return true;
+  return 0;
 }
 
 }  // namespace
@@ -31,9 +40,12 @@ CRawPacketLog::~CRawPacketLog() {
   Close();
 }
 
-bool CRawPacketLog::Open(const std::string& path) {
+bool CRawPacketLog::Open(const std::string& newPath) {
   Close();
   opened = true;
+  path = newPath;
+  lostBytes = 0;
+  failureTold = false;
   // O_APPEND: a restarted hour continues its file, and every frame lands whole at the end.
   fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) {
@@ -55,8 +67,10 @@ void CRawPacketLog::Write(const KavoPacket& packet) {
   if (fd < 0) return;
   const std::size_t length = std::min<std::size_t>(packet.rawLength, kKavoMaxRaw);
   if (length == 0) return;
-  if (!WriteAll(fd, packet.raw, length)) {
-    // A full disk or a vanished folder: stop here rather than leave torn frames behind.
-    Close();
-  }
+  const int error = AppendWhole(fd, packet.raw, length);
+  if (error == 0) return;
+  lostBytes += length;
+  if (failureTold) return;
+  failureTold = true;
+  prompts.Notify("cannot write " + path + ": " + std::strerror(error));
 }

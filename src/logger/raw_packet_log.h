@@ -23,8 +23,12 @@ class CRawPacketLog final : public IRawPacketLog {
   bool Open(const std::string& path) override;
   void Close() override;
   // Appends the packet's received frame (raw, rawLength); nothing when no file is open or the
-  // packet carries no frame.
+  // packet carries no frame. A frame the file cannot take (a full disk) is lost whole: the part
+  // that made it is cut away again, so the file stays a clean run of frames; the file stays open
+  // and the next frame tries again. The first such failure of a file is told once through the
+  // prompts' Notify ("cannot write PATH: REASON").
   void Write(const KavoPacket& packet) override;
+  std::uint64_t LostBytes() const override { return lostBytes; }
 
   bool IsOpen() const { return fd >= 0; }
   // Set by every Open attempt, cleared by Close.
@@ -34,4 +38,7 @@ class CRawPacketLog final : public IRawPacketLog {
   IPrompts& prompts;
   int fd = -1;
   bool opened = false;
+  std::string path;
+  std::uint64_t lostBytes = 0;
+  bool failureTold = false;
 };

@@ -119,14 +119,19 @@ void StoreCorrectionStatus(const KavoPacket& packet, ILogLineContext& context) {
 void WriteSatelliteSummary(ILogLineContext& context) {
   LoggerSession& s = context.Session();
   const double pcTime = context.Now();
+  // Without a time packet there is no receiver time to print, nor to age the satellites by.
+  const bool timeKnown = s.lastTimeOfWeek >= 0.0;
   const double now = s.lastTimeOfWeek + (pcTime - s.lastTimeStamp);
   char line[kLogLineMax];
-  FormatLine(line, "T %.1lf", now);
-  context.WriteLine(line);
+  if (timeKnown) {
+    FormatLine(line, "T %.1lf", now);
+    context.WriteLine(line);
+  }
   if (s.options & kLogEngineeringInfo) {
     FormatLine(line, "* PCTIME %.1lf", pcTime);
     context.WriteLine(line);
   }
+  if (!timeKnown) return;
   static constexpr const char* kGpsTracking = "G %2.2d  %1.1d %2.2d %4.1lf %4.1lf %5.2lf %6.2lf %2.2X";
   static constexpr const char* kSbasTracking = "G %3.3d %1.1d %2.2d %4.1lf %4.1lf %5.2lf %6.2lf %2.2X";
   static constexpr const char* kGpsCorrection = "C %2.2d  %2.2X %2.2X %2.2X %4.1lf %6.2lf %12.3le";

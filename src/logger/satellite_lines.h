@@ -11,7 +11,8 @@ void StoreCorrectionStatus(const KavoPacket& packet, ILogLineContext& context); 
 
 // The 5-second summary: "T" (and "* PCTIME" with option 0x200), then a "G" line per tracked
 // satellite and a "C" line per corrected one; records older than 30 s (tracking) or 260 s
-// (corrections) are emptied instead of printed.
+// (corrections) are emptied instead of printed. Before the session has seen a time packet only
+// "* PCTIME" can be written: "T", "G" and "C" all need the receiver's time.
 void WriteSatelliteSummary(ILogLineContext& context);
 
 // `now` minus `then`, both GPS seconds of week, brought into -302400 ... 302400 so that times on

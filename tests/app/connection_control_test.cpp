@@ -14,21 +14,37 @@ const Bytes kTitleRequest{0x8E, 0x8C, 0x04};
 const Bytes kPanelFlagsRequest{0x8E, 0x8C, 0x03};
 const Bytes kDisplayRequest{0x8E, 0x8C, 0x01};
 
-class CRecordingPeers final : public IConnectionPeers {
+// Everything the control feeds, recorded: the logger, the panel, the log viewer and its events,
+// the fatal error mail and the link's notices.
+class CRecordingPeers final : public IConnectionLogger,
+                              public IPanelObserver,
+                              public ILogLineSink,
+                              public ILogEventSource {
  public:
-  void SetMainTitle(const std::string& t) override { title = t; }
-  void AddLogViewerLine(const std::string& line) override { viewerLines.push_back(line); }
-  void MailFatalError(const std::string&, const std::string& text) override { mailed.push_back(text); }
+  void Attach(CConnectionControl& control) {
+    control.SetLogger(this);
+    control.SubscribePanel(this);
+    control.SubscribeLogLines(this);
+    control.SetLogEventSource(this);
+    control.SetFatalErrorHandler(
+        [this](const std::string&, const std::string& text) { mailed.push_back(text); });
+    control.SetNoticeSink([this](const std::string& line) { notices.push_back(line); });
+  }
+  void PanelRedraw(int) override {}
+  void TitleChanged(const std::string& t) override { title = t; }
+  void StateChanged(int) override {}
+  void OnLogViewerLine(const std::string& line) override { viewerLines.push_back(line); }
   void StartLogging(std::uint32_t options) override {
     loggingOptions = options;
     events.push_back("start logging");
   }
   void StopLogging() override { events.push_back("stop logging"); }
-  void DestroyLogger() override { events.push_back("destroy logger"); }
+  void EndLogging() override { events.push_back("end logging"); }
+  void ProcessLogger() override {}
+  void QueuePacket(const KavoPacket&) override {}
   void NoteLinkLost() override { events.push_back("link lost"); }
-  void LinkNotice(const std::string& line) override { events.push_back(line); }
-  void WriteLogLine(const std::string& line) override { logLines.push_back(line); }
-  std::optional<std::string> TakeLogViewerEvent(int slot) override {
+  void WriteLine(const std::string& line) override { logLines.push_back(line); }
+  std::optional<std::string> TakeEvent(int slot) override {
     if (slot == 2 && pendingEvent) {
       pendingEvent = false;
       return "Event 2";
@@ -36,7 +52,7 @@ class CRecordingPeers final : public IConnectionPeers {
     return std::nullopt;
   }
   std::string title;
-  std::vector<std::string> viewerLines, mailed, logLines, events;
+  std::vector<std::string> viewerLines, mailed, logLines, events, notices;
   std::uint32_t loggingOptions = 0;
   bool pendingEvent = false;
 };
@@ -65,7 +81,8 @@ Bytes Text(const std::string& s) {
 
 class ConnectionControlTest : public ::testing::Test {
  protected:
-  ConnectionControlTest() : control(link, timers, prompts, peers) {
+  ConnectionControlTest() : control(link, timers, prompts) {
+    peers.Attach(control);
     control.SetDisconnectPauseMs(0);
     control.InitialUpdate(1);
   }
@@ -355,7 +372,7 @@ TEST_P(LinkLoss, NotReopened_ConnectionLostOnceAndEverythingStopped) {
   EXPECT_FALSE(control.ShowLoggingIndication());
   EXPECT_TRUE(timers.running.empty()) << timers.running.begin()->first;
   if (c.logging) {
-    EXPECT_EQ(peers.events, (std::vector<std::string>{"link lost", "stop logging", "destroy logger"}));
+    EXPECT_EQ(peers.events, (std::vector<std::string>{"link lost", "stop logging", "end logging"}));
   } else {
     EXPECT_TRUE(peers.events.empty());
   }
@@ -437,11 +454,12 @@ TEST_F(ConnectionControlTest, LoggingLamp_PeriodicTimerPutsItOutWhateverTheState
   EXPECT_TRUE(timers.Running(kTimerLogActivity)) << "periodic";
 }
 
-TEST_F(ConnectionControlTest, LinkNotices_GoToThePeers) {
+TEST_F(ConnectionControlTest, LinkNotices_GoIntoTheLogAndToTheNoticeSink) {
   ConnectSerial(true);
   ASSERT_TRUE(link.notice);
   link.notice("* CAN send to 28 aborted: time-out");
-  EXPECT_EQ(peers.events.back(), "* CAN send to 28 aborted: time-out");
+  EXPECT_EQ(peers.logLines, std::vector<std::string>{"* CAN send to 28 aborted: time-out\n"});
+  EXPECT_EQ(peers.notices, std::vector<std::string>{"* CAN send to 28 aborted: time-out"});
   EXPECT_EQ(control.State(), kWaiting) << "the link stays up";
 }
 

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "app/connection_peers.h"
 #include "app/receiver_link.h"
 #include "app/timer_host.h"
 

@@ -151,14 +151,18 @@ TEST(LastGpsTime, FormatsTheLastTimeReportOrUnknown) {
 }
 
 // The connection control hands its link statuses to the reconnector.
-class CLoggingPeers final : public IConnectionPeers {
+class CLoggingRecorder final : public IConnectionLogger, public IPanelObserver {
  public:
-  explicit CLoggingPeers(std::vector<std::string>& log) : events(log) {}
+  explicit CLoggingRecorder(std::vector<std::string>& log) : events(log) {}
   void StartLogging(std::uint32_t) override { events.push_back("start logging"); }
   void StopLogging() override { events.push_back("stop logging"); }
-  void DestroyLogger() override { events.push_back("destroy logger"); }
+  void EndLogging() override { events.push_back("end logging"); }
   void ProcessLogger() override { events.push_back("process logger"); }
-  void QueueLogPacket(const KavoPacket& p) override { events.push_back("queue " + std::to_string(p.id)); }
+  void QueuePacket(const KavoPacket& p) override { events.push_back("queue " + std::to_string(p.id)); }
+  void WriteLine(const std::string&) override {}
+  void NoteLinkLost() override {}
+  void PanelRedraw(int) override {}
+  void TitleChanged(const std::string&) override {}
   void StateChanged(int state) override { states.push_back(state); }
   std::vector<std::string>& events;
   std::vector<int> states;
@@ -169,6 +173,8 @@ class ReconnectingControlTest : public ::testing::Test {
   ReconnectingControlTest() {
     control.SetDisconnectPauseMs(0);
     control.SetReconnector(&reconnector);
+    control.SetLogger(&peers);
+    control.SubscribePanel(&peers);
     control.InitialUpdate(1);
     target.onReopen = [this] { link.Open(control.LinkType(), false); };
   }
@@ -191,14 +197,14 @@ class ReconnectingControlTest : public ::testing::Test {
   }
 
   CRecordingTarget target;
-  CLoggingPeers peers{target.events};
+  CLoggingRecorder peers{target.events};
   CFakeReceiverLink link;
   CFakeTimers timers;
   CFakeTimers reconnectTimers;
   CFakeClock clock;
   CPromptRecorder prompts;
   CLinkReconnector reconnector{target, reconnectTimers, clock, 500};
-  CConnectionControl control{link, timers, prompts, peers};
+  CConnectionControl control{link, timers, prompts};
 };
 
 TEST_F(ReconnectingControlTest, LossWhileLogging_LoggedUpToTheLossThenWaitsAndResumesTheSameSession) {
@@ -245,7 +251,7 @@ TEST_F(ReconnectingControlTest, DisconnectWhileAway_StopsTheAttempts) {
   control.Disconnect();
   EXPECT_FALSE(reconnectTimers.Running(kTimer));
   EXPECT_EQ(control.State(), kDisconnected);
-  EXPECT_EQ(target.Take(), (std::vector<std::string>{"loud", "stop logging", "destroy logger"}));
+  EXPECT_EQ(target.Take(), (std::vector<std::string>{"loud", "stop logging", "end logging"}));
 }
 
 TEST_F(ReconnectingControlTest, ReconnectOff_LossEndsTheSessionAsADisconnectDoes) {
@@ -253,7 +259,7 @@ TEST_F(ReconnectingControlTest, ReconnectOff_LossEndsTheSessionAsADisconnectDoes
   control.LinkStatus(1);
   EXPECT_EQ(control.State(), kDisconnected);
   // What came before the loss is logged, then the session is stopped and the logger destroyed.
-  EXPECT_EQ(target.Take(), (std::vector<std::string>{"process logger", "stop logging", "destroy logger"}));
+  EXPECT_EQ(target.Take(), (std::vector<std::string>{"process logger", "stop logging", "end logging"}));
   EXPECT_FALSE(reconnectTimers.Running(kTimer));
   EXPECT_EQ(prompts.Texts().size(), 1u);
   EXPECT_EQ(prompts.Texts()[0].rfind("Connection lost.\n", 0), 0u);

@@ -331,9 +331,11 @@ TEST(RawLogPlayer, FormatsGpsTimeWithUtc) {
 
 // The control drives the player as its link: the recorded panel reaches the LCD, the title
 // report the title, and nothing is sent.
-class CRecordingPeers final : public IConnectionPeers {
+class CRecordingPeers final : public IPanelObserver {
  public:
-  void SetMainTitle(const std::string& t) override { title = t; }
+  void PanelRedraw(int) override {}
+  void TitleChanged(const std::string& t) override { title = t; }
+  void StateChanged(int) override {}
   std::string title;
 };
 
@@ -359,7 +361,8 @@ TEST(RawLogPlayer, ConnectionControlShowsTheRecordedPanelAndSendsNothing) {
   cb.packetReady = [&] { control->LinkPacketReady(); };
   cb.linkStatus = [&](int w) { control->LinkStatus(w); };
   h.player = std::make_unique<CRawLogPlayer>(h.timers, h.clock, std::move(cb));
-  control = std::make_unique<CConnectionControl>(*h.player, h.timers, prompts, peers);
+  control = std::make_unique<CConnectionControl>(*h.player, h.timers, prompts);
+  control->SubscribePanel(&peers);
   control->SetDisconnectPauseMs(0);
   std::string error;
   ASSERT_TRUE(h.player->Load(h.path, error));

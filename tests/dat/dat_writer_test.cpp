@@ -7,6 +7,7 @@
 
 #include "dat_test_support.h"
 #include "support/fake_clock.h"
+#include "support/file_size_limit.h"
 #include "support/prompt_recorder.h"
 #include "support/temp_dir.h"
 
@@ -408,6 +409,47 @@ TEST_F(DatWriterTest, CmrRelay_AppendsMessageAndOneLogLine_InEveryState) {
   Post(CmrPacket(0x94, 40, 43));
   EXPECT_EQ(ReadWholeFile(baseName).size(), 40u);
   EXPECT_EQ(lines, std::vector<std::string>{"R CMR Type:0x94 Len:40"});
+}
+
+// A full disk: a record the disk takes only in part is cut away again, so the file stays a run of
+// whole records; the bytes lost are counted, the first failure is told once, and records go on
+// once there is room again.
+TEST_F(DatWriterTest, DiskFull_RecordsLostWholeToldOnceAndWritingGoesOn) {
+  ASSERT_NO_FATAL_FAILURE(DriveToSteadyState());
+  const std::size_t records = DatRecords().size();
+  const auto size = std::filesystem::file_size(datName);
+  {
+    CFileSizeLimit full(size + 10);
+    Post(EphemerisFor(7));
+    Post(EphemerisFor(8));
+    EXPECT_EQ(std::filesystem::file_size(datName), size);
+  }
+  Post(EphemerisFor(9));
+  const std::vector<Record> after = DatRecords();
+  ASSERT_EQ(after.size(), records + 1);
+  EXPECT_EQ(after.back().type, 21);
+  EXPECT_EQ(writer.LostBytes(), 2 * kDatLength21);
+  EXPECT_EQ(prompts.Texts(), std::vector<std::string>{"cannot write " + datName + ": File too large"});
+}
+
+// Each new file pair counts its own losses and tells its own first failure, base file included.
+TEST_F(DatWriterTest, DiskFull_NewFilePairCountsAndTellsItsOwn) {
+  ASSERT_NO_FATAL_FAILURE(DriveToSteadyState());
+  const std::string full = dir / "full.dat";
+  const std::string fullBase = dir / "full_base.cmr";
+  std::filesystem::create_symlink("/dev/full", full);
+  std::filesystem::create_symlink("/dev/full", fullBase);
+  writer.ReopenDatFile(full);  // its two type 5 records are lost
+  Post(CmrPacket(0x93, 40, 44));
+  Post(CmrPacket(0x94, 40, 44));
+  EXPECT_EQ(writer.LostBytes(), kDatLength5Sub1 + kDatLength5Sub2 + 80);
+  EXPECT_EQ(prompts.Texts(),
+            (std::vector<std::string>{"cannot write " + full + ": No space left on device",
+                                      "cannot write " + fullBase + ": No space left on device"}));
+  EXPECT_EQ(lines.size(), 2u);  // the CMR notes still reach the log
+  writer.ReopenDatFile(datName);
+  EXPECT_EQ(writer.LostBytes(), 0u);
+  EXPECT_TRUE(writer.IsActive());
 }
 
 TEST_F(DatWriterTest, CmrRelay_OtherOrLyingPackets_WriteNothing) {

@@ -446,6 +446,46 @@ TEST_F(FileXferEngineTest, DeleteSelected_SendsEachAndReenablesAfterLastReply) {
   EXPECT_TRUE(engine.ControlsEnabled());
 }
 
+// The receiver's card has no case, and its reply may carry the path in a form of its own.
+TEST_F(FileXferEngineTest, DeleteReply_PathInAnotherForm_CompletesTheEntryNamedInIt) {
+  const char* replies[] = {"a:\\GPSDATA\\log1.t02", "LOG1.T02", "\\gpsData\\Log1.T02", "A:/gpsData/LOG1.T02",
+                           "A:\\gpsData\\LOG1.T02 "};
+  for (const char* reply : replies) {
+    SCOPED_TRACE(reply);
+    List({"LOG1.T02", "LOG11.T02"});
+    engine.DeleteFiles({0, 1});
+    // The longer name holds the shorter one: the reply naming it must not complete the other.
+    ASSERT_TRUE(engine.OnPacket(DeleteReply(1, "A:\\GPSDATA\\log11.T02")));
+    EXPECT_EQ(engine.Entries()[1], "LOG11.T02 [Deleted]");
+    EXPECT_EQ(engine.Entries()[0], "LOG1.T02 [Deleting...]");
+    EXPECT_FALSE(engine.OnPacket(DeleteReply(1, "A:\\gpsData\\OTHER.T02")));
+    ASSERT_TRUE(engine.OnPacket(DeleteReply(0, reply)));
+    EXPECT_EQ(engine.Entries()[0], "LOG1.T02 [Could not delete]");
+    EXPECT_TRUE(engine.ControlsEnabled());
+    EXPECT_FALSE(engine.IsBusy());
+  }
+}
+
+// A delete the receiver never answers ends after the watchdog's six silent periods, unsent again.
+TEST_F(FileXferEngineTest, DeleteWithoutReply_TimesOutAndEnablesTheControls) {
+  List({"A.T02", "B.T02"});
+  engine.DeleteFiles({0});
+  ASSERT_EQ(TakeOne(), DeleteRequest("A.T02"));
+  Ticks(CFileXferEngine::kDeleteTimeoutTicks - 1);
+  EXPECT_EQ(engine.Entries()[0], "A.T02 [Deleting...]");
+  EXPECT_FALSE(engine.ControlsEnabled());
+  EXPECT_STREQ(engine.Button1Caption(), "Cancel");
+  Ticks(1);
+  EXPECT_EQ(engine.Entries()[0], "A.T02 [Timed Out]");
+  EXPECT_EQ(engine.PendingDeletes(), 0u);
+  EXPECT_TRUE(engine.ControlsEnabled());
+  EXPECT_STREQ(engine.Button1Caption(), "Close");
+  EXPECT_TRUE(sent.empty());
+  // A reply coming after that changes nothing.
+  EXPECT_FALSE(engine.OnPacket(DeleteReply(1, kFolder + "A.T02")));
+  EXPECT_EQ(engine.Entries()[0], "A.T02 [Timed Out]");
+}
+
 TEST_F(FileXferEngineTest, MatchingEntries_ShellPatternOnFileNames) {
   List({"A.T02", "B.DAT", "C.T02 [Done]"});
   EXPECT_EQ(engine.MatchingEntries("*.T02"), (std::vector<int>{0, 2}));

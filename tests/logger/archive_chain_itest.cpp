@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -85,6 +86,7 @@ class ArchiveChainTest : public ::testing::Test {
     base = (logs / "FARM6120914").string();
     WriteFile(base + ".log", "* log text of the hour\n");
     WriteFile(base + ".dat", std::string("\x01\x02\x00\x03 dat bytes", 14));
+    WriteFile(base + "_base.cmr", std::string("\x93 cmr", 5));
     WriteFile(base + ".kavo", std::string("\x10\x41\x00\x10\x03 kavo", 10));
     mailRecord = dir / "mail-calls.txt";
     uploadRecord = dir / "upload-calls.txt";
@@ -101,8 +103,9 @@ class ArchiveChainTest : public ::testing::Test {
     settings.ftpRemotePath = "fields/north";
   }
 
-  CArchiveChain Chain(LogOptions options) {
-    return CArchiveChain(settings, tools, ClosedLogFile{base + ".log", "FARM6120914.zip", "FARM", options},
+  CArchiveChain Chain(LogOptions options, bool datFiles = false) {
+    return CArchiveChain(settings, tools,
+                         ClosedLogFile{base + ".log", "FARM6120914.zip", "FARM", options, datFiles},
                          [this](const std::string& text) { shown.push_back(text); });
   }
   bool Has(const char* extension) const { return fs::exists(base + extension); }
@@ -120,30 +123,30 @@ TEST_F(ArchiveChainTest, Selection_FollowsSettingsAndSessionOptions) {
   struct Case {
     const char* name;
     LogOptions options;
+    bool datFiles;  // the session wrote the DAT pair
     int zipQ0x, zipLog, zipKavo, removeAll;
     std::vector<std::string> zipped;
     std::vector<const char*> left;  // source files still there afterwards
   };
+  const std::string dat = "FARM6120914.dat", cmr = "FARM6120914_base.cmr", log = "FARM6120914.log",
+                    kavo = "FARM6120914.kavo";
   const Case cases[] = {
-      {"no raw options: only the log", 0, 1, 1, 1, 1, {"FARM6120914.log"}, {".dat", ".kavo"}},
-      {"both raw options",
-       kLogQ0x | kLogKavo,
-       1,
-       1,
-       1,
-       1,
-       {"FARM6120914.dat", "FARM6120914.log", "FARM6120914.kavo"},
-       {}},
-      {"raw log without its zip option", kLogKavo, 0, 1, 0, 1, {"FARM6120914.log"}, {".dat", ".kavo"}},
-      {"kavo option without 0x4000", kLogQ0x, 1, 0, 1, 1, {"FARM6120914.dat"}, {".log", ".kavo"}},
+      {"no raw options: only the log", 0, false, 1, 1, 1, 1, {log}, {".dat", "_base.cmr", ".kavo"}},
+      {"both raw options", kLogQ0x | kLogKavo, false, 1, 1, 1, 1, {dat, cmr, log, kavo}, {}},
+      {"raw log without its zip option", kLogKavo, false, 0, 1, 0, 1, {log}, {".dat", "_base.cmr", ".kavo"}},
+      {"kavo option without 0x4000", kLogQ0x, false, 1, 0, 1, 1, {dat, cmr}, {".log", ".kavo"}},
       {"nothing removed",
        kLogQ0x | kLogKavo,
+       false,
        1,
        1,
        1,
        0,
-       {"FARM6120914.dat", "FARM6120914.log", "FARM6120914.kavo"},
-       {".dat", ".log", ".kavo"}},
+       {dat, cmr, log, kavo},
+       {".dat", "_base.cmr", ".log", ".kavo"}},
+      // The DAT writer's pair follows the DAT row whatever "Log Q0X" says.
+      {"DAT file written, Q0x off", 0, true, 1, 1, 1, 1, {dat, cmr, log}, {".kavo"}},
+      {"DAT file written, DAT row off", 0, true, 0, 1, 1, 1, {log}, {".dat", "_base.cmr", ".kavo"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -153,21 +156,21 @@ TEST_F(ArchiveChainTest, Selection_FollowsSettingsAndSessionOptions) {
     settings.zipLogFiles = c.zipLog;
     settings.zipKavoFiles = c.zipKavo;
     settings.removeDatPostZip = settings.removeLogPostZip = settings.removeKavoPostZip = c.removeAll;
-    const std::string kavo = ReadWholeFile(base + ".kavo");
-    const std::string dat = ReadWholeFile(base + ".dat");
-    EXPECT_TRUE(Chain(c.options).ZipHourFiles(base));
+    const std::string kavoBytes = ReadWholeFile(base + ".kavo");
+    const std::string datBytes = ReadWholeFile(base + ".dat");
+    EXPECT_TRUE(Chain(c.options, c.datFiles).ZipHourFiles(base));
     EXPECT_EQ(c.zipped, ZipListing(base + ".zip"));
-    for (const char* extension : {".dat", ".log", ".kavo"}) {
+    for (const char* extension : {".dat", "_base.cmr", ".log", ".kavo"}) {
       const bool kept = std::find_if(c.left.begin(), c.left.end(), [&](const char* e) {
                           return std::string(e) == extension;
                         }) != c.left.end();
       EXPECT_EQ(kept, Has(extension)) << extension;
     }
     if ((c.options & kLogKavo) && c.zipKavo) {
-      EXPECT_EQ(kavo, ZipMember(base + ".zip", "FARM6120914.kavo"));
+      EXPECT_EQ(kavoBytes, ZipMember(base + ".zip", kavo));
     }
-    if ((c.options & kLogQ0x) && c.zipQ0x) {
-      EXPECT_EQ(dat, ZipMember(base + ".zip", "FARM6120914.dat"));
+    if (((c.options & kLogQ0x) || c.datFiles) && c.zipQ0x) {
+      EXPECT_EQ(datBytes, ZipMember(base + ".zip", dat));
     }
     EXPECT_TRUE(shown.empty());
   }
@@ -297,7 +300,9 @@ TEST_F(ArchiveUploadTest, Wput_DeliversTheZipByteIdenticalAndRemovesItWhenAsked)
   EXPECT_FALSE(Has(".zip"));
 }
 
-TEST_F(ArchiveUploadTest, RefusedLogin_MailsTheUrlOnStandardInputAndKeepsTheZip) {
+// The mail goes to a mailbox, not to the server: it names the server and the user but never
+// carries the password.
+TEST_F(ArchiveUploadTest, RefusedLogin_MailsTheUrlWithoutThePasswordAndKeepsTheZip) {
   CPythonPeer ftp(dir, "ftp_peer.py", kFtpPeer,
                   {QString::fromStdString((dir.Path() / "ftp-root").string()), "farm", "other"});
   ASSERT_NE(0, ftp.port) << ftp.Problem();
@@ -308,12 +313,12 @@ TEST_F(ArchiveUploadTest, RefusedLogin_MailsTheUrlOnStandardInputAndKeepsTheZip)
   EXPECT_TRUE(Has(".zip"));
   const auto calls = ReadCalls(mailRecord);
   ASSERT_EQ(1u, calls.size());
-  const std::string url = "ftp://farm:s3cr%3At%4050%25@" + ftp.Address() + "/fields/north/FARM6120914.zip";
+  const std::string url = "ftp://farm@" + ftp.Address() + "/fields/north/FARM6120914.zip";
   EXPECT_EQ("PLV: Error during FTP session", ArgAfter(calls[0], "-a"));
-  EXPECT_EQ("-", ArgAfter(calls[0], "-b"));
   EXPECT_EQ("Error happend when sending file to:\n " + url + " \nfrom file:\n " + base + ".zip",
-            calls[0].input);
+            ArgAfter(calls[0], "-b"));
   for (const std::string& arg : calls[0].args) EXPECT_EQ(std::string::npos, arg.find("s3cr")) << arg;
+  EXPECT_EQ(std::string::npos, calls[0].input.find("s3cr"));
 }
 
 TEST_F(ArchiveUploadTest, MissingZip_IsAnUploadFailureNotASuccess) {
@@ -352,6 +357,116 @@ TEST_F(ArchiveUploadTest, UnreachableServer_FailsWithinMinutesAndMails) {
   const auto calls = ReadCalls(mailRecord);
   ASSERT_EQ(1u, calls.size());
   EXPECT_EQ("PLV: Error during FTP session", ArgAfter(calls[0], "-a"));
+}
+
+// SFTP and FTPS through curl against loopback servers the tests start: asyncssh with a fresh host
+// key, pyftpdlib's TLS handler with a self-signed certificate.
+class SecureUploadTest : public ArchiveUploadTest {
+ protected:
+  void SetUp() override {
+    ArchiveUploadTest::SetUp();
+    tools.upload = WriteScript(dir.Path() / "wput-must-not-run", "exit 99\n");
+    tools.knownHosts = (dir / "known_hosts");
+    ASSERT_TRUE(Chain(kLogKavo).ZipHourFiles(base));
+    zipped = ReadWholeFile(base + ".zip");
+    ASSERT_FALSE(zipped.empty());
+  }
+  std::unique_ptr<CPythonPeer> StartSftp(const std::string& password) {
+    auto peer = std::make_unique<CPythonPeer>(
+        dir, "sftp_peer.py", kSftpPeer,
+        QStringList{QString::fromStdString((dir.Path() / "ftp-root").string()), "farm",
+                    QString::fromStdString(password), QString::fromStdString(dir / "known_hosts")});
+    settings.ftpHostAddress = "sftp://" + peer->Address();
+    return peer;
+  }
+  std::unique_ptr<CPythonPeer> StartFtps() {
+    const std::string pem = dir / "server.pem";
+    if (!MakeSelfSignedPem(pem)) return nullptr;
+    auto peer =
+        std::make_unique<CPythonPeer>(dir, "ftps_peer.py", kFtpsPeer,
+                                      QStringList{QString::fromStdString((dir.Path() / "ftp-root").string()),
+                                                  "farm", kPassword, QString::fromStdString(pem)});
+    settings.ftpHostAddress = "ftps://" + peer->Address();
+    return peer;
+  }
+  fs::path Arrived() const { return dir.Path() / "ftp-root" / "fields" / "north" / "FARM6120914.zip"; }
+  // The one failure mail, its body checked for the shown URL and the absent password.
+  void ExpectOneFailureMail(const std::string& shownUrl) {
+    const auto calls = ReadCalls(mailRecord);
+    ASSERT_EQ(1u, calls.size());
+    EXPECT_EQ("PLV: Error during FTP session", ArgAfter(calls[0], "-a"));
+    EXPECT_EQ("Error happend when sending file to:\n " + shownUrl + " \nfrom file:\n " + base + ".zip",
+              ArgAfter(calls[0], "-b"));
+    for (const std::string& arg : calls[0].args) EXPECT_EQ(std::string::npos, arg.find("s3cr")) << arg;
+  }
+  std::string zipped;
+};
+
+TEST_F(SecureUploadTest, Sftp_DeliversTheZipByteIdenticalIntoTheLoginFolder) {
+  const auto sftp = StartSftp(kPassword);
+  ASSERT_NE(0, sftp->port) << sftp->Problem();
+  settings.removeZipPostFtp = 1;
+  EXPECT_TRUE(Chain(kLogKavo).UploadZip(base));
+  EXPECT_EQ(zipped, ReadWholeFile(Arrived()));
+  EXPECT_FALSE(Has(".zip"));
+  EXPECT_FALSE(fs::exists(mailRecord));
+}
+
+TEST_F(SecureUploadTest, Sftp_WrongPasswordIsMailedWithoutIt) {
+  const auto sftp = StartSftp("other");
+  ASSERT_NE(0, sftp->port) << sftp->Problem();
+  EXPECT_FALSE(Chain(kLogKavo).UploadZip(base));
+  EXPECT_FALSE(fs::exists(Arrived()));
+  EXPECT_TRUE(Has(".zip"));
+  ExpectOneFailureMail("sftp://farm@" + sftp->Address() + "/fields/north/FARM6120914.zip");
+}
+
+TEST_F(SecureUploadTest, Sftp_UnknownOrMissingHostKeyIsRefused) {
+  const auto sftp = StartSftp(kPassword);
+  ASSERT_NE(0, sftp->port) << sftp->Problem();
+  // Another server's key for this address: a man in the middle, as far as the station knows.
+  WriteFile(dir / "other_known_hosts",
+            "[127.0.0.1]:" + std::to_string(sftp->port) +
+                " ecdsa-sha2-nistp256 "
+                "AAAAE2VjZHNhLXNoYTItbmlzdHAyNTYAAAAIbmlzdHAyNTYAAABBBD/DFfXU3MhNzlU4X8mulPGWOk"
+                "AJgoFksfrZSXbXuZ3lnvGYVkyvwDp9YNRtMHIj1K4nJf2E90VDx7nHkIdAIKE=\n");
+  tools.knownHosts = dir / "other_known_hosts";
+  EXPECT_FALSE(Chain(kLogKavo).UploadZip(base));
+  // No file at all: curl on its own would then take any key.
+  tools.knownHosts = dir / "no_known_hosts";
+  EXPECT_FALSE(Chain(kLogKavo).UploadZip(base));
+  EXPECT_FALSE(fs::exists(Arrived()));
+  EXPECT_EQ(2u, ReadCalls(mailRecord).size());
+}
+
+TEST_F(SecureUploadTest, Ftps_DeliversWithInsecureAndRefusesASelfSignedCertificateWithout) {
+  const auto ftps = StartFtps();
+  ASSERT_TRUE(ftps != nullptr);
+  ASSERT_NE(0, ftps->port) << ftps->Problem();
+  EXPECT_FALSE(Chain(kLogKavo).UploadZip(base));
+  EXPECT_FALSE(fs::exists(Arrived()));
+  ExpectOneFailureMail("ftps://farm@" + ftps->Address() + "/fields/north/FARM6120914.zip");
+
+  tools.insecure = true;
+  EXPECT_TRUE(Chain(kLogKavo).UploadZip(base));
+  EXPECT_EQ(zipped, ReadWholeFile(Arrived()));
+}
+
+TEST_F(ArchiveChainTest, SecureUpload_CurlGetsEverythingOnStandardInput) {
+  settings.ftpZippedFiles = 1;
+  settings.ftpHostAddress = "ftps://ftp.example.org";
+  settings.ftpUserName = "farm";
+  settings.ftpPassword = "pw-secret";
+  tools.secureUpload = tools.upload;  // the recorder
+  WriteFile(base + ".zip", "zip bytes");
+  EXPECT_TRUE(Chain(0).UploadZip(base));
+  const auto calls = ReadCalls(uploadRecord);
+  ASSERT_EQ(1u, calls.size());
+  EXPECT_EQ((std::vector<std::string>{"-q", "--config", "-"}), calls[0].args);
+  EXPECT_NE(std::string::npos, calls[0].input.find("user = \"farm:pw-secret\"\n")) << calls[0].input;
+  EXPECT_NE(std::string::npos,
+            calls[0].input.find("url = \"ftp://ftp.example.org/fields/north/FARM6120914.zip\"\n"))
+      << calls[0].input;
 }
 
 TEST_F(ArchiveChainTest, Plowmail_DeliversTheChainsMailToTheRelay) {

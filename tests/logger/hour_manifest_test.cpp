@@ -1,6 +1,7 @@
 #include "logger/hour_manifest.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -60,6 +61,7 @@ TEST(HourManifest, CountsByIdBytesChecksumsGapsAndLinkEvents_InTheDocumentedText
   m.NotePacket(late, 108.0);  // the receiver says 14:00:20: 8.9 s after the last packet
   m.NoteDroppedFrames(1);
   m.NoteLinkRestored();
+  m.NoteLost(3, 200);
 
   EXPECT_EQ(m.Packets(), 6u);
   EXPECT_EQ(m.Bytes(), 16u + 30 + 30 + 12 + 9 + 16);
@@ -91,8 +93,31 @@ TEST(HourManifest, CountsByIdBytesChecksumsGapsAndLinkEvents_InTheDocumentedText
                         "gap: 2026-01-07T14:00:11.100Z 8.900\n"
                         "link-lost: 1\n"
                         "link-restored: 1\n"
+                        "lost-lines: 3\n"
+                        "lost-bytes: 200\n"
                         "sha256: ") +
                 kShaAbc + "  A_6010714.log\nsha256: " + kShaEmpty + "  A_6010714.kavo\n");
+}
+
+// Only regular files are read: a device in a file's place (a link to /dev/zero) would never end,
+// and a FIFO would never open.
+TEST(HourManifest, DeviceOrFifoInAFilesPlace_NotReadAndFinishEnds) {
+  CTempDir dir;
+  const std::string log = dir / "A_6010714.log";
+  Write(log, "abc");
+  std::filesystem::create_symlink("/dev/zero", dir / "A_6010714.kavo");
+  ASSERT_EQ(::mkfifo((dir / "A_6010714.dat").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", dir / "A_6010714.manifest");
+  EXPECT_EQ(CHourManifest::Sha256OfFile(dir / "A_6010714.kavo"), "");
+  EXPECT_EQ(CHourManifest::Sha256OfFile(dir / "A_6010714.dat"), "");
+  EXPECT_EQ(CHourManifest::Sha256OfFile(log), kShaAbc);
+  CHourManifest m;
+  m.Begin(6010714, "A_", 2026, 1, 7, 14);
+  ASSERT_TRUE(m.Finish(log));
+  const std::string text = ReadWholeFile(dir / "A_6010714.manifest");
+  EXPECT_NE(text.find(std::string("sha256: ") + kShaAbc + "  A_6010714.log\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find(".kavo"), std::string::npos);
+  EXPECT_EQ(text.find(".dat"), std::string::npos);
 }
 
 TEST(HourManifest, NewHourStartsFromZero_GapsNeedATimeAndAreBounded) {
@@ -157,12 +182,14 @@ TEST(HourManifest, RestartedHour_CountsOfTheEarlierSessionAdded) {
   first.NotePacket(TimeAt(14, 0, 0), 10.0);
   first.NotePacket(Sized(0x8F, 20, 0), 13.0);
   first.NoteLinkLost();
+  first.NoteLost(2, 40);
   ASSERT_TRUE(first.Finish(log));
 
   CHourManifest second;  // a new session: a new logger
   second.Begin(6010714, "A_", 2026, 1, 7, 14);
   second.NotePacket(TimeAt(14, 30, 0), 10.0);
   second.NotePacket(Sized(0x8F, 20, 1), 14.0);
+  second.NoteLost(1, 100);
   ASSERT_TRUE(second.Finish(log));
   const std::string text = ReadWholeFile(dir / "A_6010714.manifest");
   EXPECT_NE(text.find("packets: 4\n"), std::string::npos) << text;
@@ -171,6 +198,7 @@ TEST(HourManifest, RestartedHour_CountsOfTheEarlierSessionAdded) {
             std::string::npos)
       << text;
   EXPECT_NE(text.find("link-lost: 1\n"), std::string::npos);
+  EXPECT_NE(text.find("lost-lines: 3\nlost-bytes: 140\n"), std::string::npos) << text;
 
   // A manifest of another hour under the name is not added (nor is anything that is no manifest).
   CHourManifest other;

@@ -10,6 +10,7 @@
 
 #include "packet_builder.h"
 #include "support/fake_clock.h"
+#include "support/file_size_limit.h"
 #include "support/prompt_recorder.h"
 #include "support/temp_dir.h"
 
@@ -165,6 +166,73 @@ TEST_F(LogrowanTest, NewHour_ClosesFileStartsArchiveWorkerAndOpensNewName) {
   const std::string file15 = ReadWholeFile(LogPath("FARM7031615.log"));
   EXPECT_NE(file15.find("* UTC 03/16/2007 15             *\n"), std::string::npos);
   EXPECT_EQ(file15.substr(file15.size() - 14), "* ADC 1.5 2.5\n");
+}
+
+// A disk that fills up costs the lines it could not take and no more: the first failure is told,
+// half a line never stays in the file, the listeners miss nothing, and once writing works again
+// one line says how many were lost; the hour's manifest counts them.
+TEST_F(LogrowanTest, LogFileFull_ToldOnceCountedAndNotedWhenWritingWorksAgain) {
+  StartInHour14(kLogPassive);
+  const std::string path = LogPath("FARM7031614.log");
+  const std::vector<std::string> lost = {"* lost one, longer than the room left", "* lost two",
+                                         "* lost three"};
+  std::uint64_t lostBytes = 0;
+  {
+    CFileSizeLimit full(std::filesystem::file_size(path) + 10);
+    for (const std::string& line : lost) {
+      logger.WriteLine(line.c_str());
+      lostBytes += line.size() + 1;
+    }
+    EXPECT_EQ(ReadWholeFile(path), kHeader14);
+  }
+  logger.WriteLine("* back");
+  logger.WriteLine("* and on");
+  EXPECT_EQ(ReadWholeFile(path), kHeader14 + "* 3 log lines could not be written\n* back\n* and on\n");
+  EXPECT_EQ(prompts.Texts(), (std::vector<std::string>{"cannot write " + path + ": File too large"}));
+  EXPECT_EQ(listener.lines.size(), 1u + 3u + 2u);
+  EXPECT_TRUE(logger.WriteFailed());
+  logger.StopLogging();
+  const std::string manifest = ReadWholeFile(LogPath("FARM7031614.manifest"));
+  EXPECT_NE(manifest.find("lost-lines: 3\nlost-bytes: " + std::to_string(lostBytes) + "\n"),
+            std::string::npos)
+      << manifest;
+}
+
+// An hour's log that can take nothing (a link to a device that is always full) is told once and
+// closed in time; the next hour's file is written and says, after its header, what went missing.
+TEST_F(LogrowanTest, HourFileAlwaysFull_NextHourWrittenAndToldTheLoss) {
+  std::filesystem::create_symlink("/dev/full", LogPath("FARM7031614.log"));
+  StartInHour14(kLogPassive);
+  logger.QueuePacket(AdcPacket());
+  logger.QueuePacket(TimePacket(kHour15));
+  logger.QueuePacket(AdcPacket());
+  Tick();
+  Tick();
+  Tick();
+  ASSERT_TRUE(archive.WaitFor(1));  // the worker is done with the fixture's recorder
+  std::string header15 = kHeader14;
+  header15.replace(header15.find("2007 14"), 7, "2007 15");
+  EXPECT_EQ(ReadWholeFile(LogPath("FARM7031615.log")),
+            header15 + "* 7 log lines could not be written\n* Manifest written\n* ADC 1.5 2.5\n");
+  EXPECT_EQ(prompts.Texts(), (std::vector<std::string>{"cannot write " + LogPath("FARM7031614.log") +
+                                                       ": No space left on device"}));
+  const std::string manifest = ReadWholeFile(LogPath("FARM7031614.manifest"));
+  EXPECT_NE(manifest.find("lost-lines: 7\n"), std::string::npos) << manifest;
+  EXPECT_EQ(manifest.find("sha256:"), std::string::npos) << "a device is no file of the hour";
+}
+
+// The set-up right after the time packet that opened the file keeps that time: the session's
+// first "T" line already shows the receiver's time of week, not the program's clock.
+TEST_F(LogrowanTest, FirstTimeLine_ShowsTheReceiversTime) {
+  StartInHour14(0);
+  listener.lines.clear();
+  logger.QueuePacket(AdcPacket());
+  Tick();
+  const auto t = std::find_if(listener.lines.begin(), listener.lines.end(),
+                              [](const std::string& line) { return line.rfind("T ", 0) == 0; });
+  ASSERT_NE(t, listener.lines.end());
+  // Taken at 0.1 s of the program clock, the summary runs at 10.4 s.
+  EXPECT_EQ(*t, "T 482429.3\n");
 }
 
 TEST_F(LogrowanTest, RestartWithinHour_AppendsAfterNewHeaderWithoutArchiving) {

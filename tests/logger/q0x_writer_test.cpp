@@ -98,14 +98,63 @@ TEST_F(Q0xWriterTest, BadRecords_Dropped) {
   writer.TakePacket(MakeSuper(CBytes().U8(0x93).U8(0x14).U8(1).U8(1).Text("k")));  // kind 1 ignored
   writer.TakePacket(MakeSuper(CBytes().U8(0x93).U8(0x15).U8(0).U8(1).Text("s")));  // other stream
   writer.TakePacket(DataRecord("ok"));
-  // Names that leave the folder are not followed: data goes on into the current file.
-  writer.TakePacket(NameRecord("../escape.q02"));
-  writer.TakePacket(NameRecord("sub/x.q02"));
-  writer.TakePacket(NameRecord(".."));
-  writer.TakePacket(DataRecord("!"));
   writer.Close();
-  EXPECT_EQ(ReadWholeFile(dir.Path() / "f.q02"), "ok!");
-  EXPECT_FALSE(std::filesystem::exists(dir.Path().parent_path() / "escape.q02"));
+  EXPECT_EQ(ReadWholeFile(dir.Path() / "f.q02"), "ok");
+}
+
+// A refused name ends the file before it, so the next file's data never lands in it; the data
+// records after it are dropped and counted until a name is accepted, and one line says so.
+TEST(Q0xWriterRefusal, RefusedName_ClosesTheFileDropsCountsAndSaysSo) {
+  const std::string longName = std::string(100, 'n') + "/";
+  struct Case {
+    std::string name;
+    std::string shown;
+  } cases[] = {
+      {"../escape.q02", "../escape.q02"},
+      {"sub/x.q02", "sub/x.q02"},
+      {"a\\b.q02", "a\\b.q02"},
+      {".", "."},
+      {"..", ".."},
+      {"", ""},
+      {"tab\t/\"", "tab?/?"},
+      {longName, std::string(CQ0xWriter::kShownNameLength, 'n') + "..."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.shown);
+    CTempDir dir;
+    std::vector<std::string> lines;
+    CQ0xWriter writer(nullptr, [&](const char* text) { lines.push_back(text); });
+    writer.SetFolder(dir.Path().string());
+    writer.TakePacket(NameRecord("f.q02"));
+    writer.TakePacket(DataRecord("ok"));
+    writer.TakePacket(NameRecord(c.name));
+    EXPECT_FALSE(writer.IsOpen());
+    writer.TakePacket(DataRecord("not f's"));
+    writer.TakePacket(NameRecord(c.name));  // repeated: the same run
+    writer.TakePacket(DataRecord("nor this"));
+    EXPECT_TRUE(lines.empty());
+    writer.TakePacket(NameRecord("g.q02"));
+    writer.TakePacket(DataRecord("next"));
+    writer.Close();
+    EXPECT_EQ(ReadWholeFile(dir.Path() / "f.q02"), "ok");
+    EXPECT_EQ(ReadWholeFile(dir.Path() / "g.q02"), "next");
+    EXPECT_EQ(writer.RefusedRecords(), 2u);
+    EXPECT_EQ(lines, (std::vector<std::string>{"* Q0x name record \"" + c.shown +
+                                               "\" refused: 2 data records dropped"}));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path().parent_path() / "escape.q02"));
+  }
+}
+
+// The end of the stream ends a run of dropped records too.
+TEST(Q0xWriterRefusal, StreamStoppedWhileRefusing_LineWritten) {
+  std::vector<std::string> lines;
+  CQ0xWriter writer(nullptr, [&](const char* text) { lines.push_back(text); });
+  writer.TakePacket(NameRecord(".."));
+  writer.TakePacket(DataRecord("x"));
+  writer.StopStream();
+  writer.TakePacket(DataRecord("y"));  // no refused name any more: dropped as data without a file
+  EXPECT_EQ(lines, (std::vector<std::string>{"* Q0x name record \"..\" refused: 1 data records dropped"}));
+  EXPECT_EQ(writer.RefusedRecords(), 1u);
 }
 
 TEST_F(Q0xWriterTest, NameThatCannotBeOpened_DropsDataUntilNextName) {

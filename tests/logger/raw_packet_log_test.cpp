@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "packet_builder.h"
+#include "support/file_size_limit.h"
 #include "support/prompt_recorder.h"
 #include "support/temp_dir.h"
 
@@ -52,6 +55,41 @@ TEST(RawPacketLogTest, OpenFailure_OneMessageAndLoggingGoesOnWithoutFile) {
   log.Write(Received(0x41, {1, 2, 3}));
   ASSERT_EQ(prompts.Texts().size(), 1u);
   EXPECT_EQ(prompts.Texts()[0], "Failed to open KAVO logging file '" + path + "'\n");
+}
+
+// A full disk: a frame the file cannot take whole is lost whole (its written part cut away), the
+// first failure is told once, the bytes lost are counted, and the file goes on once there is room.
+TEST(RawPacketLogTest, DiskFull_FramesLostWholeToldOnceCountedAndWritingGoesOn) {
+  CTempDir dir;
+  CPromptRecorder prompts;
+  const std::string path = dir / "FARM7031614.kavo";
+  const KavoPacket a = Received(0x41, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+  const KavoPacket b = Received(0x53, std::vector<std::uint8_t>(32, 0x20));
+  CRawPacketLog log(prompts);
+  ASSERT_TRUE(log.Open(path));
+  log.Write(a);
+  {
+    CFileSizeLimit full(a.rawLength + 5u);
+    log.Write(b);  // 5 bytes fit: cut away again
+    log.Write(a);
+  }
+  EXPECT_EQ(ReadWholeFile(path), FrameText(a));
+  log.Write(b);
+  EXPECT_EQ(ReadWholeFile(path), FrameText(a) + FrameText(b));
+  EXPECT_EQ(log.LostBytes(), std::uint64_t{b.rawLength} + a.rawLength);
+  EXPECT_EQ(prompts.Texts(), (std::vector<std::string>{"cannot write " + path + ": File too large"}));
+
+  // The next hour's file starts counting afresh and tells its own first failure.
+  const std::string full = dir / "FARM7031615.kavo";
+  std::filesystem::create_symlink("/dev/full", full);
+  ASSERT_TRUE(log.Open(full));
+  EXPECT_EQ(log.LostBytes(), 0u);
+  log.Write(a);
+  log.Write(a);
+  EXPECT_EQ(log.LostBytes(), 2u * a.rawLength);
+  ASSERT_EQ(prompts.Texts().size(), 2u);
+  EXPECT_EQ(prompts.Texts()[1], "cannot write " + full + ": No space left on device");
+  EXPECT_TRUE(log.IsOpen());
 }
 
 }  // namespace

@@ -111,6 +111,20 @@ TEST(SatelliteSummary, EngineeringOptionAddsPcTime) {
   EXPECT_EQ(context.lines, (std::vector<std::string>{"T 1000.5", "* PCTIME 100.0"}));
 }
 
+// Before any time packet there is no receiver time: no "T" line with the program's clock in it,
+// and the stored satellites are neither printed nor aged out against a time that is not there.
+TEST(SatelliteSummary, NoReceiverTimeYet_OnlyPcTime) {
+  for (const LogOptions options : {LogOptions{0}, LogOptions{kLogEngineeringInfo}}) {
+    CRecordingContext context;
+    context.session.options = options;
+    context.now = 9.7;
+    DispatchPacket(Tracking(5, 1, 1, 44.5f, 310000.0f, 0.5f, -1.0f), context);
+    WriteSatelliteSummary(context);
+    EXPECT_EQ(context.lines, options ? std::vector<std::string>{"* PCTIME 9.7"} : std::vector<std::string>{});
+    EXPECT_EQ(context.session.satellites.first[5].tracking.prn, 5);
+  }
+}
+
 TEST(SatelliteSummary, AgeInWeek_FoldsIntoHalfWeek) {
   EXPECT_DOUBLE_EQ(AgeInWeek(3.0, 604797.0), 6.0);
   EXPECT_DOUBLE_EQ(AgeInWeek(604797.0, 3.0), -6.0);

@@ -145,7 +145,9 @@ TEST(HourManifestReplay, CountsMatchTheReplayedFile_ChecksumsMatchTheHoursFiles)
                 "gaps: 1\n"
                 "gap: 2026-01-07T14:59:51.000Z 5.000\n"
                 "link-lost: 0\n"
-                "link-restored: 0\n");
+                "link-restored: 0\n"
+                "lost-lines: 0\n"
+                "lost-bytes: 0\n");
   EXPECT_EQ(m14.substr(m14.find("sha256: ")),
             "sha256: " + Sha256(ReadWholeFile(dir / "logs/A_6010714.log")) + "  A_6010714.log\n");
 

@@ -105,6 +105,7 @@ TEST(PlowplotParseTest, HeaderLines_GiveStationAndUtcHour) {
   EXPECT_EQ(f.hour, 14);
   EXPECT_FALSE(ParseLogLine("*********************************", f));
   EXPECT_FALSE(ParseLogLine("* Station:  *", f));
+  EXPECT_EQ(f.kind, K::Other);  // a fuzz finding: a refused station line said it was one
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -75,12 +75,13 @@ std::vector<std::string> OpeningRecords(const std::vector<std::string>& kinds) {
   return opening;
 }
 
-// The DAT runs: m_WriteDatFile on, the writer's progress on standard error.
+// The DAT runs: m_WriteDatFile on, the writer's progress on standard error. The DAT row is off, so
+// the closed hours' DAT files stay in the folder to be read (it would zip them away with the hour).
 class CDatRun : public CSimulatedRun {
  public:
   CDatRun(const CTempDir& dir, const std::string& simulatorArguments, std::uint32_t logOptions = 529)
-      : CSimulatedRun(dir, simulatorArguments, logOptions, "[PlowviewArchiveSettings]\nm_WriteDatFile=1\n",
-                      "--verbose") {}
+      : CSimulatedRun(dir, simulatorArguments, logOptions,
+                      "[PlowviewArchiveSettings]\nm_WriteDatFile=1\nm_ZipQ0xFiles=0\n", "--verbose") {}
 };
 
 TEST(PlowviewDat, WriteDatFileOn_DatFileHasTheAcquisitionRecordsThenEpochs) {

@@ -193,8 +193,8 @@ TEST(PlowviewFiles, CardScript_EveryStepPasses) {
     EXPECT_NE(line.rfind("FAIL ", 0), 0u) << line;
     passed += line.rfind("PASS ", 0) == 0 ? 1 : 0;
   }
-  EXPECT_NE(run.err.find("CARD PASS: 50 steps, 0 failed"), std::string::npos) << run.err;
-  EXPECT_EQ(passed, 50);
+  EXPECT_NE(run.err.find("CARD PASS: 83 steps, 0 failed"), std::string::npos) << run.err;
+  EXPECT_EQ(passed, 83);
   // The script removes what it wrote, and nothing outside the card was touched.
   EXPECT_TRUE(fs::is_empty(run.Card()));
   EXPECT_EQ(ReadWholeFile(run.dir / "outside.txt"), "outside");

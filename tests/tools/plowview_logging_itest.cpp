@@ -87,6 +87,11 @@ TEST(PlowviewLogging, SimulatedReceiver_LogHasHeaderSetUpAndNavigationLines) {
   // Satellites of both systems made it into the summary.
   EXPECT_TRUE(HasLineStarting(text, "G 02  1 01")) << text;
   EXPECT_TRUE(HasLineStarting(text, "G 120 1 00"));
+  // The first T line already shows the receiver's time of week (Wednesday 14:10 UTC is 310218 s
+  // of the GPS week), not the program's clock.
+  const std::size_t firstT = text.find("\nT ");
+  ASSERT_NE(firstT, std::string::npos);
+  EXPECT_GT(std::stod(text.substr(firstT + 3)), 310200.0) << text.substr(firstT, 20);
   // --print-log showed the same lines as they were written.
   EXPECT_NE(run.out.find("\n* Receiver now configured for logrowan logging.\n"), std::string::npos)
       << run.out;
@@ -133,6 +138,36 @@ TEST(PlowviewLogging, ReceiverTimeAcrossAnHour_OneFilePerHourCodeClosedHoursArch
   }
   // The hour still open at the stop is not archived: a disconnect does not close an hour.
   EXPECT_FALSE(LogFiles(logs, ".log").empty());
+}
+
+// The hour's log, raw packet log and DAT file all on a device that is always full: each is said
+// once on stderr, the session goes on (the DAT writer's base file fills), the losses are in the
+// hour's manifest, and the stop ends promptly (the manifest does not read the device for ever).
+TEST(PlowviewLogging, HourFilesThatCannotBeWritten_SaidOnceEachSessionGoesOnStopEnds) {
+  CTempDir dir;
+  const fs::path logs = dir.Path() / "logs";
+  fs::create_directories(logs);
+  for (const char* extension : {".log", ".kavo", ".dat"})
+    fs::create_symlink("/dev/full", logs / (std::string("A_6010714") + extension));
+  CSimulatedRun run(dir, "--start-time 2026-01-07T14:10:00Z --rate 2", 529 | 0x4000,
+                    "[PlowviewArchiveSettings]\nm_WriteDatFile=1\n", "--print-log");
+  ASSERT_TRUE(run.process.waitForStarted(5000));
+  const fs::path base = logs / "A_6010714_base.cmr";
+  std::error_code ec;
+  ASSERT_TRUE(run.WaitFor(60000, [&] { return fs::file_size(base, ec) > 0 && !ec; })) << run.out;
+  EXPECT_EQ(run.Stop(), 0) << run.err;
+  for (const char* extension : {".log", ".kavo", ".dat"}) {
+    const std::string line =
+        "plowview: cannot write " + (logs / "A_6010714").string() + extension + ": No space left on device\n";
+    const std::size_t at = run.err.find(line);
+    EXPECT_NE(at, std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find(line, at + 1), std::string::npos) << "said twice: " << line;
+  }
+  const std::string manifest = ReadWholeFile(logs / "A_6010714.manifest");
+  EXPECT_EQ(manifest.find("lost-lines: 0\n"), std::string::npos) << manifest;
+  EXPECT_EQ(manifest.find("lost-bytes: 0\n"), std::string::npos) << manifest;
+  EXPECT_NE(manifest.find("  A_6010714_base.cmr\n"), std::string::npos) << manifest;
+  EXPECT_EQ(manifest.find("  A_6010714.log\n"), std::string::npos) << manifest;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <QProcess>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -227,6 +228,26 @@ TEST(PlowviewReplay, LogFolderCannotBeMade_ExitOne) {
       Replay({"--log-dir", QString::fromStdString(dir / "taken"), QString::fromStdString(dir / "good.kavo")});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("cannot make the log folder"), std::string::npos) << r.err;
+}
+
+// An hour's log that takes nothing (a link to a device that is always full): the replay says so
+// once, writes the next hour, counts the loss in the hour's manifest, ends, and exits 1.
+TEST(PlowviewReplay, LogThatCannotBeWritten_SaidCountedOtherHoursWrittenExitOne) {
+  CTempDir dir;
+  WriteFile(dir / "two.kavo", TwoHours());
+  std::filesystem::create_directories(dir.Path() / "logs");
+  const std::string full = dir / "logs/A_6010714.log";
+  std::filesystem::create_symlink("/dev/full", full);
+  const ReplayRun r =
+      Replay({"--log-dir", QString::fromStdString(dir / "logs"), QString::fromStdString(dir / "two.kavo")});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_EQ(r.err, "plowview-replay: cannot write " + full + ": No space left on device\n");
+  const std::string manifest = ReadWholeFile(dir / "logs/A_6010714.manifest");
+  EXPECT_NE(manifest.find("lost-lines: 9\n"), std::string::npos) << manifest;
+  EXPECT_EQ(manifest.find("sha256:"), std::string::npos) << manifest;
+  EXPECT_EQ(ReadWholeFile(dir / "logs/A_6010715.log"),
+            Header("A_", "01/07/2026 15") + "* 9 log lines could not be written\n* Manifest written\n" +
+                PLine("313219.5"));
 }
 
 TEST(PlowviewReplay, NoTimePacket_NoFileAndTheLossReported) {

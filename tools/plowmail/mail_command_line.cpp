@@ -138,8 +138,8 @@ bool ParseMailCommandLine(const std::vector<std::string>& args, MailCommandLine&
 }
 
 const char* MailUsage() {
-  return "Usage: plowmail -s RELAY[:PORT] -t RECIPIENT -f SENDER [-h] [-a SUBJECT] [-b BODY]\n"
-         "                [--timeout SECONDS]\n"
+  return "Usage: plowmail -s RELAY[:PORT] -t RECIPIENT -f SENDER [-h] [-a SUBJECT] [-b BODY] [--timeout "
+         "SECONDS]\n"
          "Sends one plain-text message over SMTP through the relay and exits 0 once the relay\n"
          "has accepted it; otherwise exits non-zero with a one-line reason on stderr.\n"
          "  -s RELAY     relay host, host:port, [IPv6]:port, or an smtp:// or smtps:// URL (port 25)\n"

@@ -132,9 +132,12 @@ inline bool Header(std::string_view line, LogLineFacts& facts) {
   if (line.size() < 3 || line.back() != '*') return false;
   line = TrimView(line.substr(1, line.size() - 2));  // inside the two '*'
   if (line.substr(0, 8) == "Station:") {
-    facts.station = std::string(TrimView(line.substr(8)));
+    // An empty station is no station line: the caller gets Other, as for any line not used.
+    const std::string_view station = TrimView(line.substr(8));
+    if (station.empty()) return false;
+    facts.station = std::string(station);
     facts.kind = LogLineFacts::Kind::Station;
-    return !facts.station.empty();
+    return true;
   }
   const auto t = Tokens(line);
   if (t.size() == 3 && t[0] == "UTC" && t[1].size() == 10 && t[1][2] == '/' && t[1][5] == '/') {

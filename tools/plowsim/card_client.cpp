@@ -77,6 +77,16 @@ bool CCardClient::Load(const std::string& path, std::string& error) {
     step.line = number;
     std::istringstream words(line);
     for (std::string w; words >> w;) step.words.push_back(w);
+    if (!step.words.empty() && step.words[0] == "badsum") {
+      step.damaged = true;
+      step.words.erase(step.words.begin());
+      const bool single = step.words.empty() || step.words[0] != "write" ||
+                          (step.words.size() > 1 && std::strtol(step.words[1].c_str(), nullptr, 10) <= 120);
+      if (step.words.empty() || step.words[0] == "writeat" || !single) {
+        error = path + ":" + std::to_string(number) + ": badsum takes one request: " + line;
+        return false;
+      }
+    }
     if (step.words.empty()) continue;
     const auto arity = std::find_if(std::begin(kArity), std::end(kArity),
                                     [&](const Arity& a) { return step.words[0] == a.name; });
@@ -112,6 +122,15 @@ std::uint8_t CCardClient::PatternByte(std::uint32_t n) const {
   return static_cast<std::uint8_t>((n * 7u + 13u) ^ (n >> 8));
 }
 
+std::string CCardClient::Key(const std::string& name) {
+  std::string key = name;
+  for (char& c : key)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  if (key.rfind("a:", 0) == 0) key.erase(0, 2);
+  key.erase(0, key.find_first_not_of("\\/"));
+  return key;
+}
+
 void CCardClient::SendRequest(std::uint8_t requestOp, const std::vector<std::uint8_t>& fields) {
   KavoPacket p;
   p.id = kavo::kIdSuperReport;
@@ -120,7 +139,15 @@ void CCardClient::SendRequest(std::uint8_t requestOp, const std::vector<std::uin
   const std::size_t n = std::min<std::size_t>(fields.size(), kKavoMaxData - 4);
   std::copy_n(fields.begin(), n, p.data + 2);
   p.length = static_cast<std::uint16_t>(2 + n);
-  send(p);
+  if (!damaged) {
+    send(p, 1);
+    return;
+  }
+  // A trailer one off the sum: what a flipped bit on the line leaves.
+  const std::uint16_t wrong = static_cast<std::uint16_t>(KavoPayloadSum(p.data, p.length) + 1);
+  p.data[p.length++] = static_cast<std::uint8_t>(wrong >> 8);
+  p.data[p.length++] = static_cast<std::uint8_t>(wrong);
+  send(p, 0);
 }
 
 void CCardClient::Begin(std::int64_t nowMs) {
@@ -141,6 +168,7 @@ void CCardClient::Begin(std::int64_t nowMs) {
   answers = 0;
   expectAnswers = 1;
   expectError = 0;
+  damaged = step.damaged;
   failure.clear();
   std::vector<std::uint8_t> f;  // fields from data offset 2
   const std::string& cmd = w[0];
@@ -158,7 +186,7 @@ void CCardClient::Begin(std::int64_t nowMs) {
     expectError = static_cast<int>(num(3, 0));
     f.push_back(static_cast<std::uint8_t>(w[1][0]));
     PutText(f, 5, w[2]);
-    openName = w[2];
+    if (!damaged) openName = Key(w[2]);
   } else if (cmd == "close") {
     op = kClose;
     expectError = static_cast<int>(num(1, 0));
@@ -171,7 +199,8 @@ void CCardClient::Begin(std::int64_t nowMs) {
     const std::uint32_t total = std::max<std::uint32_t>(1, (count + kBlock - 1) / kBlock);
     std::uint32_t start = position;
     if (at) start = static_cast<std::uint32_t>(num(1, 0));
-    std::vector<std::uint8_t>& image = files[openName];
+    std::vector<std::uint8_t> untouched;
+    std::vector<std::uint8_t>& image = damaged ? untouched : files[openName];
     for (std::uint32_t b = 1; b <= total; ++b) {
       const std::uint32_t n = b < total ? kBlock : count - kBlock * (total - 1);
       std::vector<std::uint8_t> block;
@@ -189,14 +218,15 @@ void CCardClient::Begin(std::int64_t nowMs) {
       }
       block.resize(bytesAt, 0);
       for (std::uint32_t i = 0; i < n; ++i) block.push_back(PatternByte(written + i));
-      if (expectError == 0) {
+      if (expectError == 0 && !damaged) {
         const std::uint32_t offset = start + kBlock * (b - 1);
         if (image.size() < offset + n) image.resize(offset + n);
         std::copy(block.end() - n, block.end(), image.begin() + offset);
       }
-      written += n;
+      if (!damaged) written += n;
       SendRequest(op, block);
     }
+    if (damaged) expectError = 5;
     if (expectError == 0 && !at) position = start + count;
     return;
   } else if (cmd == "read") {
@@ -220,7 +250,11 @@ void CCardClient::Begin(std::int64_t nowMs) {
     op = kRemove;
     expectError = static_cast<int>(num(2, 0));
     PutText(f, 4, w[1]);
-    if (expectError == 0) files.erase(w[1]);
+    if (expectError == 0 && !damaged) files.erase(Key(w[1]));
+  }
+  if (damaged) {
+    expectError = 5;
+    expectAnswers = 1;
   }
   SendRequest(op, f);
 }
@@ -268,6 +302,19 @@ void CCardClient::Check(const KavoPacket& p) {
     if (got != expectError)
       failure = "error " + std::to_string(got) + ", expected " + std::to_string(expectError);
   };
+  if (damaged) {
+    // Only the error counts, where each answer carries it (the list's end entry and the card
+    // information in their zero fields); the model stays as it was.
+    std::size_t at = 6;
+    if (op == kList) at = 4;
+    if (op == kSeek || op == kTell) at = 10;
+    if (op == kRemove) at = 2;
+    if (op == kCardInfo) at = 12;
+    if (need(at + 2)) wantError(error(at));
+    if (op == kOpen && failure.empty() && static_cast<std::int32_t>(ReadBe32(p.data + 2)) != -1)
+      failure = "a handle for a damaged open";
+    return;
+  }
   switch (op) {
     case kCardInfo:
       if (need(12) && (ReadBe32(p.data + 2) != 0x02000000u || ReadBe32(p.data + 6) != 0x01800000u ||

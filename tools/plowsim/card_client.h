@@ -26,11 +26,18 @@
 //   tell POS
 //   close [ERR] [HANDLE]          the open handle, or HANDLE
 //   remove NAME [ERR]
+//   badsum COMMAND ...            COMMAND's request (a single one: no write of more than one block)
+//                                 sent with a wrong checksum; one answer with error 5 is expected
+//                                 and the card must not change
 // The bytes written are a fixed pattern, so reads can be checked against a model of each file.
+// Names in the model, as on the card, do not depend on case, and "A:" or a leading "\\" names the
+// card's root.
 // Single-threaded: the owner feeds every packet and calls Tick.
 class CCardClient {
  public:
-  using SendFn = std::function<void(const KavoPacket& request)>;  // with the checksum trailer
+  // Sends a request; with `withChecksum` 1 the sender adds the checksum trailer, with 0 the request
+  // goes as it is (its own trailer included).
+  using SendFn = std::function<void(const KavoPacket& request, int withChecksum)>;
   static constexpr std::int64_t kStepTimeoutMs = 10000;
 
   CCardClient(SendFn send, std::FILE* out = stdout);
@@ -53,8 +60,12 @@ class CCardClient {
   struct Step {
     int line = 0;
     std::string text;
-    std::vector<std::string> words;
+    std::vector<std::string> words;  // the command and its arguments ("badsum" taken off)
+    bool damaged = false;            // sent with a wrong checksum
   };
+
+  // The model's key of a card name: folded to lower case, without the drive or a leading separator.
+  static std::string Key(const std::string& name);
 
   void Begin(std::int64_t nowMs);
   void Pass();
@@ -76,6 +87,7 @@ class CCardClient {
 
   // What the running step expects and has seen.
   std::uint8_t op = 0;
+  bool damaged = false;
   int expectError = 0;
   int expectAnswers = 1;
   int answers = 0;

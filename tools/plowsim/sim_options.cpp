@@ -26,8 +26,8 @@ bool ParseInt(const std::string& text, long low, long high, long& value) {
 
 const char* SimUsage() {
   return "Usage: plowsim --pty PATH [options]\n"
-         "       plowsim --tcp PORT [options]\n"
-         "       plowsim --can PLUGIN:INTERFACE [--can-address N] [options]\n"
+         "  or:  plowsim --tcp PORT [options]\n"
+         "  or:  plowsim --can PLUGIN:INTERFACE [--can-address N] [options]\n"
          "A simulated receiver that speaks KAVO on a pseudo-terminal, for tests and demos.\n"
          "It creates a pseudo-terminal pair, makes PATH a symbolic link to its slave side (an old\n"
          "link there is replaced), prints PATH on stdout once it is ready and serves one receiver\n"

@@ -32,7 +32,8 @@ bool CSimulator::Start(std::string& error) {
   if (!options.filesDir.empty())
     files = std::make_unique<CSimFileSystem>(options.filesDir, options.dropEvery, sendChecked, trace);
   if (!options.cardScript.empty()) {
-    card = std::make_unique<CCardClient>(sendChecked, stderr);
+    card = std::make_unique<CCardClient>(
+        [this](const KavoPacket& packet, int withChecksum) { SendPacket(packet, withChecksum); }, stderr);
     if (!card->Load(options.cardScript, error)) return false;
   }
   if (files || card) fileParser = std::make_unique<CKavoParser>(nullptr);
@@ -108,7 +109,7 @@ bool CSimulator::CycleLine(std::string& error) {
   if (lineToggleMs < 0 || clock.NowMs() < lineToggleMs) return true;
   if (!lineAway) {
     // Between frames: what was sent reaches the program before the line goes.
-    constexpr int kDrainMs = 500;
+    constexpr int kDrainMs = 1000;
     const std::size_t unread = pty.Close(kDrainMs);
     lineAway = true;
     lineToggleMs = clock.NowMs() + options.returnAfterMs;

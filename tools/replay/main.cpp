@@ -56,6 +56,6 @@ int main(int argc, char** argv) {
   if (session.DroppedBeforeTime() > 0)
     std::fprintf(stderr, "plowview-replay: %llu packets came before any time packet and were not logged\n",
                  static_cast<unsigned long long>(session.DroppedBeforeTime()));
-  if (session.Failed()) return 1;
+  if (session.Failed() || session.WriteFailed()) return 1;
   return 0;
 }

@@ -4,8 +4,10 @@
 #include <cstdlib>
 
 const char* ReplayUsage() {
-  return "Usage: plowview-replay --log-dir DIR [--prefix P] [--options WORD] [--dat]\n"
-         "                       [--archive [--config PATH]] FILE.kavo...\n"
+  // One line, so that man page generators take all of it as the synopsis.
+  return "Usage: plowview-replay --log-dir DIR [--prefix P] [--options WORD] [--dat] [--archive [--config "
+         "PATH]] "
+         "FILE.kavo...\n"
          "Regenerates the hourly text logs from raw packet logs (the \".kavo\" files a logging session\n"
          "keeps with \"Log KAVO\"): the frames are read back to back, through the packet parser and the\n"
          "logger, as one passive session over all FILEs in the order given. No command is sent and no\n"
@@ -29,8 +31,11 @@ const char* ReplayUsage() {
          "  --help           show this text\n"
          "\n"
          "Prints the path of each log file written, one a line.\n"
-         "Exit status: 0 done, 1 a log file could not be written, 2 bad command line or an input\n"
-         "that is missing or cannot be read.\n";
+         "A file that cannot be written (a full disk) is said once on stderr as \"cannot write PATH:\n"
+         "REASON\"; the replay goes on, and what was lost is counted in the hour's manifest.\n"
+         "\n"
+         "Exit status: 0 done, 1 a log file could not be opened, or something could not be written\n"
+         "(what could be was), 2 bad command line or an input that is missing or cannot be read.\n";
 }
 
 bool ParseReplayOptions(const std::vector<std::string>& args, ReplayOptions& options, std::string& error) {

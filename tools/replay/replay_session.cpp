@@ -6,8 +6,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "app/dat_log_part.h"
+#include "app/dat_trace.h"
 #include "app/settings_profile.h"
-#include "logger/logger_parts.h"
 #include "logger/raw_log_reader.h"
 
 namespace {
@@ -27,8 +28,7 @@ CReplaySession::CReplaySession(const ReplayOptions& options, std::FILE* errorStr
     settingsProfile = std::make_unique<CSettingsProfile>(options.configPath.empty()
                                                              ? CSettingsProfile::DefaultPath()
                                                              : std::filesystem::path(options.configPath));
-    archiveProfile = std::make_unique<CArchiveProfileOf<CSettingsProfile>>(*settingsProfile);
-    archiver = std::make_unique<CLogArchiver>(*archiveProfile, static_cast<IPrompts&>(*this));
+    archiver = std::make_unique<CLogArchiver>(*settingsProfile, static_cast<IPrompts&>(*this));
     tracker = std::make_shared<ArchiveTracker>();
     archive = [t = tracker, chain = archiver->Function()](const ClosedLogFile& closed) {
       const int result = chain(closed);
@@ -42,7 +42,8 @@ CReplaySession::CReplaySession(const ReplayOptions& options, std::FILE* errorStr
                                        static_cast<IPrompts&>(*this), archive);
   logger->SetLogFileBuffer(kLogFileBuffer);
   if (options.dat)
-    logger->SetDatLog(MakeDatLogPart(*logger, static_cast<IPrompts&>(*this), [] { return true; }));
+    logger->SetDatLog(MakeDatLogPart(
+        *logger, static_cast<IPrompts&>(*this), [] { return true; }, MakeDatTrace(false)));
   logger->StartLogging(options.options | kLogPassive);
   // The first step asks for the time (sent nowhere) and waits for it.
   logger->ProcessLogger();
@@ -133,6 +134,7 @@ void CReplaySession::Finish() {
   droppedBeforeTime += held.size();
   held.clear();
   logger->StopLogging();
+  writeFailed = logger->WriteFailed();
   if (tracker) {
     std::unique_lock<std::mutex> hold(tracker->lock);
     tracker->done.wait_for(hold, kArchiveWait, [this] { return tracker->finished >= closedFiles; });

@@ -45,6 +45,9 @@ class CReplaySession final : private ILoggerHost, private IClock, private IPromp
   const std::vector<std::string>& WrittenFiles() const { return written; }
   // The logger gave up: a log file could not be opened.
   bool Failed() const { return failed; }
+  // Some of what the replay wrote could not be written (a full disk): said as it happened, the
+  // rest written all the same. Known once Finish has run.
+  bool WriteFailed() const { return writeFailed; }
   std::uint64_t Packets() const { return packets; }
   std::uint64_t DroppedBeforeTime() const { return droppedBeforeTime; }
 
@@ -80,7 +83,6 @@ class CReplaySession final : private ILoggerHost, private IClock, private IPromp
   // --archive: the program's archiver on the settings file (declared before the logger, so the
   // logger, which starts its workers, goes first).
   std::unique_ptr<CSettingsProfile> settingsProfile;
-  std::unique_ptr<IArchiveProfile> archiveProfile;
   std::unique_ptr<CLogArchiver> archiver;
   std::unique_ptr<CLogrowan> logger;
   KavoPacket packet;  // reused for every packet popped from the parser
@@ -88,6 +90,7 @@ class CReplaySession final : private ILoggerHost, private IClock, private IPromp
   bool timeSeen = false;
   std::int64_t clockMs = 0;
   bool failed = false;
+  bool writeFailed = false;
   bool finished = false;
   int closedFiles = 0;
   std::vector<std::string> written;

@@ -5,8 +5,10 @@
 #include <cstdio>
 
 #include "app/connection_control.h"
+#include "app/instance_lock.h"
 #include "app/settings_profile.h"
 #include "app/simulator_process.h"
+#include "app/stderr_lines.h"
 #include "app/ui/button_test_doc.h"
 #include "app/ui/button_test_view.h"
 #include "app/ui/main_frame.h"
@@ -42,7 +44,7 @@ bool CButtonTestApp::InitInstance() {
     simulator = std::make_unique<CSimulatorProcess>();
     std::string error;
     if (!simulator->Start(options.simulatorArguments, error)) {
-      std::fprintf(stderr, "plowview: %s\n", error.c_str());
+      WriteStderrLine(error);
       return false;
     }
     services.simulatorDevice = simulator->DevicePath();
@@ -57,11 +59,14 @@ bool CButtonTestApp::InitInstance() {
 
   services.profile = profile.get();
   services.prompts = prompts.get();
-  services.lockFolder = paths.lockFolder;
+  instanceLock = std::make_unique<CInstanceLock>(paths.lockFolder);
+  services.instanceNumber = instanceLock->Number();
   services.relayServer = options.relayServer;
   services.relayPort = options.relayPort;
   services.playFile = options.playFile;
   services.playSpeed = options.playSpeed;
+  services.webPanel = options.webPanel;
+  services.webPanelPort = options.webPanelPort;
   auto* view = new CButtonTestView(document.get(), services);
   mainFrame->SetView(view);
   view->OnInitialUpdate();
@@ -107,8 +112,7 @@ void CButtonTestApp::TakeScreenshot() {
   const QPixmap picture = mainFrame->grab();
   const QString path = QString::fromStdString(options.screenshot.string());
   screenshotFailed = picture.isNull() || !picture.save(path, "PNG");
-  if (screenshotFailed)
-    std::fprintf(stderr, "plowview: cannot write the screenshot %s\n", path.toLocal8Bit().constData());
+  if (screenshotFailed) WriteStderrLine("cannot write the screenshot " + path.toStdString());
   mainFrame->close();
   QCoreApplication::exit(screenshotFailed ? 1 : 0);
 }

@@ -8,6 +8,7 @@
 
 class CButtonTestDoc;
 class CButtonTestView;
+class CInstanceLock;
 class CMainFrame;
 class CQtPrompts;
 class CSettingsProfile;
@@ -31,6 +32,9 @@ struct AppRunOptions {
   // --play FILE [--speed N]: play this raw packet log instead of connecting.
   std::string playFile;
   double playSpeed = 1.0;
+  // --web-panel [PORT]: serve the panel to browsers for this run.
+  bool webPanel = false;
+  int webPanelPort = -1;
 };
 
 // The windowed application: builds the settings file access, the document, the main window and
@@ -64,6 +68,7 @@ class CButtonTestApp {
 
   AppPaths paths;
   AppRunOptions options;
+  std::unique_ptr<CInstanceLock> instanceLock;
   std::unique_ptr<CSimulatorProcess> simulator;
   std::unique_ptr<CSettingsProfile> profile;
   std::unique_ptr<CQtPrompts> prompts;

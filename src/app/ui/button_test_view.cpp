@@ -11,26 +11,23 @@
 #include <QTimer>
 #include <chrono>
 
-#include "app/can_bus_settings.h"
+#include "app/connection.h"
 #include "app/connection_control.h"
-#include "app/instance_lock.h"
-#include "app/link_session.h"
-#include "app/logger_bridge.h"
 #include "app/playback_session.h"
 #include "app/settings_profile.h"
-#include "app/settings_snapshot.h"
 #include "app/ui/button_test_doc.h"
 #include "app/ui/main_frame.h"
 #include "app/ui/panel_key_button.h"
 #include "app/ui/qt_can_device_selector.h"
 #include "app/ui/spa_dlg.h"
 #include "app/ui/test_cmd_dlg.h"
+#include "app/web_panel_bridge.h"
+#include "app/web_panel_settings.h"
 #include "dat/ui/log_rowan_data_dlg.h"
 #include "dat/ui/sort_list_ctrl.h"
 #include "files/ui/file_xfer_dialog.h"
-#include "link/comm_link.h"
-#include "logger/archive_profile.h"
 #include "logger/log_archiver.h"
+#include "web/ui/web_panel_dlg.h"
 
 namespace {
 
@@ -101,21 +98,21 @@ CButtonTestView::CButtonTestView(CButtonTestDoc* doc, const ViewServices& viewSe
   setFocusPolicy(Qt::StrongFocus);
   setAttribute(Qt::WA_OpaquePaintEvent);
 
-  if (services.link && services.timers) {
-    injectedControl =
-        std::make_unique<CConnectionControl>(*services.link, *services.timers, *services.prompts, *this);
-    control = injectedControl.get();
-  } else {
-    session = std::make_unique<CLinkSession>(*services.prompts, *this, PortMap());
-    control = &session->Control();
-    canSelector = std::make_unique<CQtCanDeviceSelector>(*services.prompts, this);
-    session->Link().SetCanBus(LoadCanBusSettings(*services.profile), canSelector.get());
-    archiveProfile = std::make_unique<CArchiveProfileOf<CSettingsProfile>>(*services.profile);
-    archiver = std::make_unique<CLogArchiver>(*archiveProfile, *services.prompts);
-    session->Logging().SetArchiveFunction(archiver->Function());
-    // With "Enable remote file I/O" on, the receiver's card requests are served from this folder.
-    session->SetCardFolderSource([this] { return settings.rliFolder; });
-  }
+  canSelector = std::make_unique<CQtCanDeviceSelector>(*services.prompts, this);
+  ConnectionServices connectionServices;
+  connectionServices.profile = services.profile;
+  connectionServices.prompts = services.prompts;
+  connectionServices.canSelector = canSelector.get();
+  connectionServices.run.simulatorDevice = services.simulatorDevice;
+  connectionServices.run.relayServer = services.relayServer;
+  connectionServices.run.relayPort = services.relayPort;
+  connectionServices.link = services.link;
+  connectionServices.timers = services.timers;
+  connection = std::make_unique<CConnection>(connectionServices);
+  control = &connection->Control();
+  SubscribeTo(*control);
+  // The file transfer window sees the connection's packets, never a recording's.
+  control->SubscribePackets(this);
   if (document) {
     document->SetLcdModel(&control->Lcd());
     connect(document, &CButtonTestDoc::Updated, this, &CButtonTestView::OnUpdate);
@@ -135,6 +132,8 @@ CButtonTestView::~CButtonTestView() {
   // The main window may be half gone already: nothing it listens to may fire from here.
   const QSignalBlocker quiet(this);
   OnDestroy();
+  webPanelWindow.reset();
+  web.reset();
   // The windows send through the connection and are fed by it: they go while it is still whole,
   // and the peer hooks find them gone if the connection's own teardown still calls out.
   fileTransferWindow.reset();
@@ -143,11 +142,14 @@ CButtonTestView::~CButtonTestView() {
   logDataWindow.reset();
   if (document) document->SetLcdModel(nullptr);
   // An upload or mail of a closed hour may still run: let it finish (bounded) rather than cut it.
-  if (archiver) archiver->WaitForArchiveWorkers(kArchiveWaitAtExit);
+  connection->Shutdown(kArchiveWaitAtExit);
 }
 
-void CButtonTestView::MailFatalError(const std::string& loggingPrefix, const std::string& receiverText) {
-  if (archiver) archiver->MailFatalError(loggingPrefix, receiverText);
+void CButtonTestView::SubscribeTo(CConnectionControl& publisher) {
+  publisher.SubscribePanel(this);
+  publisher.SubscribeLogLines(this);
+  publisher.SetLogEventSource(this);
+  publisher.SetProcessorUsageView(this);
 }
 
 void CButtonTestView::CreateKeyButtons() {
@@ -193,27 +195,14 @@ CPanelKeyButton* CButtonTestView::KeyButton(int controlId) const {
   return nullptr;
 }
 
-CSerialPortMap CButtonTestView::PortMap() const {
-  CSerialPortMap map = LoadSerialPortMap(*services.profile);
-  if (!services.simulatorDevice.empty()) map.SetPath(0, services.simulatorDevice);
-  return map;
-}
-
-ConnectionSettings CButtonTestView::Snapshot(bool startUp) const {
-  ConnectionSettings snapshot = SnapshotConnectionSettings(settings);
-  if (startUp && services.relayServer && services.relayPort > 0)
-    snapshot.outputServerPort = static_cast<std::uint32_t>(services.relayPort);
-  return snapshot;
-}
-
 void CButtonTestView::OnInitialUpdate() {
-  instanceLock = std::make_unique<CInstanceLock>(services.lockFolder);
-  instanceNumber = instanceLock->Number();
+  instanceNumber = services.instanceNumber;
   settings.LoadSettings();
   if (services.relayServer) settings.enableAsServer = 1;
   // Before the title: the log data window's caption is set with it.
   CreateChildWindows();
   control->InitialUpdate(instanceNumber);
+  if (LoadWebPanelSettings(*services.profile).enabled || services.webPanel) StartWebPanel();
   if (!services.playFile.empty()) {
     StartPlayback(services.playFile, services.playSpeed);
   } else {
@@ -223,14 +212,9 @@ void CButtonTestView::OnInitialUpdate() {
 }
 
 void CButtonTestView::ConnectAtStartUp() {
-  if (!services.simulatorDevice.empty()) {
-    ConnectionSettings snapshot = Snapshot(true);
-    snapshot.linkKind = CPortSettings::kLinkSerial;
-    snapshot.port = 0;
-    control->OpenConnection(snapshot);
-    return;
-  }
-  if (settings.autoConnect && !settings.logData) control->OpenConnection(Snapshot(true));
+  // The simulator is connected to at once, whatever "Connect at start up" says.
+  if (!services.simulatorDevice.empty() || (settings.autoConnect && !settings.logData))
+    connection->Connect(settings, true);
 }
 
 void CButtonTestView::CreateChildWindows() {
@@ -268,15 +252,11 @@ bool CButtonTestView::SpaAvailable() const {
 }
 
 bool CButtonTestView::LinkIsOpen() const {
-  if (services.link) return services.link->IsConnected();
-  return session && session->Link().IsConnected();
+  return connection->LinkIsOpen();
 }
 
 bool CButtonTestView::SendOnLink(int linkType, const KavoPacket& packet, int withChecksum) {
-  if (!LinkIsOpen()) return false;
-  if (services.link) return services.link->SendPacket(linkType, packet, withChecksum);
-  return session->Link().SendPacket(LinkTypeFromNumber(linkType), &packet,
-                                    static_cast<std::uint8_t>(withChecksum));
+  return connection->SendOnLink(linkType, packet, withChecksum);
 }
 
 void CButtonTestView::ShowWindow(QWidget* window) {
@@ -334,43 +314,37 @@ void CButtonTestView::OnToggleSpaWindow() {
     ShowWindow(spaWindow.get());
 }
 
-void CButtonTestView::SetLogViewerCaption(const std::string& caption) {
-  if (logDataWindow)
-    logDataWindow->SetCaption(QString::fromLatin1(caption.data(), static_cast<qsizetype>(caption.size())));
-}
-
-void CButtonTestView::AddLogViewerLine(const std::string& line) {
+void CButtonTestView::OnLogViewerLine(const std::string& line) {
   if (logDataWindow) logDataWindow->AddLine(line);
 }
 
-std::optional<std::string> CButtonTestView::TakeLogViewerEvent(int slot) {
+std::optional<std::string> CButtonTestView::TakeEvent(int slot) {
   if (!logDataWindow) return std::nullopt;
   return logDataWindow->TakeEvent(slot);
 }
 
-void CButtonTestView::WriteLogLine(const std::string& line) {
-  if (services.logLineSink) services.logLineSink(line);
-}
-
-void CButtonTestView::FileTransferPacket(const KavoPacket& packet) {
+void CButtonTestView::OnPacket(const KavoPacket& packet) {
   if (fileTransferWindow) fileTransferWindow->OnPacket(packet);
 }
 
-void CButtonTestView::ProcessorUsageReport(const KavoPacket& packet) {
+void CButtonTestView::OnUsageReport(const KavoPacket& packet) {
   if (spaWindow) spaWindow->OnReport(packet);
 }
 
-bool CButtonTestView::ProcessorUsageVisibleAndAvailable() {
-  return spaWindow && spaWindow->isVisible() && spaWindow->IsAvailable();
+bool CButtonTestView::WantsRefresh() {
+  // A recording is only looked at: no request goes out for it.
+  return !playback && spaWindow && spaWindow->isVisible() && spaWindow->IsAvailable();
 }
 
-void CButtonTestView::RefreshProcessorUsage() {
+void CButtonTestView::Refresh() {
   if (spaWindow) spaWindow->Refresh();
 }
 
 void CButtonTestView::OnDestroy() {
   if (destroyed) return;
   destroyed = true;
+  // The pages first: one that holds Enter lets it go while the link is still up.
+  StopWebPanel();
   StopPlayback();
   if (control && control->State() != kDisconnected) control->Disconnect();
 }
@@ -382,6 +356,7 @@ bool CButtonTestView::IsCommandEnabled(int commandId) const {
     switch (commandId) {
       case kIdFileDisconnect:
       case kIdViewLogRowanData:
+      case kIdFileWebPanel:
         return true;
       case kIdViewSpaWindow:
         return SpaAvailable();
@@ -411,7 +386,7 @@ bool CButtonTestView::IsCommandEnabled(int commandId) const {
 
 bool CButtonTestView::ShowConnectionDialog() {
   if (services.connectionDialog) return services.connectionDialog(settings);
-  PortSettingDlg dialog(settings, *services.prompts, PortMap(), this);
+  PortSettingDlg dialog(settings, *services.prompts, connection->PortMap(), this);
   dialog.SetFolderPicker(services.folderPicker);
   return dialog.exec() == QDialog::Accepted;
 }
@@ -419,9 +394,7 @@ bool CButtonTestView::ShowConnectionDialog() {
 void CButtonTestView::OnFileConnect() {
   if (destroyed || control->State() != kDisconnected) return;
   if (!ShowConnectionDialog()) return;
-  // The port slots may have been remapped in the file since the last connection.
-  if (session) session->Link().SerialPort().SetPortMap(PortMap());
-  control->OpenConnection(Snapshot(false));
+  connection->Connect(settings, false);
   setFocus();
 }
 
@@ -437,7 +410,7 @@ void CButtonTestView::OnClearBbRam() {
   if (control->State() == kConnected) control->ClearBatteryBackedMemory();
 }
 
-void CButtonTestView::Redraw(int hint) {
+void CButtonTestView::PanelRedraw(int hint) {
   if (document)
     document->UpdateAllViews(hint);
   else
@@ -456,7 +429,15 @@ void CButtonTestView::OnUpdate(int hint) {
   emit PanelChanged();
 }
 
-void CButtonTestView::SetMainTitle(const std::string& title) {
+void CButtonTestView::TitleChanged(const std::string& title) {
+  ShowTitle(title);
+  if (logDataWindow) {
+    const std::string& caption = control->LogViewerCaption();
+    logDataWindow->SetCaption(QString::fromLatin1(caption.data(), static_cast<qsizetype>(caption.size())));
+  }
+}
+
+void CButtonTestView::ShowTitle(const std::string& title) {
   // The receiver's part of the title is bytes of its own character set, not UTF-8.
   window()->setWindowTitle(QString::fromLatin1(title.data(), static_cast<qsizetype>(title.size())) +
                            PlaybackTitleSuffix());

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "app/connection_peers.h"
+#include "app/connection_subscribers.h"
 #include "app/port_settings.h"
 #include "app/ui/panel_art.h"
 #include "app/ui/port_setting_dlg.h"
@@ -23,20 +23,20 @@ class CSPADlg;
 class CTestCmdDlg;
 class LogRowanDataDlg;
 struct ConnectionSettings;
-class CInstanceLock;
-class CLinkSession;
+class CConnection;
 class CPlaybackSession;
 class CQtCanDeviceSelector;
 class CPanelKeyButton;
 class QTimer;
 class CSettingsProfile;
-class CLogArchiver;
-class IArchiveProfile;
 class IPrompts;
 class IReceiverLink;
 class ITimerHost;
 class QMenu;
 class QAction;
+class CWebPanelBridge;
+class CWebPanelDlg;
+struct WebPanelStatus;
 
 // Command ids of the view's windows menu (the popup "Plowview Windows") and their twins that no
 // menu item carries.
@@ -47,24 +47,22 @@ inline constexpr int kIdViewFileTransferTwin = 32783;
 inline constexpr int kIdViewCommandWindow = 32784;
 inline constexpr int kIdViewFileTransferWindow = 32785;
 
-// What the application hands the view: borrowed objects that outlive it, where the instance lock
-// files go, and what the command line changes for this run.
+// What the application hands the view: borrowed objects that outlive it, the number of this
+// instance (its instance lock is the application's, as in headless mode), and what the command
+// line changes for this run.
 struct ViewServices {
   CSettingsProfile* profile = nullptr;
   IPrompts* prompts = nullptr;
-  std::filesystem::path lockFolder;  // empty: CInstanceLock::DefaultFolder()
+  int instanceNumber = 1;  // "Plowview [N]"
 
-  // Tests: with both set, the view drives this link and these timers (ticked by hand) instead of
-  // the program's link object and its Qt timers. Both must outlive the view.
+  // Tests: with both set, the connection drives this link and these timers (ticked by hand)
+  // instead of the program's link object and its Qt timers. Both must outlive the view.
   IReceiverLink* link = nullptr;
   ITimerHost* timers = nullptr;
   // Shows the connection dialog for `settings`; true when confirmed. Empty: PortSettingDlg, modal.
   std::function<bool(CPortSettings& settings)> connectionDialog;
   // The connection dialog's folder picker; empty: the platform's.
   PortSettingDlg::FolderPicker folderPicker;
-  // Tests with an injected link have no logger: the lines the control writes through it (the
-  // event "M" lines) go here instead. Unused with the program's own link, whose logger takes them.
-  std::function<void(const std::string& line)> logLineSink;
 
   // --simulate: port slot 0 is this device, and the view connects to it at once over the serial
   // link, without the dialog and without writing the settings file.
@@ -78,20 +76,30 @@ struct ViewServices {
   // connecting.
   std::string playFile;
   double playSpeed = 1.0;
+
+  // --web-panel [PORT]: the web panel runs from the initial update whatever the settings say; the
+  // port (when > 0) replaces the stored one.
+  bool webPanel = false;
+  int webPanelPort = -1;
 };
 
 // The main view: the receiver's front panel with its LCD and six keys, filling the main window's
 // client area at the panel's fixed size. It owns the settings and the connection for the whole
-// run (through CLinkSession, or the injected link and timers) and is the only one that sets the
-// window title. Keys of the PC keyboard, clicks on the keys and mouse presses on Enter become key
-// packets. Lives on the UI thread.
+// run (a CConnection, which builds everything the connection is made of) and is the only one that
+// sets the window title. It draws what the connection publishes, and keys of the PC keyboard,
+// clicks on the keys and mouse presses on Enter become key packets. Lives on the UI thread.
 //
 // It also owns the four engineering windows, created hidden at the initial update and destroyed
-// before the connection: the live log viewer (fed every log line, asked for its event texts after
-// each batch of packets), the processor usage window (fed the usage reports, refreshed every
-// second while shown), the command panel and the file transfer window (which send on the link
-// themselves and see every packet).
-class CButtonTestView : public QWidget, public IConnectionPeers {
+// before the connection, and subscribes them to it: the live log viewer (fed every log line,
+// asked for its event texts after each batch of packets), the processor usage window (fed the
+// usage reports, refreshed every second while shown), the command panel and the file transfer
+// window (which send on the link themselves; the file transfer window sees every packet).
+class CButtonTestView : public QWidget,
+                        private IPanelObserver,
+                        private ILogLineSink,
+                        private ILogEventSource,
+                        private IProcessorUsageView,
+                        private IPacketSubscriber {
   Q_OBJECT
  public:
   static constexpr int kPanelWidth = 422;
@@ -115,7 +123,7 @@ class CButtonTestView : public QWidget, public IConnectionPeers {
   CButtonTestView(CButtonTestDoc* document, const ViewServices& services, QWidget* parent = nullptr);
   ~CButtonTestView() override;
 
-  // Runs once, after the main window exists and holds this view: numbers the instance, titles the
+  // Runs once, after the main window exists and holds this view: titles the
   // main window "Plowview [N]", reads the settings file, and connects when "Connect at start up"
   // is set with logging off (or at once to the simulator).
   void OnInitialUpdate();
@@ -143,6 +151,15 @@ class CButtonTestView : public QWidget, public IConnectionPeers {
   bool Playing() const { return playback != nullptr; }
   CPlaybackSession* Playback() const { return playback.get(); }
 
+  // The web panel (section [WebPanel], --web-panel): started at the initial update when switched
+  // on, or for this run from the "Web Panel" window. A failed start is said in a message and
+  // kept for that window. Pages only look on while a recording plays.
+  bool StartWebPanel();
+  void StopWebPanel();
+  CWebPanelBridge* WebPanel() const { return web.get(); }
+  WebPanelStatus CurrentWebPanelStatus() const;
+  CWebPanelDlg* WebPanelWindow() const { return webPanelWindow.get(); }
+
   // Replaces the processor usage window's own answer to whether it is available (tests).
   void SetSpaAvailable(std::function<bool()> available) { spaAvailable = std::move(available); }
 
@@ -155,22 +172,8 @@ class CButtonTestView : public QWidget, public IConnectionPeers {
 
   QSize sizeHint() const override { return {kPanelWidth, kPanelHeight}; }
 
-  // IConnectionPeers: the drawn panel and the title.
-  void Redraw(int hint) override;
-  void SetMainTitle(const std::string& title) override;
-  void StateChanged(int state) override;
-  bool ShowConnectionDialog() override;
-  // IConnectionPeers: the engineering windows.
-  void SetLogViewerCaption(const std::string& caption) override;
-  void AddLogViewerLine(const std::string& line) override;
-  std::optional<std::string> TakeLogViewerEvent(int slot) override;
-  void WriteLogLine(const std::string& line) override;
-  void FileTransferPacket(const KavoPacket& packet) override;
-  void ProcessorUsageReport(const KavoPacket& packet) override;
-  bool ProcessorUsageVisibleAndAvailable() override;
-  void RefreshProcessorUsage() override;
-  // IConnectionPeers: a fatal error report while logging goes out by mail.
-  void MailFatalError(const std::string& loggingPrefix, const std::string& receiverText) override;
+  // The connection; the view's control is the playback's while a recording plays.
+  CConnection& Connection() { return *connection; }
 
  public slots:
   void OnFileConnect();
@@ -186,6 +189,8 @@ class CButtonTestView : public QWidget, public IConnectionPeers {
   void OnFilePlayRawLog();
   // The playback slider: go on from this fraction (0..1) of the file.
   void OnPlaybackSeek(double fraction);
+  // File > Web Panel...: the window with the web panel's state, addresses and QR code.
+  void OnWebPanel();
 
  signals:
   // The playback started, stopped, paused, moved on a second or ended.
@@ -216,6 +221,26 @@ class CButtonTestView : public QWidget, public IConnectionPeers {
   bool focusNextPrevChild(bool next) override;
 
  private:
+  // IPanelObserver: the drawn panel and the title.
+  void PanelRedraw(int hint) override;
+  void TitleChanged(const std::string& title) override;
+  void StateChanged(int state) override;
+  // ILogLineSink, ILogEventSource: the live log viewer.
+  void OnLogViewerLine(const std::string& line) override;
+  std::optional<std::string> TakeEvent(int slot) override;
+  // IProcessorUsageView: the processor usage window.
+  void OnUsageReport(const KavoPacket& packet) override;
+  bool WantsRefresh() override;
+  void Refresh() override;
+  // IPacketSubscriber: the file transfer window sees every packet.
+  void OnPacket(const KavoPacket& packet) override;
+  // The view's own subscriptions on a control (the connection's, or a playback's).
+  void SubscribeTo(CConnectionControl& publisher);
+  // Shows the connection dialog for the settings; true when confirmed (they are then saved).
+  bool ShowConnectionDialog();
+  // The main window's title: the control's, with the playback's state while playing.
+  void ShowTitle(const std::string& title);
+
   // The release of Return that no auto-repeat press followed: Enter released (7).
   void FinishReturnRelease();
   void CreateKeyButtons();
@@ -232,8 +257,6 @@ class CButtonTestView : public QWidget, public IConnectionPeers {
   bool SendOnLink(int linkType, const KavoPacket& packet, int withChecksum);
   static void ShowWindow(QWidget* window);
   bool LoggingEnabled() const { return settings.logData != 0; }
-  CSerialPortMap PortMap() const;
-  ConnectionSettings Snapshot(bool startUp) const;
   void ConnectAtStartUp();
   // Space and Right while playing; true when the key was the playback's (all panel keys are).
   bool PlaybackKey(QKeyEvent* event);
@@ -246,22 +269,13 @@ class CButtonTestView : public QWidget, public IConnectionPeers {
   ViewServices services;
   CPortSettings settings;
   CPanelArt art;
-  std::unique_ptr<CInstanceLock> instanceLock;
   int instanceNumber = 1;
 
-  // Exactly one of the two drives the connection; `control` points into it.
-  // The archiving of closed log hours (zip, upload, plot, mail); declared before the session so it
-  // outlives the logger that hands it work.
-  std::unique_ptr<IArchiveProfile> archiveProfile;
-  // Before the session: its CAN link asks the selector until the link is gone.
+  // Before the connection: its CAN link asks the selector until the link is gone.
   std::unique_ptr<CQtCanDeviceSelector> canSelector;
-  std::unique_ptr<CLogArchiver> archiver;
-  std::unique_ptr<CLinkSession> session;
-  std::unique_ptr<CConnectionControl> injectedControl;
-  CConnectionControl* control = nullptr;
-  // While playing, `control` is the playback's and this the connection's to go back to.
+  std::unique_ptr<CConnection> connection;
+  CConnectionControl* control = nullptr;  // the connection's, or the playback's while playing
   std::unique_ptr<CPlaybackSession> playback;
-  CConnectionControl* liveControl = nullptr;
 
   std::array<CPanelKeyButton*, 6> keys{};
   CPanelKeyButton* enterButton = nullptr;
@@ -277,6 +291,11 @@ class CButtonTestView : public QWidget, public IConnectionPeers {
   std::function<bool()> spaAvailable;
   bool destroyed = false;
   QFont listFont;
+
+  // After the connection and the playback, so it goes before both: its pages press keys on them.
+  std::unique_ptr<CWebPanelBridge> web;
+  std::string webProblem;  // why the last start failed
+  std::unique_ptr<CWebPanelDlg> webPanelWindow;
 
   // After the connection, so they go first: their send functions reach into it.
   std::unique_ptr<LogRowanDataDlg> logDataWindow;

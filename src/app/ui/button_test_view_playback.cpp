@@ -3,11 +3,13 @@
 #include <QFileDialog>
 #include <QKeyEvent>
 
+#include "app/connection.h"
 #include "app/connection_control.h"
 #include "app/playback_session.h"
 #include "app/ui/button_test_doc.h"
 #include "app/ui/button_test_view.h"
 #include "app/ui/panel_key_button.h"
+#include "app/web_panel_bridge.h"
 
 bool CButtonTestView::StartPlayback(const std::string& path, double speed) {
   if (destroyed || playback || control->State() != kDisconnected) return false;
@@ -17,8 +19,9 @@ bool CButtonTestView::StartPlayback(const std::string& path, double speed) {
     emit PlaybackChanged();
   };
   callbacks.finished = callbacks.progress;
-  playback = std::make_unique<CPlaybackSession>(*services.prompts, *this, std::move(callbacks));
-  liveControl = control;
+  playback = std::make_unique<CPlaybackSession>(*services.prompts, std::move(callbacks));
+  SubscribeTo(playback->Control());
+  if (web) web->Subscribe(playback->Control());
   control = &playback->Control();
   if (document) document->SetLcdModel(&control->Lcd());
   SetKeysEnabled(false);
@@ -31,6 +34,7 @@ bool CButtonTestView::StartPlayback(const std::string& path, double speed) {
   }
   emit CommandStatesChanged();
   emit PlaybackChanged();
+  if (web) web->PanelChanged();
   update();
   return true;
 }
@@ -38,8 +42,8 @@ bool CButtonTestView::StartPlayback(const std::string& path, double speed) {
 void CButtonTestView::StopPlayback() {
   if (!playback) return;
   playback->Stop();
-  control = liveControl;
-  liveControl = nullptr;
+  if (web) web->Unsubscribe(playback->Control());
+  control = &connection->Control();
   if (document) document->SetLcdModel(&control->Lcd());
   playback.reset();
   SetKeysEnabled(true);
@@ -49,6 +53,7 @@ void CButtonTestView::StopPlayback() {
     emit CommandStatesChanged();
     emit PlaybackChanged();
   }
+  if (web) web->PanelChanged();
   update();
 }
 
@@ -90,7 +95,7 @@ QString CButtonTestView::PlaybackTitleSuffix() const {
 }
 
 void CButtonTestView::ShowPlaybackTitle() {
-  if (playback) SetMainTitle(control->MainTitle());
+  if (playback) ShowTitle(control->MainTitle());
 }
 
 void CButtonTestView::SetKeysEnabled(bool enabled) {

@@ -28,6 +28,8 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   disconnect->setStatusTip(QStringLiteral("Close the serial port."));
   QAction* play = AddCommand(kIdFilePlayRawLog, QStringLiteral("&Play Raw Log..."));
   play->setStatusTip(QStringLiteral("Play a raw packet log (.kavo) on the panel instead of a receiver."));
+  QAction* web = AddCommand(kIdFileWebPanel, QStringLiteral("&Web Panel..."));
+  web->setStatusTip(QStringLiteral("The receiver's panel in a web browser: its addresses and a QR code."));
   fileMenu->addSeparator();
   AddCommand(kIdClearBbRam, QStringLiteral("Clear &BB Ram..."));
   fileMenu->addSeparator();
@@ -77,6 +79,7 @@ void CMainFrame::SetView(CButtonTestView* newView) {
   QObject::connect(commands[kIdFilePlayRawLog], &QAction::triggered, view,
                    &CButtonTestView::OnFilePlayRawLog);
   QObject::connect(view, &CButtonTestView::PlaybackChanged, this, &CMainFrame::UpdatePlaybackBar);
+  QObject::connect(commands[kIdFileWebPanel], &QAction::triggered, view, &CButtonTestView::OnWebPanel);
   QObject::connect(playbackSlider, &QSlider::sliderReleased, this, [this] {
     if (this->view) this->view->OnPlaybackSeek(playbackSlider->value() / 1000.0);
   });

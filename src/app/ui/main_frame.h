@@ -14,6 +14,7 @@ inline constexpr int kIdFileConnect = 32771;
 inline constexpr int kIdFileDisconnect = 32772;
 inline constexpr int kIdClearBbRam = 32777;
 inline constexpr int kIdFilePlayRawLog = 32790;
+inline constexpr int kIdFileWebPanel = 32791;
 inline constexpr int kIdAppExit = 0xE141;
 inline constexpr int kIdAppAbout = 0xE140;
 

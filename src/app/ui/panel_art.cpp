@@ -5,8 +5,8 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 
+#include "app/lcd_font.h"
 #include "app/lcd_model.h"
-#include "app/ui/lcd_font.h"
 
 const QColor CPanelArt::kTextDark(0, 128, 0);
 const QColor CPanelArt::kTextLit(0, 255, 0);

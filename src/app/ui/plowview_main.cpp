@@ -12,9 +12,10 @@
 #include "app/port_settings.h"
 #include "app/settings_profile.h"
 #include "app/signal_watcher.h"
+#include "app/stderr_lines.h"
 #include "app/ui/button_test_app.h"
 #include "app/ui/main_frame.h"
-#include "logger/dat_trace.h"
+#include "app/web_panel_settings.h"
 
 #ifndef PLOWVIEW_VERSION
 #define PLOWVIEW_VERSION "unknown"
@@ -41,7 +42,9 @@ struct OptionSet {
                               QStringLiteral("No window: connect at once with the stored settings, run "
                                              "until SIGINT or SIGTERM, then disconnect cleanly. Messages "
                                              "go to stderr, questions are answered No. Exits non-zero "
-                                             "when the connection fails or is lost.")};
+                                             "when the connection fails or is lost. SIGHUP reads the "
+                                             "settings file again: changed logging options and archive "
+                                             "settings apply from the next hour.")};
   QCommandLineOption printLog{QStringLiteral("print-log"),
                               QStringLiteral("With --headless: print the receiver's title, its panel rows "
                                              "and every log line to stdout as they change, and the GPS "
@@ -76,6 +79,13 @@ struct OptionSet {
                                               "device that went away, a server that closed), reopen it "
                                               "every 0.5 s until it is back and go on logging into the "
                                               "same file (\"AutoReconnect\" for this run).")};
+  QCommandLineOption webPanel{
+      QStringLiteral("web-panel"),
+      QStringLiteral("Serve the receiver's front panel to web browsers for this run, on "
+                     "PORT when given (an optional number after the option), else on "
+                     "the stored port (section [WebPanel], default 8021). The addresses "
+                     "to look on and to press keys go to stderr (the window shows them "
+                     "under File, Web Panel...). During --play pages only look on.")};
 };
 
 // The playback options, kept apart from the connection options above.
@@ -93,11 +103,11 @@ struct PlaybackOptionSet {
                            QStringLiteral("N")};
 };
 
-// "--relay-server" takes an optional port, which QCommandLineParser cannot express: a number
-// right after it is taken out here.
-int TakeRelayPort(QStringList& arguments) {
+// "--relay-server" and "--web-panel" take an optional port, which QCommandLineParser cannot
+// express: a number right after the option is taken out here.
+int TakeOptionalPort(QStringList& arguments, const QString& option) {
   for (int i = 1; i + 1 < arguments.size(); ++i) {
-    if (arguments[i] != QStringLiteral("--relay-server")) continue;
+    if (arguments[i] != option) continue;
     bool isNumber = false;
     const int port = arguments[i + 1].toInt(&isNumber);
     if (!isNumber) return -1;
@@ -167,6 +177,8 @@ int RunWindow(int argc, char** argv, const PlowviewOptions& options) {
   run.screenshot = options.screenshot;
   run.playFile = options.playFile;
   run.playSpeed = options.playSpeed;
+  run.webPanel = options.webPanel;
+  run.webPanelPort = options.webPanelPort;
   CButtonTestApp app(paths, run);
   if (!app.InitInstance()) return 1;
   // SIGINT and SIGTERM close the window as its close box would: the panel is handed back to the
@@ -188,13 +200,21 @@ QStringList SimulatorArgumentsFromEnvironment() {
 int RunHeadless(int argc, char** argv, const PlowviewOptions& options) {
   QCoreApplication qtApp(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("Plowview"));
+  RouteQtMessagesToStderrLines();
+  CSettingsProfile profile(options.configPath.empty() ? CSettingsProfile::DefaultPath() : options.configPath);
   if (!options.playFile.empty()) {
     CInstanceLock playInstance;
-    CHeadlessPlayback playback({options.playFile, options.playSpeed, options.printLog},
-                               playInstance.Number());
+    PlaybackRunOptions play;
+    play.file = options.playFile;
+    play.speed = options.playSpeed;
+    play.printLog = options.printLog;
+    WebPanelSettings web = LoadWebPanelSettings(profile);
+    play.webPanel = web.enabled || options.webPanel;
+    play.webPanelConfig = web.config;
+    if (options.webPanelPort > 0) play.webPanelConfig.port = static_cast<std::uint16_t>(options.webPanelPort);
+    CHeadlessPlayback playback(std::move(play), playInstance.Number());
     return playback.Run();
   }
-  CSettingsProfile profile(options.configPath.empty() ? CSettingsProfile::DefaultPath() : options.configPath);
   CPortSettings settings(profile);
   settings.LoadSettings();
   CInstanceLock instance;
@@ -211,6 +231,8 @@ int RunHeadless(int argc, char** argv, const PlowviewOptions& options) {
   headless.files.deleteAfter = options.deleteAfter;
   headless.reconnect = options.reconnect;
   headless.verbose = options.verbose;
+  headless.webPanel = options.webPanel;
+  headless.webPanelPort = options.webPanelPort;
   CHeadlessRunner runner(profile, settings, instance.Number(), headless);
   return runner.Run();
 }
@@ -243,9 +265,11 @@ CommandLineResult ParsePlowviewCommandLine(const QStringList& arguments) {
   parser.addOptions({playback.play, playback.speed});
   parser.addOption(options.canAddress);
   parser.addOption(options.reconnect);
+  parser.addOption(options.webPanel);
   QStringList args = arguments;
   TakeQtOptions(args);
-  const int relayPort = TakeRelayPort(args);
+  const int relayPort = TakeOptionalPort(args, QStringLiteral("--relay-server"));
+  const int webPanelPort = TakeOptionalPort(args, QStringLiteral("--web-panel"));
   if (!parser.parse(args)) {
     result.action = CommandLineAction::Fail;
     result.text = parser.errorText().toStdString();
@@ -279,9 +303,7 @@ CommandLineResult ParsePlowviewCommandLine(const QStringList& arguments) {
   o.simulate = parser.isSet(options.simulate);
   o.headless = parser.isSet(options.headless);
   o.printLog = parser.isSet(options.printLog);
-  // Process-wide, like the debug output the progress lines otherwise go to.
   o.verbose = o.headless && parser.isSet(options.verbose);
-  if (o.verbose) SetDatTraceVerbose(true);
   o.relayServer = parser.isSet(options.relayServer);
   o.relayPort = relayPort;
   if (parser.isSet(options.screenshot)) o.screenshot = parser.value(options.screenshot).toStdString();
@@ -300,6 +322,10 @@ CommandLineResult ParsePlowviewCommandLine(const QStringList& arguments) {
       return fail("--can-address N must be between 1 and 253");
     if (!o.headless) return fail("--can-address goes with --headless (the window asks)");
   }
+  o.webPanel = parser.isSet(options.webPanel);
+  o.webPanelPort = webPanelPort;
+  if (o.webPanel && webPanelPort != -1 && (webPanelPort < 1 || webPanelPort > 65535))
+    return fail("--web-panel PORT must be between 1 and 65535");
   o.reconnect = parser.isSet(options.reconnect);
   if (o.reconnect && !o.headless)
     return fail("--reconnect goes with --headless (the window has \"Reconnect automatically\")");
@@ -344,6 +370,8 @@ int PlowviewMain(int argc, char** argv) {
     case CommandLineAction::Run:
       break;
   }
+  // A station is named after its settings file; its messages carry the name.
+  SetStderrLineName(StationNameOf(parsed.options.configPath));
   if (parsed.options.headless) return RunHeadless(argc, argv, parsed.options);
   return RunWindow(argc, argv, parsed.options);
 }

@@ -22,6 +22,8 @@ struct PlowviewOptions {
   double playSpeed = 1.0;             // --speed N: with --play, N times real time (0: no waiting)
   bool reconnect = false;             // --reconnect: with --headless, reopen a lost link ("AutoReconnect")
   bool verbose = false;               // --verbose: with --headless, progress lines and link notices on stderr
+  bool webPanel = false;              // --web-panel [PORT]: serve the panel to browsers for this run
+  int webPanelPort = -1;              // the PORT given to --web-panel; -1: the stored port
 };
 
 enum class CommandLineAction { Run, ShowHelp, ShowVersion, Fail };

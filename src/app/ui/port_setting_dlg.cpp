@@ -1,5 +1,6 @@
 #include "app/ui/port_setting_dlg.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
@@ -18,6 +19,7 @@
 
 #include "app/port_settings.h"
 #include "app/settings_profile.h"
+#include "app/settings_snapshot.h"
 #include "dat/ui/logging_config_options_dlg.h"
 #include "link/protocol/prompts.h"
 
@@ -30,6 +32,14 @@ const char* const kRliAndLogging =
 const char* const kManualPortWarning =
     "Warning: It is recommended that you use 'Auto Port Configuration'.\nDo you really want to set the "
     "connection parameters manually?";
+
+// What the port list shows for a slot's device: an adapter under its stable name by that name.
+std::string DeviceLabel(const std::string& path) {
+  if (path.empty()) return "not mapped";
+  const std::string stableDir = std::string(CSerialPortMap::kStableNameDir) + "/";
+  if (path.rfind(stableDir, 0) == 0) return CSerialPortMap::AdapterName(path.substr(stableDir.size()));
+  return path;
+}
 
 bool IsDirectory(const std::string& path) {
   std::error_code ec;
@@ -49,11 +59,13 @@ bool ParseDialogInt(const QString& text, int& value) {
 }  // namespace
 
 PortSettingDlg::PortSettingDlg(CPortSettings& settingsRef, IPrompts& promptsRef,
-                               const CSerialPortMap& portMap, QWidget* parent)
+                               const CSerialPortMap& portMap, QWidget* parent,
+                               std::vector<CSerialPortMap::StableDevice> stable)
     : QDialog(parent),
       settings(settingsRef),
       prompts(promptsRef),
       ports(portMap),
+      stableDevices(std::move(stable)),
       folderPicker(&PortSettingDlg::PlatformFolderPicker),
       optionsDialog([this](QWidget* parent, int logOptions) {
         return CLoggingConfigOptionsDlg::Run(settings.Profile(), prompts, parent, logOptions);
@@ -126,9 +138,13 @@ void PortSettingDlg::BuildControls() {
   port = new QComboBox(this);
   for (int slot = 0; slot < CSerialPortMap::kSlotCount; ++slot) {
     const std::string& path = ports.Path(slot);
-    port->addItem(QString::fromStdString(CSerialPortMap::SlotKey(slot) +
-                                         (path.empty() ? " (not mapped)" : " (" + path + ")")));
+    port->addItem(QString::fromStdString(CSerialPortMap::SlotKey(slot) + " (" + DeviceLabel(path) + ")"));
   }
+  for (const CSerialPortMap::StableDevice& device : stableDevices) {
+    port->addItem(QString::fromStdString("by-id: " + device.name), QString::fromStdString(device.path));
+    port->setItemData(port->count() - 1, QString::fromStdString(device.path), Qt::ToolTipRole);
+  }
+  port->view()->setMinimumWidth(360);
   Register(kPort, port, {88, 76, 180, 24});
   baudLabel = Label(QStringLiteral("Baud"), {36, 104, 48, 22});
   baudRate = new QComboBox(this);
@@ -245,7 +261,8 @@ void PortSettingDlg::FillControls() {
       break;
   }
   autoPortConfig->setChecked(settings.highSpeedKavo != 0);
-  port->setCurrentIndex(settings.port >= 0 && settings.port < port->count() ? settings.port : -1);
+  port->setCurrentIndex(settings.port >= 0 && settings.port < CSerialPortMap::kSlotCount ? settings.port
+                                                                                         : -1);
   baudRate->setCurrentIndex(
       settings.baudRate >= 0 && settings.baudRate < baudRate->count() ? settings.baudRate : -1);
   parity->setCurrentIndex(settings.parity >= 0 && settings.parity < parity->count() ? settings.parity : -1);
@@ -276,7 +293,15 @@ void PortSettingDlg::CopyFromControls() {
     settings.serialPortOrCanBus = CPortSettings::kLinkNetwork;
   settings.highSpeedKavo = autoPortConfig->isChecked() ? 1 : 0;
   // A list without a selection keeps the setting it had.
-  if (port->currentIndex() >= 0) settings.port = port->currentIndex();
+  if (port->currentIndex() >= CSerialPortMap::kSlotCount) {
+    const std::string path = port->currentData().toString().toStdString();
+    stableSlot = ports.SlotFor(path, settings.port);
+    ports.SetPath(stableSlot, path);
+    settings.port = stableSlot;
+  } else if (port->currentIndex() >= 0) {
+    settings.port = port->currentIndex();
+    stableSlot = -1;
+  }
   if (baudRate->currentIndex() >= 0) settings.baudRate = baudRate->currentIndex();
   if (parity->currentIndex() >= 0) settings.parity = parity->currentIndex();
   if (canPort->currentIndex() >= 0) settings.canBusPort = canPort->currentIndex();
@@ -470,7 +495,12 @@ void PortSettingDlg::accept() {
   // Only a dialog that passed every check writes the file; one that could not be written is no
   // confirmed choice, so the dialog stays open with the choices in it.
   std::error_code error;
-  if (!settings.SaveSettings(&error)) {
+  bool saved = settings.SaveSettings(&error);
+  if (saved && stableSlot >= 0) {
+    saved = settings.Profile().WriteString(kSerialPortsSection, CSerialPortMap::SlotKey(stableSlot),
+                                           ports.Path(stableSlot), &error);
+  }
+  if (!saved) {
     const std::string why = error ? error.message() : std::string("unknown error");
     prompts.MessageBox(
         "The settings could not be saved to:\n[ " + settings.Profile().Path().string() + " ]\n" + why + ".",

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "link/serial/serial_port_map.h"
 
@@ -86,9 +87,14 @@ class PortSettingDlg : public QDialog {
   static bool CheckLogPathLength(const std::string& folder, const std::string& prefix, IPrompts& prompts);
 
   // Reads the settings file into `settings` and fills the controls. `ports` names the device
-  // behind each COM slot in the port list. `settings` and `prompts` must outlive the dialog.
-  PortSettingDlg(CPortSettings& settings, IPrompts& prompts, const CSerialPortMap& ports,
-                 QWidget* parent = nullptr);
+  // behind each COM slot in the port list; after the nine slots the list offers `stableDevices`
+  // (the adapters under /dev/serial/by-id) by their names. Choosing one puts its path into a slot
+  // (see CSerialPortMap::SlotFor), and OK stores it in section "SerialPorts", so the slot finds
+  // the adapter again when it comes back as another ttyUSB. `settings` and `prompts` must outlive
+  // the dialog.
+  PortSettingDlg(
+      CPortSettings& settings, IPrompts& prompts, const CSerialPortMap& ports, QWidget* parent = nullptr,
+      std::vector<CSerialPortMap::StableDevice> stableDevices = CSerialPortMap::FindStableDevices());
 
   void SetFolderPicker(FolderPicker picker);
   // The "Options" button's dialog; by default CLoggingConfigOptionsDlg, modal, on this dialog's
@@ -135,6 +141,9 @@ class PortSettingDlg : public QDialog {
   CPortSettings& settings;
   IPrompts& prompts;
   CSerialPortMap ports;
+  std::vector<CSerialPortMap::StableDevice> stableDevices;
+  // The slot a stable device name was chosen for, written to "SerialPorts" by OK; -1: none.
+  int stableSlot = -1;
   FolderPicker folderPicker;
   OptionsDialog optionsDialog;
   std::map<int, QWidget*> controls;

@@ -66,6 +66,11 @@ PromptAnswer FromQt(int button, PromptButtons buttons) {
 
 CQtPrompts::CQtPrompts(QObject* parent) : QObject(parent) {}
 
+// A notice window without a parent window would outlive the prompts otherwise.
+CQtPrompts::~CQtPrompts() {
+  delete noticeBox.data();
+}
+
 PromptAnswer CQtPrompts::MessageBox(const std::string& text, const std::string& caption, PromptIcon icon,
                                     PromptButtons buttons) {
   if (QThread::currentThread() == thread()) return ShowOnUiThread(text, caption, icon, buttons);
@@ -81,4 +86,28 @@ PromptAnswer CQtPrompts::ShowOnUiThread(const std::string& text, const std::stri
                   parentWidget.data());
   if (buttons == PromptButtons::YesNo) box.setEscapeButton(QMessageBox::No);
   return FromQt(box.exec(), buttons);
+}
+
+void CQtPrompts::Notify(const std::string& text) {
+  const QString line = QString::fromStdString(text);
+  if (QThread::currentThread() == thread()) {
+    NotifyOnUiThread(line);
+    return;
+  }
+  QMetaObject::invokeMethod(
+      this, [this, line] { NotifyOnUiThread(line); }, Qt::QueuedConnection);
+}
+
+void CQtPrompts::NotifyOnUiThread(const QString& text) {
+  if (noticeBox.isNull()) {
+    noticeLines.clear();
+    noticeBox = new QMessageBox(QMessageBox::Warning, QStringLiteral("Plowview"), QString(), QMessageBox::Ok,
+                                parentWidget.data());
+    noticeBox->setAttribute(Qt::WA_DeleteOnClose);
+    noticeBox->setWindowModality(Qt::NonModal);
+  }
+  noticeLines.append(text);
+  while (noticeLines.size() > kMaxNoticeLines) noticeLines.removeFirst();
+  noticeBox->setText(noticeLines.join(QLatin1Char('\n')));
+  noticeBox->show();
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
+#include <QStringList>
 #include <QWidget>
 #include <string>
 
@@ -15,6 +17,7 @@ class CQtPrompts final : public QObject, public IPrompts {
   Q_OBJECT
  public:
   explicit CQtPrompts(QObject* parent = nullptr);
+  ~CQtPrompts() override;
 
   // The window the boxes are centred on and modal to; none until the main window exists.
   void SetParentWidget(QWidget* widget) { parentWidget = widget; }
@@ -22,10 +25,21 @@ class CQtPrompts final : public QObject, public IPrompts {
   PromptAnswer MessageBox(const std::string& text, const std::string& caption = "Plowview",
                           PromptIcon icon = PromptIcon::Exclamation,
                           PromptButtons buttons = PromptButtons::Ok) override;
+  // One window without a modal loop: the program runs on while it shows. Notices that come while
+  // it is open are added to it (the latest kMaxNoticeLines), so a station left alone collects one
+  // window, not one per failure. From any thread; never waits.
+  void Notify(const std::string& text) override;
+
+  static constexpr int kMaxNoticeLines = 20;
+  // The notice window while it is open; for tests.
+  QMessageBox* NoticeBox() const { return noticeBox.data(); }
 
  private:
   PromptAnswer ShowOnUiThread(const std::string& text, const std::string& caption, PromptIcon icon,
                               PromptButtons buttons);
+  void NotifyOnUiThread(const QString& text);
 
   QPointer<QWidget> parentWidget;
+  QPointer<QMessageBox> noticeBox;
+  QStringList noticeLines;
 };

@@ -10,9 +10,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <cstdlib>
+#include <string>
 
-#include "app/settings_profile.h"
 #include "dat/ui/sort_list_ctrl.h"
+#include "link/protocol/settings_store.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ constexpr char kSection[] = "LogRowanFilter";
 constexpr char kStateKey[] = "State";
 constexpr char kFilterKey[] = "Filter";
 constexpr char kDefaultCodes[] = "PQX";
+constexpr std::size_t kSettingBuffer = 255;
 
 }  // namespace
 
@@ -42,7 +44,7 @@ std::string CleanLogViewerLine(const std::string& text) {
   return line;
 }
 
-LogRowanDataDlg::LogRowanDataDlg(CSettingsProfile* settings, QWidget* parent)
+LogRowanDataDlg::LogRowanDataDlg(ISettingsStore* settings, QWidget* parent)
     : QDialog(parent), profile(settings) {
   setWindowTitle(QStringLiteral("LogRowan Data"));
   setModal(false);
@@ -90,8 +92,9 @@ LogRowanDataDlg::LogRowanDataDlg(CSettingsProfile* settings, QWidget* parent)
   resize(640, 520);
 
   if (profile != nullptr) {
-    filterState = std::atoi(profile->GetString(kSection, kStateKey, "0").c_str());
-    filterCodes = QString::fromStdString(profile->GetString(kSection, kFilterKey, kDefaultCodes));
+    filterState = std::atoi(profile->GetString(kSection, kStateKey, "0", kSettingBuffer).c_str());
+    filterCodes =
+        QString::fromStdString(profile->GetString(kSection, kFilterKey, kDefaultCodes, kSettingBuffer));
   }
   if (filterState < 0 || filterState > 2) filterState = 0;
   codesUtf8 = filterCodes.toStdString();
@@ -137,7 +140,7 @@ void LogRowanDataDlg::SetCaption(const QString& caption) {
 
 void LogRowanDataDlg::OnFilterSelected(int index) {
   filterState = index < 0 || index > 2 ? 0 : index;
-  if (profile != nullptr) profile->WriteInt(kSection, kStateKey, filterState);
+  if (profile != nullptr) profile->WriteString(kSection, kStateKey, std::to_string(filterState));
   filterEdit->setEnabled(filterState != 0);
 }
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-class CSettingsProfile;
+class ISettingsStore;
 class CSortListCtrl;
 class QCheckBox;
 class QComboBox;
@@ -33,7 +33,7 @@ class LogRowanDataDlg final : public QDialog {
  public:
   static constexpr int kMaxLines = 2001;  // the list never holds more
 
-  explicit LogRowanDataDlg(CSettingsProfile* profile, QWidget* parent = nullptr);
+  explicit LogRowanDataDlg(ISettingsStore* profile, QWidget* parent = nullptr);
   ~LogRowanDataDlg() override;
 
   // One log line: cleaned, filtered, dropped while paused, appended (the oldest row goes once the
@@ -70,7 +70,7 @@ class LogRowanDataDlg final : public QDialog {
   // F1-F4 index, or -1.
   static int EventKey(int key);
 
-  CSettingsProfile* profile;
+  ISettingsStore* profile;
   std::function<void(QKeyEvent*)> panelKeys;
   CSortListCtrl* list = nullptr;
   QCheckBox* pauseBox = nullptr;

@@ -7,7 +7,6 @@
 #include <QMouseEvent>
 #include <QPushButton>
 
-#include "app/settings_profile.h"
 #include "link/protocol/prompts.h"
 #include "logger/archive_profile.h"
 
@@ -77,7 +76,7 @@ constexpr int kMaxEditChars = static_cast<int>(CArchiveSettings::kReadBufferSize
 
 }  // namespace
 
-CLoggingConfigOptionsDlg::CLoggingConfigOptionsDlg(CSettingsProfile& profileIn, IPrompts& promptsIn,
+CLoggingConfigOptionsDlg::CLoggingConfigOptionsDlg(ISettingsStore& profileIn, IPrompts& promptsIn,
                                                    QWidget* parent)
     : QDialog(parent), profile(profileIn), prompts(promptsIn) {
   setWindowTitle(QStringLiteral("Logging Options"));
@@ -85,7 +84,7 @@ CLoggingConfigOptionsDlg::CLoggingConfigOptionsDlg(CSettingsProfile& profileIn, 
   setFixedSize(kWidth, kHeightWithoutFtp);
 }
 
-int CLoggingConfigOptionsDlg::Run(CSettingsProfile& profile, IPrompts& prompts, QWidget* parent,
+int CLoggingConfigOptionsDlg::Run(ISettingsStore& profile, IPrompts& prompts, QWidget* parent,
                                   int logOptions) {
   CLoggingConfigOptionsDlg dialog(profile, prompts, parent);
   dialog.SetOptions(static_cast<LogOptions>(logOptions));
@@ -213,7 +212,7 @@ void CLoggingConfigOptionsDlg::BuildControls() {
 }
 
 void CLoggingConfigOptionsDlg::Open() {
-  settings.Load(CArchiveProfileOf<CSettingsProfile>(profile));
+  settings.Load(profile);
   checks = 0;
   for (const OptionBox& box : kOptionBoxes) checks |= options & box.bit;
   PutValues();
@@ -230,8 +229,7 @@ int CLoggingConfigOptionsDlg::exec() {
 void CLoggingConfigOptionsDlg::accept() {
   TakeValues();
   options = checks;
-  CArchiveProfileOf<CSettingsProfile> store(profile);
-  settings.Save(store);
+  settings.Save(profile);
   QDialog::accept();
 }
 

@@ -6,10 +6,10 @@
 #include <map>
 #include <vector>
 
+#include "link/protocol/settings_store.h"
 #include "logger/archive_settings.h"
 #include "logger/log_options.h"
 
-class CSettingsProfile;
 class IPrompts;
 class QCheckBox;
 class QGroupBox;
@@ -86,11 +86,11 @@ class CLoggingConfigOptionsDlg : public QDialog {
       "      this is desired. If it is not, please disable the\n"
       "      email status option";
 
-  CLoggingConfigOptionsDlg(CSettingsProfile& profile, IPrompts& prompts, QWidget* parent = nullptr);
+  CLoggingConfigOptionsDlg(ISettingsStore& profile, IPrompts& prompts, QWidget* parent = nullptr);
 
   // Shows the dialog for `logOptions` and returns the word to keep: the new word after OK, the
   // old one after Cancel. The connection dialog's "Options" button calls this.
-  static int Run(CSettingsProfile& profile, IPrompts& prompts, QWidget* parent, int logOptions);
+  static int Run(ISettingsStore& profile, IPrompts& prompts, QWidget* parent, int logOptions);
 
   void SetOptions(LogOptions word) { options = word; }
   LogOptions Options() const { return options; }
@@ -124,7 +124,7 @@ class CLoggingConfigOptionsDlg : public QDialog {
   void LayoutFtpPart();
   void OnCheckClicked(int id, bool checked);
 
-  CSettingsProfile& profile;
+  ISettingsStore& profile;
   IPrompts& prompts;
   CArchiveSettings settings;
   LogOptions options = 0;  // the word handed in, and the word built by OK

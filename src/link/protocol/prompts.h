@@ -16,4 +16,10 @@ class IPrompts {
   virtual PromptAnswer MessageBox(const std::string& text, const std::string& caption = "Plowview",
                                   PromptIcon icon = PromptIcon::Exclamation,
                                   PromptButtons buttons = PromptButtons::Ok) = 0;
+  // A message that wants no answer and must not hold the caller up: a failure seen while the work
+  // goes on (a log file that cannot be written). The window shows it without waiting for the
+  // user; elsewhere it is a plain message box (headless: one "plowview: TEXT" line).
+  virtual void Notify(const std::string& text) {
+    MessageBox(text, "Plowview", PromptIcon::Exclamation, PromptButtons::Ok);
+  }
 };

@@ -66,3 +66,8 @@ int CommErrorFromErrno(int err) {
       return kCommIoError;
   }
 }
+
+std::string SerialOpenFailedText(const std::string& text, int code, const std::string& path) {
+  if (code != kCommAccessDenied) return text;
+  return text + "\nPermission denied on " + path + ": add your user to the dialout group.";
+}

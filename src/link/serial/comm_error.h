@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 // Result codes of the serial port layer. A port operation returns 0 or a positive value on
 // success (or the value asked for) and one of these negative codes on failure. The numbers
 // -3, -6, -7 and -8 are fixed by the layer's contract; the rest are ours and stand for the
@@ -26,6 +28,11 @@ constexpr int kCommClosedWhileWaiting = -15;  // Close from another thread ended
 // A short English name for a result code, for log texts ("Error opening port COM3: no such port").
 // Never null; unknown codes give "unknown error".
 const char* CommErrorName(int code);
+
+// The message for a serial port that did not open: `text` alone, or for a port the user may not
+// open, `text` followed by the line "Permission denied on PATH: add your user to the dialout
+// group.".
+std::string SerialOpenFailedText(const std::string& text, int code, const std::string& path);
 
 // Maps an errno value of a failed read, write or ioctl to one of the codes above.
 int CommErrorFromErrno(int err);

@@ -64,3 +64,56 @@ std::string CSerialPortMap::SlotKey(int slot) {
   if (slot < 0 || slot >= kSlotCount) return {};
   return "COM" + std::to_string(slot + 1);
 }
+
+std::vector<CSerialPortMap::StableDevice> CSerialPortMap::FindStableDevices(const std::string& dir) {
+  std::vector<StableDevice> found;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    found.push_back({it->path().string(), AdapterName(name)});
+  }
+  std::sort(found.begin(), found.end(),
+            [](const StableDevice& a, const StableDevice& b) { return a.path < b.path; });
+  return found;
+}
+
+std::string CSerialPortMap::AdapterName(const std::string& linkName) {
+  std::string_view name = linkName;
+  for (std::string_view bus : {"usb-", "pci-", "platform-"}) {
+    if (name.substr(0, bus.size()) == bus) {
+      name.remove_prefix(bus.size());
+      break;
+    }
+  }
+  // Trailing "-if00" and "-port0" parts name the interface, not the adapter.
+  for (bool cut = true; cut;) {
+    cut = false;
+    const std::size_t dash = name.rfind('-');
+    if (dash == std::string_view::npos) break;
+    const std::string_view tail = name.substr(dash + 1);
+    for (std::string_view part : {"if", "port"}) {
+      if (tail.size() > part.size() && tail.substr(0, part.size()) == part &&
+          std::all_of(tail.begin() + static_cast<std::ptrdiff_t>(part.size()), tail.end(),
+                      [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; })) {
+        name = name.substr(0, dash);
+        cut = true;
+        break;
+      }
+    }
+  }
+  std::string out(name.empty() ? std::string_view(linkName) : name);
+  std::replace(out.begin(), out.end(), '_', ' ');
+  return out;
+}
+
+int CSerialPortMap::SlotFor(const std::string& path, int fallback) const {
+  for (int slot = 0; slot < kSlotCount; ++slot)
+    if (paths[slot] == path) return slot;
+  std::error_code ec;
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    if (!paths[slot].empty() && std::filesystem::equivalent(paths[slot], path, ec) && !ec) return slot;
+  }
+  for (int slot = 0; slot < kSlotCount; ++slot)
+    if (paths[slot].empty()) return slot;
+  return fallback >= 0 && fallback < kSlotCount ? fallback : 0;
+}

@@ -1,5 +1,7 @@
 #include "link/serial/serial_transport.h"
 
+#include "link/serial/comm_error.h"
+
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -105,10 +107,10 @@ bool CSerialTransport::Send(const std::uint8_t* bytes, int count, int trailingNu
   return ok;
 }
 
-bool CSerialTransport::OpenPortForLink(int port, bool autoConfigure) {
-  if (autoConfigure) return line->Open(port, 9600, 'N', 8, 1) >= 0;
+int CSerialTransport::OpenPortForLink(int port, bool autoConfigure) {
+  if (autoConfigure) return line->Open(port, 9600, 'N', 8, 1);
   return line->Open(port, static_cast<int>(baudRate), parity, static_cast<int>(dataBits),
-                    static_cast<int>(stopBits)) >= 0;
+                    static_cast<int>(stopBits));
 }
 
 bool CSerialTransport::Open(int port, bool autoConfigure, bool reopen) {
@@ -122,8 +124,9 @@ bool CSerialTransport::Open(int port, bool autoConfigure, bool reopen) {
   line->StartLog(captureName);
 
   if (autoConfigure && line->IsOpen()) line->Close();
-  if (!OpenPortForLink(port, autoConfigure)) {
-    prompts.MessageBox(kOpenFailedText, "Plowview", PromptIcon::Exclamation, PromptButtons::Ok);
+  if (const int opened = OpenPortForLink(port, autoConfigure); opened < 0) {
+    prompts.MessageBox(SerialOpenFailedText(kOpenFailedText, opened, serialPort.PortMap().Path(port)),
+                       "Plowview", PromptIcon::Exclamation, PromptButtons::Ok);
     return false;
   }
   line->SetRTS(1);  // a pseudo-terminal has no RTS line; the port works without it
@@ -253,7 +256,7 @@ bool CSerialTransport::SettlePhase() {
     if (first < 0) continue;
     if (pass == 0) {
       line->Close();
-      if (!OpenPortForLink(openPort, openAutoConfigure)) {
+      if (OpenPortForLink(openPort, openAutoConfigure) < 0) {
         FailFromReader();
         return false;
       }

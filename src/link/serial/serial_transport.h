@@ -91,7 +91,8 @@ class CSerialTransport final : public ILinkTransport {
  private:
   enum class WaitResult { Readable, TimedOut, Stopped, LineDown };
 
-  bool OpenPortForLink(int port, bool autoConfigure);
+  // The serial layer's result of opening the port: negative on failure.
+  int OpenPortForLink(int port, bool autoConfigure);
   // Ends a reader thread left from an earlier link and, with `closePort`, its port.
   void StopReader(bool closePort);
   void ReaderThread();

@@ -89,7 +89,6 @@ TEST(ButtonTestViewLatency, KeyEventToSerialPort_MedianUnderTenMilliseconds) {
   ViewServices services;
   services.profile = &profile;
   services.prompts = &prompts;
-  services.lockFolder = dir.Path();
   services.connectionDialog = [](CPortSettings&) { return true; };
   CMainFrame frame;
   auto* view = new CButtonTestView(&doc, services);

@@ -55,7 +55,6 @@ class ButtonTestViewTest : public ::testing::Test {
     ViewServices services;
     services.profile = profile.get();
     services.prompts = &prompts;
-    services.lockFolder = locks.Path();
     services.link = &link;
     services.timers = &timers;
     services.connectionDialog = [this](CPortSettings&) {
@@ -112,7 +111,6 @@ class ButtonTestViewTest : public ::testing::Test {
   QColor PixelAt(QPoint pos) { return view->grab().toImage().pixelColor(pos); }
 
   CTempDir dir;
-  CTempDir locks;
   CFakeReceiverLink link;
   CFakeTimers timers;
   CPromptRecorder prompts;
@@ -501,7 +499,6 @@ class ButtonTestViewStartUpTest : public ::testing::Test {
     ViewServices services;
     services.profile = profile.get();
     services.prompts = &prompts;
-    services.lockFolder = locks.Path();
     services.link = &link;
     services.timers = &timers;
     services.connectionDialog = [this](CPortSettings&) {
@@ -517,7 +514,6 @@ class ButtonTestViewStartUpTest : public ::testing::Test {
   }
 
   CTempDir dir;
-  CTempDir locks;
   CFakeReceiverLink link;
   CFakeTimers timers;
   CPromptRecorder prompts;

@@ -34,6 +34,7 @@
 #include "app/ui/test_cmd_dlg.h"
 #include "dat/ui/log_rowan_data_dlg.h"
 #include "dat/ui/logging_config_options_dlg.h"
+#include "dat/ui/sort_list_ctrl.h"
 #include "files/file_test_packets.h"
 #include "files/ui/file_xfer_dialog.h"
 #include "link/protocol/kavo_ids.h"
@@ -93,11 +94,9 @@ class ViewWiringTest : public ::testing::Test {
     ViewServices services;
     services.profile = profile.get();
     services.prompts = &prompts;
-    services.lockFolder = locks.Path();
     services.link = &link;
     services.timers = &timers;
     services.connectionDialog = [](CPortSettings&) { return true; };
-    services.logLineSink = [this](const std::string& line) { logLines.push_back(line); };
     frame = std::make_unique<CMainFrame>();
     view = new CButtonTestView(&doc, services);
     frame->SetView(view);
@@ -127,13 +126,11 @@ class ViewWiringTest : public ::testing::Test {
   }
 
   CTempDir dir;
-  CTempDir locks;
   CFakeReceiverLink link;
   CFakeTimers timers;
   CPromptRecorder prompts;
   std::unique_ptr<CSettingsProfile> profile;
   CButtonTestDoc doc;
-  std::vector<std::string> logLines;
   std::unique_ptr<CMainFrame> frame;
   CButtonTestView* view = nullptr;
 };
@@ -203,18 +200,27 @@ TEST_F(ViewWiringTest, LogLines_ReachTheViewerThroughItsFilterAndPause) {
   EXPECT_EQ(viewer->LineCount(), 3);
 }
 
+// The event lines go through the connection's logger, which hands them back to the viewer.
 TEST_F(ViewWiringTest, EventButton_YieldsOneMLineAtTheNextBatchOnly) {
+  view->Settings().logData = 1;
+  view->Settings().loggingFolder = (dir.Path() / "logs").string();
   ConnectToReceiver();
   LogRowanDataDlg* viewer = view->LogDataWindow();
+  auto lines = [viewer] {
+    std::vector<std::string> out;
+    for (int row = 0; row < viewer->LineCount(); ++row)
+      out.push_back(viewer->List()->GetItemText(row, 0).toStdString());
+    return out;
+  };
   viewer->EventEdit(1)->setText("tractor left the field");
   viewer->EventButton(1)->click();
   viewer->EventButton(1)->click();
   viewer->EventButton(3)->click();
-  EXPECT_TRUE(logLines.empty()) << "written with the next batch";
+  EXPECT_TRUE(lines().empty()) << "written with the next batch";
   view->Control().LinkPacketReady();
-  EXPECT_EQ(logLines, (std::vector<std::string>{"M tractor left the field\n", "M Event 4\n"}));
+  EXPECT_EQ(lines(), (std::vector<std::string>{"M tractor left the field", "M Event 4"}));
   view->Control().LinkPacketReady();
-  EXPECT_EQ(logLines.size(), 2u);
+  EXPECT_EQ(lines().size(), 2u);
 }
 
 TEST_F(ViewWiringTest, WindowCommands_OpenTheirWindowOnlyWhenEnabled) {

@@ -1,8 +1,8 @@
 #pragma once
 
 // A main window whose view connects to a running plowsim through its own link, as ./run does: the
-// settings file is written from the given text, prompts are recorded, instance locks stay in the
-// test's folder.
+// settings file is written from the given text, prompts are recorded, and the view is instance 1
+// (the instance lock is the application's).
 
 #include <filesystem>
 #include <fstream>
@@ -25,7 +25,6 @@ class CLiveViewFixture {
     ViewServices services;
     services.profile = &profile;
     services.prompts = &prompts;
-    services.lockFolder = folder;
     services.simulatorDevice = simulatorDevice;
     services.connectionDialog = std::move(connectionDialog);
     view = new CButtonTestView(&doc, services);

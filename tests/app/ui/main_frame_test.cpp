@@ -5,10 +5,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -18,7 +21,10 @@
 #include "app/settings_profile.h"
 #include "app/ui/button_test_app.h"
 #include "app/ui/button_test_view.h"
+#include "app/web_panel_bridge.h"
 #include "support/temp_dir.h"
+#include "web/ui/web_panel_dlg.h"
+#include "web/web_panel.h"
 
 namespace {
 
@@ -70,8 +76,8 @@ TEST_F(MainFrameTest, FileMenu_HasCommandsTextsTipsAndShortcuts) {
 
   QStringList texts;
   for (QAction* a : frame->FileMenu()->actions()) texts << (a->isSeparator() ? QString("-") : a->text());
-  EXPECT_EQ(texts, QStringList({"&Connect...\tAlt+C", "&Disconnect\tAlt+D", "&Play Raw Log...", "-",
-                                "Clear &BB Ram...", "-", "E&xit"}));
+  EXPECT_EQ(texts, QStringList({"&Connect...\tAlt+C", "&Disconnect\tAlt+D", "&Play Raw Log...",
+                                "&Web Panel...", "-", "Clear &BB Ram...", "-", "E&xit"}));
 
   struct Command {
     int id;
@@ -148,6 +154,63 @@ TEST_F(MainFrameTest, InitialUpdate_ReadsTheSettingsFile) {
   EXPECT_FALSE(settings.rliEnabled);
   EXPECT_EQ(settings.enableAsServer, 0);
   EXPECT_EQ(app->Profile().Path(), dir.Path() / "config" / "Plowview.ini");
+}
+
+TEST_F(MainFrameTest, WebPanel_StartsFromTheSettingsAndItsWindowShowsAddressesAndQrCode) {
+  QTcpServer probe;  // a free port for this run
+  ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+  const quint16 port = probe.serverPort();
+  probe.close();
+  std::filesystem::create_directories(dir.Path() / "config");
+  std::ofstream(dir.Path() / "config" / "Plowview.ini")
+      << "[WebPanel]\nEnabled=1\nPort=" << port << "\nControlToken=tr4ctor\n";
+  auto app = Start();
+  CMainFrame* frame = app->MainFrame();
+  CButtonTestView* view = frame->View();
+  ASSERT_NE(view->WebPanel(), nullptr);
+  EXPECT_EQ(view->WebPanel()->Panel().Port(), port);
+
+  ASSERT_TRUE(frame->CommandAction(kIdFileWebPanel)->isEnabled());
+  frame->CommandAction(kIdFileWebPanel)->trigger();
+  CWebPanelDlg* window = view->WebPanelWindow();
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(window->isVisible());
+  const QString control = QString("http://127.0.0.1:%1/?token=tr4ctor").arg(port);
+  EXPECT_TRUE(window->ControlLabel()->text().contains(control))
+      << window->ControlLabel()->text().toStdString();
+  EXPECT_TRUE(window->ViewLabel()->text().contains(QString("http://127.0.0.1:%1/").arg(port)));
+  EXPECT_FALSE(window->QrLabel()->pixmap().isNull());
+  EXPECT_TRUE(window->StateLabel()->text().contains("is on"));
+
+  // Switched off for the run, and on again.
+  window->SwitchButton()->click();
+  EXPECT_EQ(view->WebPanel(), nullptr);
+  EXPECT_TRUE(window->StateLabel()->text().contains("is off"));
+  EXPECT_EQ(window->ControlLabel()->text(), "-");
+  window->SwitchButton()->click();
+  ASSERT_NE(view->WebPanel(), nullptr);
+  EXPECT_TRUE(view->WebPanel()->Panel().Running());
+}
+
+TEST_F(MainFrameTest, WebPanelThatCannotStart_IsSaidAndTheWindowGoesOn) {
+  std::filesystem::create_directories(dir.Path() / "config");
+  std::ofstream(dir.Path() / "config" / "Plowview.ini") << "[WebPanel]\nEnabled=1\nBindAddress=0.0.0.0\n";
+  QString said;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+      for (QLabel* label : box->findChildren<QLabel*>()) said += label->text();
+      box->reject();
+    }
+  });
+  closer.start(10);
+  auto app = Start();
+  closer.stop();
+  EXPECT_TRUE(said.contains("ControlToken and ViewToken")) << said.toStdString();
+  CButtonTestView* view = app->MainFrame()->View();
+  EXPECT_EQ(view->WebPanel(), nullptr);
+  view->OnWebPanel();
+  EXPECT_TRUE(view->WebPanelWindow()->StateLabel()->text().contains("ControlToken and ViewToken"));
 }
 
 }  // namespace

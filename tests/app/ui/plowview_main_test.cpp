@@ -47,6 +47,37 @@ TEST(PlowviewCommandLine, QtsOwnOptions_LeftToQt) {
   EXPECT_EQ(Parse({"-reverse=1"}).action, CommandLineAction::Fail);
 }
 
+TEST(PlowviewCommandLine, WebPanel_TakesAnOptionalPortBesideTheRelays) {
+  struct Case {
+    QStringList args;
+    bool web;
+    int webPort;
+    bool relay;
+    int relayPort;
+  };
+  const Case cases[] = {
+      {{"--headless", "--web-panel"}, true, -1, false, -1},
+      {{"--headless", "--web-panel", "9000"}, true, 9000, false, -1},
+      {{"--web-panel", "--relay-server", "31000"}, true, -1, true, 31000},
+      {{"--relay-server", "31000", "--web-panel", "9000", "--simulate"}, true, 9000, true, 31000},
+      {{"--relay-server", "--web-panel"}, true, -1, true, -1},
+      {{"--headless", "--play", "a.kavo", "--web-panel"}, true, -1, false, -1},
+  };
+  for (const Case& c : cases) {
+    const auto r = Parse(c.args);
+    ASSERT_EQ(r.action, CommandLineAction::Run) << c.args.join(' ').toStdString() << ": " << r.text;
+    EXPECT_EQ(r.options.webPanel, c.web) << c.args.join(' ').toStdString();
+    EXPECT_EQ(r.options.webPanelPort, c.webPort) << c.args.join(' ').toStdString();
+    EXPECT_EQ(r.options.relayServer, c.relay) << c.args.join(' ').toStdString();
+    EXPECT_EQ(r.options.relayPort, c.relayPort) << c.args.join(' ').toStdString();
+  }
+  for (const QStringList& bad : {QStringList{"--web-panel", "0"}, QStringList{"--web-panel", "65536"},
+                                 QStringList{"--web-panel", "x"}}) {
+    EXPECT_EQ(Parse(bad).action, CommandLineAction::Fail) << bad.join(' ').toStdString();
+  }
+  EXPECT_NE(Parse({"--help"}).text.find("--web-panel"), std::string::npos);
+}
+
 TEST(PlowviewCommandLine, Help_NamesOnlyTheOptionsThatExist) {
   const auto r = Parse({"--help"});
   ASSERT_EQ(r.action, CommandLineAction::ShowHelp);

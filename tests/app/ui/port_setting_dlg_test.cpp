@@ -399,4 +399,36 @@ TEST_F(PortSettingDlgTest, Cancel_WritesNothingButTheMembersFollowTheControls) {
   EXPECT_EQ(settings.port, 4);
 }
 
+// An adapter plugged in again may come back as another ttyUSB; its by-id name stays. Chosen by
+// that name, the slot stores the name, and the next connection opens whatever it points at.
+TEST_F(PortSettingDlgTest, StableAdapterName_OfferedByNameAndStoredForTheSlotOfItsDevice) {
+  CTempDir devices;
+  std::ofstream(devices / "ttyUSB0");
+  std::ofstream(devices / "ttyUSB1");
+  std::filesystem::create_directories(devices.Path() / "by-id");
+  const std::string stable = devices / "by-id/usb-FTDI_FT232R_USB_UART_A1234567-if00-port0";
+  std::filesystem::create_symlink(devices / "ttyUSB1", stable);
+  CSerialPortMap ports;
+  ports.SetPath(0, devices / "ttyUSB0");
+  ports.SetPath(1, devices / "ttyUSB1");
+  WriteIni("Port=0\n");
+
+  PortSettingDlg dlg(settings, prompts, ports, nullptr, CSerialPortMap::FindStableDevices(devices / "by-id"));
+  auto* list = Get<QComboBox>(dlg, PortSettingDlg::kPort);
+  ASSERT_EQ(list->count(), CSerialPortMap::kSlotCount + 1);
+  EXPECT_EQ(list->itemText(CSerialPortMap::kSlotCount).toStdString(), "by-id: FTDI FT232R USB UART A1234567");
+  list->setCurrentIndex(CSerialPortMap::kSlotCount);
+  EXPECT_EQ(settings.port, 1);
+  ClickOk(dlg);
+  const std::string ini = Ini();
+  EXPECT_NE(ini.find("Port=1\n"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("[SerialPorts]\nCOM2=" + stable + "\n"), std::string::npos) << ini;
+
+  // A slot number from the file never selects one of the names after the slots.
+  WriteIni("Port=9\n");
+  PortSettingDlg again(settings, prompts, ports, nullptr,
+                       CSerialPortMap::FindStableDevices(devices / "by-id"));
+  EXPECT_EQ(Get<QComboBox>(again, PortSettingDlg::kPort)->currentIndex(), -1);
+}
+
 }  // namespace

@@ -67,4 +67,28 @@ TEST(QtPrompts, FromWorkerThread_ShownOnUiThreadAndWorkerGetsAnswer) {
   EXPECT_TRUE(seen.onUiThread);
 }
 
+// A notice returns at once, from the UI thread or a worker; the notices share one window, which
+// keeps the latest of them and is no modal loop.
+TEST(QtPrompts, Notify_ReturnsAtOnceAndNoticesShareOneWindow) {
+  CQtPrompts prompts;
+  prompts.Notify("cannot write /logs/A_6010714.log: No space left on device");
+  QMessageBox* box = prompts.NoticeBox();
+  ASSERT_NE(box, nullptr);
+  EXPECT_TRUE(box->isVisible());
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  std::thread worker([&] { prompts.Notify("cannot write /logs/A_6010714.kavo: No space left on device"); });
+  worker.join();
+  QElapsedTimer waited;
+  waited.start();
+  while (!box->text().contains(".kavo") && waited.elapsed() < 10000)
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_EQ(prompts.NoticeBox(), box);
+  EXPECT_EQ(box->text(),
+            "cannot write /logs/A_6010714.log: No space left on device\n"
+            "cannot write /logs/A_6010714.kavo: No space left on device");
+  for (int i = 0; i < CQtPrompts::kMaxNoticeLines + 5; ++i) prompts.Notify("line " + std::to_string(i));
+  EXPECT_EQ(box->text().count('\n'), CQtPrompts::kMaxNoticeLines - 1);
+  EXPECT_TRUE(box->text().endsWith("line 24"));
+}
+
 }  // namespace
