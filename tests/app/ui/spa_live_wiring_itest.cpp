@@ -1,4 +1,4 @@
-// The engineering windows on the built-in simulator, with the view's own link (CLinkSession) on
+// The engineering windows on the built-in simulator, with the view's own link (its CConnection) on
 // plowsim's pseudo-terminal and diagnostic logging on: the processor usage window, shown from its
 // command and refreshed by the view's 1 s timer, shows every task with moving figures after two
 // refreshes; the live log viewer fills with the logger's lines. With $PLOWVIEW_SCREENSHOT_DIR set
