@@ -66,8 +66,9 @@ void Play(const std::string& path, std::uint8_t control) {
   CRawLogPlayer* self = nullptr;
   CRawLogPlayer player(timers, clock,
                        {[&] {
-                          KavoPacket packet;
-                          while (self->TryPopPacket(packet)) CheckPacket(packet);
+                          CPacketBatch batch;
+                          self->TakePackets(batch);
+                          for (const KavoPacket& packet : batch) CheckPacket(packet);
                         },
                         nullptr, nullptr, nullptr});
   self = &player;
@@ -85,8 +86,9 @@ void Play(const std::string& path, std::uint8_t control) {
     const double fraction = player.Fraction();
     Check(fraction >= 0.0 && fraction <= 1.0);
   }
-  KavoPacket rest;
-  while (player.TryPopPacket(rest)) CheckPacket(rest);
+  CPacketBatch rest;
+  player.TakePackets(rest);
+  for (const KavoPacket& packet : rest) CheckPacket(packet);
   player.Close(0);
 }
 
