@@ -14,6 +14,7 @@
 
 #include "dat/dat_record.h"
 #include "dat/dat_writer.h"
+#include "fuzz_check.h"
 #include "link/protocol/prompts.h"
 #include "open_descriptors.h"
 #include "scratch_folder.h"
@@ -22,17 +23,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-class CQuietPrompts final : public IPrompts {
- public:
-  PromptAnswer MessageBox(const std::string&, const std::string&, PromptIcon, PromptButtons) override {
-    return PromptAnswer::Ok;
-  }
-};
 
 // The length of the run of whole records at the start of `bytes`; `whole` says whether the rest
 // is only a record cut off at the end (true) or something that is no record at all (false).

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "dat/dat_writer.h"
+#include "fuzz_check.h"
 #include "fuzz_packets.h"
 #include "link/protocol/prompts.h"
 #include "open_descriptors.h"
@@ -19,20 +20,7 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-class CQuietPrompts final : public IPrompts {
- public:
-  PromptAnswer MessageBox(const std::string&, const std::string&, PromptIcon, PromptButtons) override {
-    return PromptAnswer::Ok;
-  }
-};
-
-}  // namespace
+namespace {}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const fs::path& scratch = ScratchFolder("dat");

@@ -11,19 +11,14 @@
 #include <vector>
 
 #include "files/file_xfer_engine.h"
+#include "fuzz_check.h"
 #include "fuzz_packets.h"
 #include "open_descriptors.h"
 #include "scratch_folder.h"
 
 namespace fs = std::filesystem;
 
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
+namespace {}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const fs::path& scratch = ScratchFolder("xfer");

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "link/j1939/can_frame.h"
 #include "link/j1939/j1939_name.h"
 #include "link/j1939/j1939_stack.h"
@@ -18,13 +19,7 @@
 #include "support/can/memory_can_driver.h"
 #include "support/fake_clock.h"
 
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
+namespace {}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   CMemoryCanBus bus;

@@ -4,14 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz_check.h"
 #include "link/protocol/kavo_packet.h"
 #include "link/protocol/kavo_parser.h"
 
 namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 void CheckRoundTrip(const KavoPacket& packet) {
   std::uint8_t frame[kKavoMaxFrame];

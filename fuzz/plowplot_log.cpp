@@ -9,14 +9,11 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz_check.h"
 #include "log_line_facts.h"
 #include "strip_chart_data.h"
 
 namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 void CheckSeries(const std::vector<ChartPoint>& series) {
   for (const ChartPoint& p : series) Check(std::isfinite(p.x) && std::isfinite(p.y));

@@ -5,14 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz_check.h"
 #include "link/protocol/kavo_packet.h"
 #include "link/serial/receiver_port_config.h"
 
 namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 bool Terminated(const char* field, std::size_t size) {
   return std::memchr(field, 0, size) != nullptr;

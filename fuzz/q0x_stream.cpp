@@ -11,6 +11,7 @@
 #include <string>
 #include <system_error>
 
+#include "fuzz_check.h"
 #include "fuzz_packets.h"
 #include "logger/packet_dispatch.h"
 #include "logger/q0x_writer.h"
@@ -22,10 +23,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char kKeep[] = "BESIDE-THE-FOLDER";
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 std::uintmax_t FolderBytes(const fs::path& folder) {
   std::uintmax_t total = 0;

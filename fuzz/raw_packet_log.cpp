@@ -16,6 +16,7 @@
 
 #include "app/raw_log_player.h"
 #include "app/timer_host.h"
+#include "fuzz_check.h"
 #include "logger/raw_log_reader.h"
 #include "open_descriptors.h"
 #include "replay_session.h"
@@ -25,10 +26,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 void CheckPacket(const KavoPacket& p) {
   Check(p.length <= kKavoMaxData);

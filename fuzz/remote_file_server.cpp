@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "files/remote_file_server.h"
+#include "fuzz_check.h"
 #include "fuzz_packets.h"
 #include "open_descriptors.h"
 
@@ -22,10 +23,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char kSecret[] = "OUTSIDE-THE-CARD";
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 const fs::path& Scratch() {
   static const fs::path scratch = [] {

@@ -13,6 +13,7 @@
 #include "app/port_settings.h"
 #include "app/settings_profile.h"
 #include "app/settings_snapshot.h"
+#include "fuzz_check.h"
 #include "logger/archive_profile.h"
 #include "logger/archive_settings.h"
 
@@ -20,13 +21,7 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
+namespace {}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const fs::path file = ScratchFolder("ini") / "Plowview.ini";
