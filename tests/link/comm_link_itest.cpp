@@ -327,15 +327,17 @@ TEST_F(CommLinkIntegration, ReceiverGoneWhileUp_ReportedDownOnceThenIdleAndClose
   EXPECT_FALSE(link->SerialPort().IsOpen());
 }
 
-// Measures the process CPU time an open link to a receiver that says nothing costs. The window is
-// PLOWVIEW_IDLE_SECONDS (default 5) seconds; the budget is 1% of it.
+// The process CPU time an open link to a receiver that says nothing costs: at most 1% of the
+// window, which catches a reader that polls instead of waiting. The window is
+// PLOWVIEW_IDLE_SECONDS seconds, 1 in ctest; the figure for bench/README.md is taken over 5 s,
+// and the whole program's idle share is measured by scripts/bench --only idle.
 TEST_F(CommLinkIntegration, OpenLinkToSilentReceiver_CostsUnderOnePercentOfACore) {
   StartReceiver({"--silent-after", "0"});
   link->SetSerialParams(9600, 'N', 8, 1);
   link->SetTiming(CommLinkTiming{}.Scaled(20));  // only shortens the settle phase
   OpenAndWait(false);
   ASSERT_TRUE(link->IsConnected());
-  int seconds = 5;
+  int seconds = 1;
   if (const char* s = std::getenv("PLOWVIEW_IDLE_SECONDS")) seconds = std::max(1, std::atoi(s));
   const double before = ProcessCpuSeconds();
   std::this_thread::sleep_for(std::chrono::seconds(seconds));

@@ -212,27 +212,3 @@ TEST(PlowviewFiles, CardScript_MismatchFails) {
 }
 
 }  // namespace
-
-namespace {
-
-TEST(PlowviewFilesCommandLine, HelpNamesTheOptionsAndBadCombinationsFail) {
-  QProcess help;
-  help.start(Program("plowview"), {"--help"});
-  ASSERT_TRUE(help.waitForFinished(5000));
-  const QByteArray text = help.readAllStandardOutput();
-  for (const char* option : {"--list-files", "--get-files", "--delete-after", "PATTERN"})
-    EXPECT_NE(text.indexOf(option), -1) << option;
-  const std::vector<QStringList> bad{{"--list-files"},
-                                     {"--headless", "--get-files"},
-                                     {"--headless", "--list-files", "--get-files", "*"},
-                                     {"--headless", "--delete-after"},
-                                     {"--headless", "stray"}};
-  for (const QStringList& arguments : bad) {
-    QProcess run;
-    run.start(Program("plowview"), arguments);
-    ASSERT_TRUE(run.waitForFinished(5000));
-    EXPECT_EQ(run.exitCode(), 2) << arguments.join(' ').toStdString();
-  }
-}
-
-}  // namespace

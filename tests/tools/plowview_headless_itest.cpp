@@ -103,18 +103,4 @@ TEST(PlowviewHeadless, NoReceiver_ExitsNonZeroWithMessage) {
   EXPECT_NE(plowview.readAllStandardError().indexOf("plowview: Error: Could not open serial port."), -1);
 }
 
-TEST(PlowviewCommandLine, HelpTellsEveryOptionAndBadCombinationsFail) {
-  QProcess help;
-  help.start(Program("plowview"), {"--help"});
-  ASSERT_TRUE(help.waitForFinished(5000));
-  const QByteArray text = help.readAllStandardOutput();
-  for (const char* option :
-       {"--config", "--simulate", "--headless", "--print-log", "--relay-server", "--screenshot"})
-    EXPECT_NE(text.indexOf(option), -1) << option;
-  QProcess bad;
-  bad.start(Program("plowview"), {"--print-log"});
-  ASSERT_TRUE(bad.waitForFinished(5000));
-  EXPECT_EQ(bad.exitCode(), 2);
-}
-
 }  // namespace

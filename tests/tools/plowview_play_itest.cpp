@@ -129,30 +129,4 @@ TEST(PlowviewPlay, PlaybackShowsTheLiveRowsAtTheSameGpsTimes) {
   EXPECT_GE(distinct.size(), 3u);
 }
 
-TEST(PlowviewPlay, CommandLineTellsAndRefusesBadPlayOptions) {
-  QProcess help;
-  help.start(Program("plowview"), {"--help"});
-  ASSERT_TRUE(help.waitForFinished(10000));
-  const std::string text = help.readAllStandardOutput().toStdString();
-  EXPECT_NE(text.find("--play <FILE>"), std::string::npos) << text;
-  EXPECT_NE(text.find("--speed <N>"), std::string::npos) << text;
-
-  struct Case {
-    QStringList args;
-    int code;
-  };
-  CTempDir dir;
-  const QString missing = QString::fromStdString(dir / "missing.kavo");
-  for (const Case& c :
-       {Case{{"--headless", "--speed", "2"}, 2}, Case{{"--headless", "--play", missing, "--speed", "-1"}, 2},
-        Case{{"--headless", "--play", missing, "--simulate"}, 2},
-        Case{{"--headless", "--play", missing}, 1}}) {
-    QProcess run;
-    run.start(Program("plowview"), c.args);
-    ASSERT_TRUE(run.waitForFinished(10000));
-    EXPECT_EQ(run.exitCode(), c.code) << c.args.join(' ').toStdString() << "\n"
-                                      << run.readAllStandardError().toStdString();
-  }
-}
-
 }  // namespace

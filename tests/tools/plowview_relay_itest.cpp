@@ -1,6 +1,9 @@
 // Two plowview processes on loopback: A on the simulated receiver with its relay server on
 // (--relay-server), B a network client of A. Plain TCP clients of A's relay stand for further
-// instances: they see every packet framed again without checksum and can press keys.
+// instances: they see every packet framed again without checksum and can press keys. A key a
+// client sends is the same stream message a network link sends (network_link_test.cpp checks
+// those bytes), so this is also the test of keys from one instance reaching the receiver through
+// another's relay.
 
 #include <gtest/gtest.h>
 #include <signal.h>

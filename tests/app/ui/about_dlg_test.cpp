@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "app/settings_profile.h"
+#include "support/screenshot_dir.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -106,12 +107,12 @@ TEST_F(AboutReportBugTest, NoBrowserOnPath_NothingStartsAndNothingBreaks) {
   EXPECT_FALSE(std::filesystem::exists(argsFile));
 }
 
-TEST(AboutDlg, Screenshot) {
+TEST(AboutDlgScreenshots, DialogAndIcon) {
   CAboutDlg dialog(nullptr);
   dialog.SetLoggingVersion(CAboutDlg::kLoggingVersion);
   dialog.SetProgramVersion(4.02f);
   dialog.show();
-  const QString dir = QStringLiteral(PLOWVIEW_BINARY_DIR "/screenshots");
+  const QString dir = ScreenshotDir();
   ASSERT_TRUE(QDir().mkpath(dir));
   EXPECT_TRUE(dialog.grab().save(dir + "/about_dlg.png"));
   EXPECT_TRUE(CAboutDlg::ProgramIcon(128).save(dir + "/about_icon.png"));

@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QProcess>
-#include <filesystem>
-
 namespace {
 
 CommandLineResult Parse(QStringList args) {
@@ -85,29 +82,6 @@ TEST(PlowviewCommandLine, Help_NamesOnlyTheOptionsThatExist) {
   for (const char* present : {"--help", "--version", "--config <PATH>"})
     EXPECT_NE(r.text.find(present), std::string::npos) << present;
   EXPECT_EQ(Parse({"--version"}).action, CommandLineAction::ShowVersion);
-}
-
-TEST(PlowviewProgram, HelpAndVersion_RunWithoutDisplay) {
-  if (!std::filesystem::exists(PLOWVIEW_BINARY_DIR "/bin/plowview")) GTEST_SKIP() << "plowview not built";
-  QProcess program;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.remove("DISPLAY");
-  env.remove("WAYLAND_DISPLAY");
-  env.remove("QT_QPA_PLATFORM");
-  program.setProcessEnvironment(env);
-  program.start(QStringLiteral(PLOWVIEW_BINARY_DIR "/bin/plowview"), {"--help"});
-  ASSERT_TRUE(program.waitForFinished(10000));
-  EXPECT_EQ(program.exitCode(), 0);
-  EXPECT_TRUE(program.readAllStandardOutput().startsWith("Usage: plowview [options]\n"));
-
-  program.start(QStringLiteral(PLOWVIEW_BINARY_DIR "/bin/plowview"), {"--version"});
-  ASSERT_TRUE(program.waitForFinished(10000));
-  EXPECT_EQ(program.exitCode(), 0);
-  EXPECT_TRUE(program.readAllStandardOutput().startsWith("plowview "));
-
-  program.start(QStringLiteral(PLOWVIEW_BINARY_DIR "/bin/plowview"), {"--nonsense"});
-  ASSERT_TRUE(program.waitForFinished(10000));
-  EXPECT_EQ(program.exitCode(), 2);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "files/file_test_packets.h"
 #include "link/protocol/kavo_ids.h"
+#include "support/screenshot_dir.h"
 
 namespace {
 
@@ -227,7 +228,9 @@ TEST_F(SPADlgTest, LaterNameReportWithMoreTasks_ShowsSlotsAgain) {
   EXPECT_FALSE(Shown(2));
 }
 
-TEST_F(SPADlgTest, Screenshot_WithReports) {
+class SPADlgScreenshots : public SPADlgTest {};
+
+TEST_F(SPADlgScreenshots, WithReports) {
   std::vector<std::string> names;
   std::vector<Usage> usage;
   const char* tasks[] = {"ID", "RX", "TX", "NV", "KF", "LC", "FS", "CN", "UI", "LG", "SV", "PW", "TM", "RT"};
@@ -241,7 +244,7 @@ TEST_F(SPADlgTest, Screenshot_WithReports) {
   CSPADlg full;
   full.show();
   dialog.show();
-  const QString dir = QStringLiteral(PLOWVIEW_BINARY_DIR "/screenshots");
+  const QString dir = ScreenshotDir();
   ASSERT_TRUE(QDir().mkpath(dir));
   EXPECT_TRUE(dialog.grab().save(dir + "/spa_dlg.png"));
   EXPECT_TRUE(full.grab().save(dir + "/spa_dlg_empty.png"));

@@ -15,6 +15,7 @@
 
 #include "app/ui/link_not_available_dlg.h"
 #include "files/file_test_packets.h"
+#include "support/screenshot_dir.h"
 
 namespace {
 
@@ -234,7 +235,9 @@ TEST(LinkNotAvailableDlg, ShowsPortNotOpenWithOkAndCancel) {
   EXPECT_NE(buttons->button(QDialogButtonBox::Cancel), nullptr);
 }
 
-TEST_F(TestCmdDlgTest, Screenshot) {
+class TestCmdDlgScreenshots : public TestCmdDlgTest {};
+
+TEST_F(TestCmdDlgScreenshots, DialogAndLinkNotAvailable) {
   Type(1198, "8E");
   Type(1202, "93110200");
   Type(1204, "4");
@@ -242,7 +245,7 @@ TEST_F(TestCmdDlgTest, Screenshot) {
   CLinkNotAvailableDlg box;
   dialog.show();
   box.show();
-  const QString dir = QStringLiteral(PLOWVIEW_BINARY_DIR "/screenshots");
+  const QString dir = ScreenshotDir();
   ASSERT_TRUE(QDir().mkpath(dir));
   EXPECT_TRUE(dialog.grab().save(dir + "/test_cmd_dlg.png"));
   EXPECT_TRUE(box.grab().save(dir + "/link_not_available_dlg.png"));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "files/file_test_packets.h"
+#include "support/screenshot_dir.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -181,14 +182,16 @@ TEST_F(FileXferDialogTest, DeleteWhenDoneCheckBox_DrivesTheEngine) {
   EXPECT_TRUE(dialog.Engine().DeleteWhenDone());
 }
 
-TEST_F(FileXferDialogTest, Screenshot) {
+class FileXferDialogScreenshots : public FileXferDialogTest {};
+
+TEST_F(FileXferDialogScreenshots, Dialog) {
   ShowAndList({"4001A.T02", "4001B.T02", "4001C.T02", "4001D.T02", "4001E.T02", "BASE.CMR"});
   dialog.List()->item(1)->setSelected(true);
   dialog.List()->item(2)->setSelected(true);
   dialog.GetButton()->click();
   dialog.OnPacket(OpenReply(3, 512, "4001B.T02"));
   dialog.OnPacket(Block(3, 0, Bytes(128, 1)));
-  const QString dir = QStringLiteral(PLOWVIEW_BINARY_DIR "/screenshots");
+  const QString dir = ScreenshotDir();
   ASSERT_TRUE(QDir().mkpath(dir));
   EXPECT_TRUE(dialog.grab().save(dir + "/file_xfer_dialog.png"));
 }
