@@ -5,24 +5,13 @@
 #include <algorithm>
 
 #include "app/stderr_lines.h"
+#include "app/terminal_text.h"
 
 namespace {
 
 constexpr const char* kDone = "Done";
 constexpr const char* kDeleted = "Deleted";
 constexpr const char* kDeleting = "Deleting...";
-
-// The receiver's texts go to a terminal or a script one per line: a control byte in them (a line
-// break, an escape sequence) is shown as '?'.
-std::string Printable(const std::string& text) {
-  std::string out = text;
-  for (char& c : out) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F) c = '?';
-  }
-  return out;
-}
-
 }  // namespace
 
 CHeadlessFiles::CHeadlessFiles(HeadlessFileCommand cmd, const std::string& downloadFolder,
@@ -78,7 +67,7 @@ void CHeadlessFiles::Tick() {
 void CHeadlessFiles::ListingDone() {
   const std::vector<std::string>& entries = engine->Entries();
   if (command.mode == HeadlessFileCommand::Mode::List) {
-    for (const std::string& entry : entries) std::fprintf(out, "%s\n", Printable(entry).c_str());
+    for (const std::string& entry : entries) std::fprintf(out, "%s\n", PrintableText(entry).c_str());
     std::fflush(out);
     Finish(0);
     return;
@@ -119,7 +108,7 @@ void CHeadlessFiles::PrintChanges() {
     for (const FileXferProgress& job : progress)
       if (job.listIndex == selected[k]) status = CFileXferJob::StatusText(job.state, job.received, job.size);
     if (status.empty() || status == printed[k]) continue;
-    const std::string name = Printable(CFileXferEngine::EntryFileName(entries[index]));
+    const std::string name = PrintableText(CFileXferEngine::EntryFileName(entries[index]));
     // With deleteAfter a finished job is handed to the delete within the reply that finished it,
     // so "Done" is never seen on its own; only a done job is ever deleted here.
     if (command.deleteAfter && !reachedDone[k] && status.rfind(kDeleting, 0) == 0) {

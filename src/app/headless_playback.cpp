@@ -7,22 +7,8 @@
 #include "app/signal_watcher.h"
 #include "app/stderr_lines.h"
 #include "app/stderr_prompts.h"
+#include "app/terminal_text.h"
 #include "app/web_panel_bridge.h"
-
-namespace {
-
-// The LCD codes above 0x7F are glyphs of the panel font; a terminal shows them as '?'.
-std::string Printable(const std::string& text) {
-  std::string shown = text;
-  for (char& c : shown) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u >= 0x7F) c = '?';
-  }
-  shown.resize(CLcdModel::kColumns, ' ');
-  return shown;
-}
-
-}  // namespace
 
 CHeadlessPlayback::CHeadlessPlayback(PlaybackRunOptions runOptions, int instance, std::FILE* output)
     : options(std::move(runOptions)),
@@ -90,7 +76,7 @@ void CHeadlessPlayback::PanelRedraw(int) {
   if (!options.printLog || !session || session->Control().State() != kConnected) return;
   bool printed = false;
   for (int row = 0; row < CLcdModel::kRows; ++row) {
-    const std::string text = Printable(session->Control().Lcd().lines[row]);
+    const std::string text = PrintableLcdRow(session->Control().Lcd().lines[row]);
     if (text == printedRows[row]) continue;
     printedRows[row] = text;
     std::fprintf(out, "lcd %d: |%s|\n", row, text.c_str());

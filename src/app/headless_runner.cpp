@@ -15,6 +15,7 @@
 #include "app/simulator_process.h"
 #include "app/stderr_lines.h"
 #include "app/stderr_prompts.h"
+#include "app/terminal_text.h"
 #include "app/web_panel_bridge.h"
 #include "app/web_panel_settings.h"
 #include "logger/log_archiver.h"
@@ -23,18 +24,6 @@ namespace {
 
 // How long a stop waits for the archiving of closed hours (zip, upload, mail) to finish.
 constexpr std::chrono::seconds kArchiveWaitAtExit{60};
-
-// The LCD codes above 0x7F are glyphs of the panel font; a terminal shows them as '?'.
-std::string Printable(const std::string& text) {
-  std::string out = text;
-  for (char& c : out) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u >= 0x7F) c = '?';
-  }
-  out.resize(CLcdModel::kColumns, ' ');
-  return out;
-}
-
 }  // namespace
 
 CHeadlessRunner::CHeadlessRunner(CSettingsProfile& profileRef, CPortSettings& settingsRef, int instance,
@@ -160,7 +149,7 @@ void CHeadlessRunner::PanelRedraw(int /*hint*/) {
 void CHeadlessRunner::PrintRows() {
   bool printed = false;
   for (int row = 0; row < CLcdModel::kRows; ++row) {
-    const std::string text = Printable(control->Lcd().lines[row]);
+    const std::string text = PrintableLcdRow(control->Lcd().lines[row]);
     if (text == printedRows[row]) continue;
     printedRows[row] = text;
     std::fprintf(out, "lcd %d: |%s|\n", row, text.c_str());

@@ -8,8 +8,8 @@
 namespace {
 
 constexpr std::size_t kFixedBody = kDatLength11Base - kDatHeaderLength;  // 78
-constexpr DatField kFixedFields[] = {{8, true}, {8, true}, {8, true}, {8, true}, {8, true}, {8, true},
-                                     {8, true}, {8, true}, {8, true}, {4, true}, {1, true}, {1, true}};
+constexpr DatField kRecord11Fixed[] = {{8, true}, {8, true}, {8, true}, {8, true}, {8, true}, {8, true},
+                                       {8, true}, {8, true}, {8, true}, {4, true}, {1, true}, {1, true}};
 
 // Body offsets (record offset minus the header).
 constexpr std::size_t kLatitude = 0, kLongitude = 8, kAltitude = 16, kClockBias = 24, kOscillator = 32,
@@ -31,7 +31,7 @@ bool CDATRecord11::WriteFromImage(const std::uint8_t* image, std::size_t imageLe
   if (satellites < 0 || static_cast<std::size_t>(satellites) > CDATRecord17::kMaxBlocks) return false;
   const std::size_t n = static_cast<std::size_t>(satellites);
   if (imageLength < kFixedBody + 2 * n) return false;
-  ConvertDatImage(kFixedFields, std::size(kFixedFields), image, body);
+  ConvertDatImage(kRecord11Fixed, std::size(kRecord11Fixed), image, body);
   std::memcpy(body + kList, image + kList, 2 * n);
   WriteRecord(n);
   return true;

@@ -6,9 +6,9 @@
 
 namespace {
 
-constexpr DatField kFields[] = {{8, true}, {8, true}, {8, true}, {8, true}, {8, true}, {8, true},
-                                {8, true}, {8, true}, {8, true}, {8, true}, {8, true}, {8, true},
-                                {8, true}, {1, true}, {1, true}, {1, true}, {5, false}};
+constexpr DatField kRecord15Fields[] = {{8, true}, {8, true}, {8, true}, {8, true}, {8, true}, {8, true},
+                                        {8, true}, {8, true}, {8, true}, {8, true}, {8, true}, {8, true},
+                                        {8, true}, {1, true}, {1, true}, {1, true}, {5, false}};
 
 // Body offsets.
 constexpr std::size_t kAlpha0 = 0, kA1 = 64, kA0 = 72, kTot = 80, kDeltaTls = 88, kDeltaTlsf = 96,
@@ -17,9 +17,10 @@ constexpr std::size_t kAlpha0 = 0, kA1 = 64, kA0 = 72, kTot = 80, kDeltaTls = 88
 }  // namespace
 
 bool CDATRecord15::WriteFromImage(const std::uint8_t* image, std::size_t imageLength, std::uint8_t subType) {
-  if (subType != 0 || image == nullptr || imageLength < DatImageWidth(kFields, std::size(kFields)))
+  if (subType != 0 || image == nullptr ||
+      imageLength < DatImageWidth(kRecord15Fields, std::size(kRecord15Fields)))
     return false;
-  ConvertDatImage(kFields, std::size(kFields), image, body);
+  ConvertDatImage(kRecord15Fields, std::size(kRecord15Fields), image, body);
   SetHeader(kDatLength15, 0, 15);
   WriteBytes(header, kDatHeaderLength);
   WriteBytes(body, sizeof body);

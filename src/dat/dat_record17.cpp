@@ -12,7 +12,7 @@ constexpr std::size_t kL2CountAt = 17;
 constexpr std::size_t kL2EntriesAt = 18;
 constexpr std::size_t kL2Entry = 19;
 
-constexpr DatField kFixedFields[] = {{8, true}, {8, true}, {1, true}};
+constexpr DatField kRecord17Fixed[] = {{8, true}, {8, true}, {1, true}};
 constexpr DatField kBlockL1Fields[] = {{1, true}, {1, true}, {1, true}, {1, true}, {2, true}, {2, true},
                                        {8, true}, {8, true}, {8, true}, {8, true}, {8, true}};
 constexpr DatField kBlockL2Fields[] = {{8, true}, {8, true}, {8, true}};
@@ -84,7 +84,7 @@ bool CDATRecord17::WriteFromPackets(const KavoPacket& l1, const KavoPacket* l2, 
     ++blocks;
   }
 
-  std::memset(slots, 0, sizeof slots);
+  std::memset(blockImages, 0, sizeof blockImages);
   length = static_cast<std::uint16_t>(kDatLength17Fixed + kBlockL1 * blocks + (kBlockL2 - kBlockL1) * withL2);
   SetHeader17();
   PutLe(fixed, ReadBeF64(l1.data + 4));
@@ -95,14 +95,14 @@ bool CDATRecord17::WriteFromPackets(const KavoPacket& l1, const KavoPacket* l2, 
     WriteBytes(fixed, kFixedBody);
   }
   for (std::size_t k = 0; k < blocks; ++k) {
-    ComposeBlock(slots[k], entries[k], companions[k]);
-    if (write) WriteBytes(slots[k], companions[k] != nullptr ? kBlockL2 : kBlockL1);
+    ComposeBlock(blockImages[k], entries[k], companions[k]);
+    if (write) WriteBytes(blockImages[k], companions[k] != nullptr ? kBlockL2 : kBlockL1);
   }
   return true;
 }
 
 bool CDATRecord17::WriteFromImage(const std::uint8_t* image, std::size_t imageLength, std::uint8_t subType) {
-  const std::size_t fixedWidth = DatImageWidth(kFixedFields, std::size(kFixedFields));
+  const std::size_t fixedWidth = DatImageWidth(kRecord17Fixed, std::size(kRecord17Fixed));
   if (subType != 0 || image == nullptr || imageLength < fixedWidth) return false;
   const std::size_t blocks = image[fixedWidth - 1];
   if (blocks > kMaxBlocks) return false;
@@ -117,21 +117,22 @@ bool CDATRecord17::WriteFromImage(const std::uint8_t* image, std::size_t imageLe
   }
   if (imageLength < need) return false;
 
-  std::memset(slots, 0, sizeof slots);
-  ConvertDatImage(kFixedFields, std::size(kFixedFields), image, fixed);
+  std::memset(blockImages, 0, sizeof blockImages);
+  ConvertDatImage(kRecord17Fixed, std::size(kRecord17Fixed), image, fixed);
   length = static_cast<std::uint16_t>(kDatLength17Fixed + kBlockL1 * blocks + (kBlockL2 - kBlockL1) * withL2);
   SetHeader17();
   WriteBytes(header, kDatHeaderLength);
   WriteBytes(fixed, kFixedBody);
   std::size_t at = fixedWidth;
   for (std::size_t k = 0; k < blocks; ++k) {
-    ConvertDatImage(kBlockL1Fields, std::size(kBlockL1Fields), image + at, slots[k]);
+    ConvertDatImage(kBlockL1Fields, std::size(kBlockL1Fields), image + at, blockImages[k]);
     std::size_t width = kBlockL1;
-    if (slots[k][2] & 0x04) {
-      ConvertDatImage(kBlockL2Fields, std::size(kBlockL2Fields), image + at + kBlockL1, slots[k] + kBlockL1);
+    if (blockImages[k][2] & 0x04) {
+      ConvertDatImage(kBlockL2Fields, std::size(kBlockL2Fields), image + at + kBlockL1,
+                      blockImages[k] + kBlockL1);
       width = kBlockL2;
     }
-    WriteBytes(slots[k], width);
+    WriteBytes(blockImages[k], width);
     at += width;
   }
   return true;

@@ -31,8 +31,8 @@ class CDATRecord17 final : public CDATRecord {
   std::uint8_t Count() const { return fixed[kFixedBody - 1]; }
   std::uint16_t Length() const { return length; }
   // PRN in slot `k`, 0 for an unused slot.
-  std::uint8_t SlotPrn(std::size_t k) const { return k < kMaxBlocks ? slots[k][0] : 0; }
-  const std::uint8_t* Slot(std::size_t k) const { return slots[k]; }
+  std::uint8_t SlotPrn(std::size_t k) const { return k < kMaxBlocks ? blockImages[k][0] : 0; }
+  const std::uint8_t* Slot(std::size_t k) const { return blockImages[k]; }
 
  private:
   void SetHeader17();
@@ -40,5 +40,5 @@ class CDATRecord17 final : public CDATRecord {
 
   std::uint16_t length = 0;
   std::uint8_t fixed[kFixedBody] = {};
-  std::uint8_t slots[kMaxBlocks][kBlockL2] = {};
+  std::uint8_t blockImages[kMaxBlocks][kBlockL2] = {};
 };

@@ -6,12 +6,12 @@
 
 namespace {
 constexpr std::uint8_t kSubType = 5;
-constexpr DatField kFields[] = {{2, true}, {8, true}};
+constexpr DatField kRecord19Fields[] = {{2, true}, {8, true}};
 }  // namespace
 
 bool CDATRecord19::WriteFromImage(const std::uint8_t* image, std::size_t imageLength, std::uint8_t subType) {
   if (subType != kSubType || image == nullptr || imageLength < sizeof body) return false;
-  ConvertDatImage(kFields, std::size(kFields), image, body);
+  ConvertDatImage(kRecord19Fields, std::size(kRecord19Fields), image, body);
   SetHeader(kDatLength19, kSubType, 19);
   WriteBytes(header, kDatHeaderLength);
   WriteBytes(body, sizeof body);

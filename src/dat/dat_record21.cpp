@@ -9,11 +9,11 @@ namespace {
 constexpr std::size_t kBlockAt = 4;        // block byte b is data byte 4 + b
 constexpr std::size_t kBlockNeeded = 127;  // the last field read is IDOT, block bytes 123-126
 
-constexpr DatField kFields[] = {{1, true}, {1, true}, {2, true}, {2, true}, {1, true}, {1, true},
-                                {4, true}, {4, true}, {4, true}, {8, true}, {8, true}, {8, true},
-                                {8, true}, {8, true}, {8, true}, {8, true}, {8, true}, {8, true},
-                                {8, true}, {8, true}, {8, true}, {8, true}, {8, true}, {8, true},
-                                {8, true}, {8, true}, {8, true}, {8, true}, {4, true}, {10, false}};
+constexpr DatField kRecord21Fields[] = {{1, true}, {1, true}, {2, true}, {2, true}, {1, true}, {1, true},
+                                        {4, true}, {4, true}, {4, true}, {8, true}, {8, true}, {8, true},
+                                        {8, true}, {8, true}, {8, true}, {8, true}, {8, true}, {8, true},
+                                        {8, true}, {8, true}, {8, true}, {8, true}, {8, true}, {8, true},
+                                        {8, true}, {8, true}, {8, true}, {8, true}, {4, true}, {10, false}};
 
 // The f64 fields of the record from body offset 20 on: block offset of the source, whether the
 // source is an f32, and whether it is divided by pi.
@@ -49,9 +49,10 @@ constexpr std::size_t kPackedAt = 172;
 }  // namespace
 
 bool CDATRecord21::WriteFromImage(const std::uint8_t* image, std::size_t imageLength, std::uint8_t subType) {
-  if (subType != 0 || image == nullptr || imageLength < DatImageWidth(kFields, std::size(kFields)))
+  if (subType != 0 || image == nullptr ||
+      imageLength < DatImageWidth(kRecord21Fields, std::size(kRecord21Fields)))
     return false;
-  ConvertDatImage(kFields, std::size(kFields), image, body);
+  ConvertDatImage(kRecord21Fields, std::size(kRecord21Fields), image, body);
   SetHeader(kDatLength21, 0, 21);
   WriteBytes(header, kDatHeaderLength);
   WriteBytes(body, sizeof body);

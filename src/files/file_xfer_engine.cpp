@@ -239,7 +239,7 @@ bool CFileXferEngine::OnFileReply(const KavoPacket& packet, std::size_t end) {
 
 namespace {
 
-std::string Folded(std::string text) {
+std::string CaseFolded(std::string text) {
   for (char& c : text)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return text;
@@ -251,12 +251,12 @@ bool CFileXferEngine::OnDeleteReply(const KavoPacket& packet, std::size_t end) {
   const bool deleted = packet.data[3] != 0;
   // The receiver's card has no case, and its reply may spell the path its own way ("a:\GPSDATA\..."):
   // the pending name that is the path's last part wins, else the longest name inside it.
-  const std::string path = Folded(TextField(packet, 4, end, kKavoMaxData));
+  const std::string path = CaseFolded(TextField(packet, 4, end, kKavoMaxData));
   const std::size_t cut = path.find_last_of("\\/:");
   const std::string last = cut == std::string::npos ? path : path.substr(cut + 1);
   auto best = pendingDeletes.end();
   for (auto it = pendingDeletes.begin(); it != pendingDeletes.end(); ++it) {
-    const std::string name = Folded(it->name);
+    const std::string name = CaseFolded(it->name);
     if (name.empty()) continue;
     if (name == last) {
       best = it;

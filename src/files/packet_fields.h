@@ -6,21 +6,8 @@
 
 #include "link/protocol/kavo_packet.h"
 
-// Helpers for the file packets: big-endian stores, and text fields read without leaving the
-// packet. Received packets here always end in a two-byte checksum trailer, which is never part
-// of a field.
-
-inline void PutBe16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v >> 8);
-  p[1] = static_cast<std::uint8_t>(v);
-}
-
-inline void PutBe32(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v >> 24);
-  p[1] = static_cast<std::uint8_t>(v >> 16);
-  p[2] = static_cast<std::uint8_t>(v >> 8);
-  p[3] = static_cast<std::uint8_t>(v);
-}
+// Helpers for the file packets: text fields read without leaving the packet. Received packets
+// here always end in a two-byte checksum trailer, which is never part of a field.
 
 // Payload bytes before the checksum trailer (0 when the packet is shorter than a trailer).
 inline std::size_t FieldEnd(const KavoPacket& packet) {

@@ -141,7 +141,7 @@ void CRemoteFileServer::ProcessRequests() {
 
 int CRemoteFileServer::OpenFiles() const {
   return static_cast<int>(
-      std::count_if(slots.begin(), slots.end(), [](const auto& s) { return s != nullptr; }));
+      std::count_if(openFiles.begin(), openFiles.end(), [](const auto& s) { return s != nullptr; }));
 }
 
 void CRemoteFileServer::Handle(const KavoPacket& request) {
@@ -256,7 +256,7 @@ void CRemoteFileServer::Open(const KavoPacket& request) {
 
   int slot = -1;
   for (int i = 0; i < kSlots && slot < 0; ++i)
-    if (!slots[i]) slot = i;
+    if (!openFiles[i]) slot = i;
 
   std::string relative;
   int mapped = 0;
@@ -282,7 +282,7 @@ void CRemoteFileServer::Open(const KavoPacket& request) {
       auto file = std::make_unique<OpenFile>();
       file->fd = std::move(fd);
       file->writable = mode != 'r';
-      slots[slot] = std::move(file);
+      openFiles[slot] = std::move(file);
       handle = slot;
     }
   }
@@ -299,7 +299,7 @@ void CRemoteFileServer::Close(const KavoPacket& request) {
   const std::int32_t handle = ReadBeI32(request.data + 2);
   RemoteFileError error = RemoteFileError::BadHandle;
   if (Slot(handle) != nullptr) {
-    slots[handle].reset();
+    openFiles[handle].reset();
     error = RemoteFileError::None;
   }
   SendHandleAnswer(RemoteFileOp::Close, handle, error);
@@ -498,7 +498,7 @@ void CRemoteFileServer::AnswerDamaged(const KavoPacket& request) {
 
 CRemoteFileServer::OpenFile* CRemoteFileServer::Slot(std::int32_t handle) {
   if (handle < 0 || handle >= kSlots) return nullptr;
-  return slots[handle].get();
+  return openFiles[handle].get();
 }
 
 void CRemoteFileServer::EndSequence(OpenFile& file) {

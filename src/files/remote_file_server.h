@@ -113,6 +113,6 @@ class CRemoteFileServer {
   CCardFolder folder;
   SendFn send;
   std::deque<std::unique_ptr<KavoPacket>> queue;
-  std::array<std::unique_ptr<OpenFile>, kSlots> slots;
+  std::array<std::unique_ptr<OpenFile>, kSlots> openFiles;
   std::uint64_t dropped = 0;
 };

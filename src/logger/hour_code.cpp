@@ -2,10 +2,11 @@
 
 #include <cmath>
 
+#include "logger/log_units.h"
+
 namespace {
 
 constexpr std::int64_t kSecondsPerDay = 86400;
-constexpr std::int64_t kSecondsPerWeek = 604800;
 // GPS time starts on 6 January 1980, day 5 counted from 1 January 1980.
 constexpr std::int64_t kGpsEpochDayOf1980 = 5;
 constexpr std::int64_t kDaysPerLeapCycle = 1461;

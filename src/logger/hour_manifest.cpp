@@ -17,12 +17,12 @@
 #include <system_error>
 
 #include "link/protocol/kavo_ids.h"
+#include "logger/log_units.h"
 
 namespace {
 
 // 6 January 1980, the start of GPS time, in seconds since 1970.
 constexpr double kGpsEpochUnix = 315964800.0;
-constexpr double kSecondsPerWeek = 604800.0;
 // Beyond the last GPS week a 16-bit week number can give.
 constexpr double kLatestUtc = kGpsEpochUnix + 65536.0 * kSecondsPerWeek + 2 * kSecondsPerWeek;
 

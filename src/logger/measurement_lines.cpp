@@ -15,7 +15,6 @@ constexpr std::size_t kL2Block = 19;
 constexpr std::size_t kGroupHeader = 11;
 constexpr std::size_t kFrequencyBlock = 27;
 constexpr std::size_t kPositionLineMax = 120;
-constexpr std::size_t kChecksumBytes = 2;  // the super-packet's trailing sum
 
 void WriteFormatted(ILogLineContext& context, const char* format, auto... values) {
   char line[kLogLineMax];

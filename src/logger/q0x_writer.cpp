@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "link/protocol/kavo_ids.h"
+#include "logger/log_units.h"
 #include "logger/packet_dispatch.h"
 
 namespace {
@@ -15,7 +16,6 @@ namespace {
 constexpr std::uint8_t kRecordData = 0;
 constexpr std::uint8_t kRecordName = 2;
 constexpr std::size_t kRecordHeader = 4;  // 93 14 kind count
-constexpr std::size_t kChecksumBytes = 2;
 constexpr std::size_t kMaxName = 255;
 
 bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t count) {

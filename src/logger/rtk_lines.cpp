@@ -2,10 +2,9 @@
 
 #include "logger/field_reader.h"
 #include "logger/log_line.h"
+#include "logger/log_units.h"
 
 namespace {
-
-constexpr std::size_t kChecksumBytes = 2;
 
 // True when data bytes [0, end) lie before the checksum trailer.
 bool HasBody(const CFieldReader& f, std::size_t end) {

@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr double kSecondsPerWeek = 604800.0;
 constexpr double kTrackingMaxAge = 30.0;
 constexpr double kCorrectionMaxAge = 260.0;
 

@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "link/can/qt_can_driver.h"
 #include "link/j1939/j1939_name.h"
 #include "link/j1939/kavo_can_body.h"
 #include "link/j1939/software_identification.h"
-#include "link/can/qt_can_driver.h"
 #include "trace_format.h"
 
 namespace {
@@ -30,9 +30,9 @@ J1939Name ReceiverName(int address) {
 
 }  // namespace
 
-CCanTransport::CCanTransport(const SimOptions& opts, const IClock& clk) : options(opts), clock(clk) {}
+CSimCanTransport::CSimCanTransport(const SimOptions& opts, const IClock& clk) : options(opts), clock(clk) {}
 
-CCanTransport::~CCanTransport() {
+CSimCanTransport::~CSimCanTransport() {
   if (driver && handle >= 0) {
     driver->BusOff(handle);
     driver->Close(handle);
@@ -42,7 +42,7 @@ CCanTransport::~CCanTransport() {
   if (trace) std::fclose(trace);
 }
 
-bool CCanTransport::Start(std::string& error) {
+bool CSimCanTransport::Start(std::string& error) {
   if (!options.tracePath.empty()) {
     trace = std::fopen(options.tracePath.c_str(), "w");
     if (!trace) {
@@ -91,7 +91,7 @@ bool CCanTransport::Start(std::string& error) {
   return true;
 }
 
-int CCanTransport::Run(int stopFd) {
+int CSimCanTransport::Run(int stopFd) {
   std::int64_t nextTick = clock.NowMs();
   const auto receive = [this](const CanFrame& frame) { stack->Receive(frame); };
   for (;;) {
@@ -119,7 +119,7 @@ int CCanTransport::Run(int stopFd) {
 }
 
 // Inside the stack's Receive or Tick.
-void CCanTransport::OnEvent(const J1939Event& event) {
+void CSimCanTransport::OnEvent(const J1939Event& event) {
   switch (event.code) {
     case J1939EventCode::AddressClaimed:
       Trace("CLAIMED " + std::to_string(event.parameter));
@@ -152,7 +152,7 @@ void CCanTransport::OnEvent(const J1939Event& event) {
   }
 }
 
-void CCanTransport::SendPacket(const KavoPacket& packet, int withChecksum) {
+void CSimCanTransport::SendPacket(const KavoPacket& packet, int withChecksum) {
   std::uint8_t body[kKavoMaxFrame];
   const std::size_t length = BuildKavoCanBody(packet, withChecksum, body, sizeof body);
   J1939SendResult result = J1939SendResult::NotClaimed;
@@ -164,11 +164,11 @@ void CCanTransport::SendPacket(const KavoPacket& packet, int withChecksum) {
 }
 
 // The port auto-configuration never runs on CAN: there is no serial line to set up.
-void CCanTransport::SendText(std::string_view text) {
+void CSimCanTransport::SendText(std::string_view text) {
   Trace("TX-TEXT " + QuoteText(text) + " not sent");
 }
 
-void CCanTransport::Trace(std::string_view line) {
+void CSimCanTransport::Trace(std::string_view line) {
   if (!trace) return;
   std::fwrite(line.data(), 1, line.size(), trace);
   std::fputc('\n', trace);

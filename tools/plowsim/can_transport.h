@@ -5,10 +5,10 @@
 #include <memory>
 #include <string>
 
+#include "link/can/qt_can_thread.h"
 #include "link/j1939/can_driver.h"
 #include "link/j1939/j1939_stack.h"
 #include "link/protocol/clock.h"
-#include "link/can/qt_can_thread.h"
 #include "receiver_host.h"
 #include "receiver_model.h"
 #include "sim_options.h"
@@ -27,13 +27,13 @@
 // checked each round.
 //
 // Trace lines written here: START, CLAIMED, CANNOT-CLAIM, PROGRAM, TX, TX-TEXT, TX-DROPPED, STOP.
-class CCanTransport final : private IReceiverHost {
+class CSimCanTransport final : private IReceiverHost {
  public:
   // `clock` must outlive the transport. A QCoreApplication must exist.
-  CCanTransport(const SimOptions& options, const IClock& clock);
-  ~CCanTransport() override;
-  CCanTransport(const CCanTransport&) = delete;
-  CCanTransport& operator=(const CCanTransport&) = delete;
+  CSimCanTransport(const SimOptions& options, const IClock& clock);
+  ~CSimCanTransport() override;
+  CSimCanTransport(const CSimCanTransport&) = delete;
+  CSimCanTransport& operator=(const CSimCanTransport&) = delete;
 
   // Opens the trace and goes on the bus. False with `error` set (an unknown plugin or interface).
   bool Start(std::string& error);

@@ -12,15 +12,9 @@
 #include <vector>
 
 #include "link/protocol/kavo_ids.h"
+#include "link/protocol/kavo_packet.h"
 
 namespace {
-
-void PutBe32(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v >> 24);
-  p[1] = static_cast<std::uint8_t>(v >> 16);
-  p[2] = static_cast<std::uint8_t>(v >> 8);
-  p[3] = static_cast<std::uint8_t>(v);
-}
 
 // A NUL-terminated text from `from`, never past `end`.
 std::string Text(const KavoPacket& packet, std::size_t from, std::size_t end) {

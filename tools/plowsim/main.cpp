@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
     // The Qt CAN plugins need an application object; its event loop is not used here.
     int qtArgc = 1;
     QCoreApplication app(qtArgc, argv);
-    CCanTransport can(options, CSteadyClock::Instance());
+    CSimCanTransport can(options, CSteadyClock::Instance());
     if (!can.Start(error)) {
       std::fprintf(stderr, "plowsim: %s\n", error.c_str());
       return 1;

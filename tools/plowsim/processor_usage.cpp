@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "link/protocol/kavo_ids.h"
+#include "link/protocol/kavo_packet.h"
 
 namespace {
 
@@ -19,26 +20,6 @@ constexpr std::array<TaskSpec, CProcessorUsage::kTasks> kTaskSpecs = {{
     {"LC", 2.5}, {"PN", 2.0},  {"SR", 1.8}, {"CN", 1.6}, {"NM", 1.4}, {"FS", 1.2}, {"CF", 1.0}, {"EP", 0.9},
     {"AL", 0.8}, {"SV", 0.7},  {"TM", 0.6}, {"BT", 0.5}, {"DG", 0.4}, {"WD", 0.3}, {"PW", 0.2}, {"LG", 0.1},
 }};
-
-void PutBe32(std::uint8_t* out, std::uint32_t v) {
-  out[0] = static_cast<std::uint8_t>(v >> 24);
-  out[1] = static_cast<std::uint8_t>(v >> 16);
-  out[2] = static_cast<std::uint8_t>(v >> 8);
-  out[3] = static_cast<std::uint8_t>(v);
-}
-
-void PutBeFloat(std::uint8_t* out, float f) {
-  std::uint32_t bits;
-  std::memcpy(&bits, &f, sizeof bits);
-  PutBe32(out, bits);
-}
-
-void PutBeDouble(std::uint8_t* out, double d) {
-  std::uint64_t bits;
-  std::memcpy(&bits, &d, sizeof bits);
-  PutBe32(out, static_cast<std::uint32_t>(bits >> 32));
-  PutBe32(out + 4, static_cast<std::uint32_t>(bits));
-}
 
 }  // namespace
 

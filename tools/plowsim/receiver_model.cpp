@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "link/protocol/kavo_ids.h"
+#include "link/protocol/kavo_packet.h"
 #include "trace_format.h"
 
 namespace {
@@ -16,19 +17,6 @@ constexpr float kUtcOffsetSeconds = static_cast<float>(kGpsLeapSeconds);
 // Display report: 8C 01, cursor column, cursor row, cursor on, row, 17 character bytes (the
 // row and a NUL), six reserved bytes; the checksum makes it 31.
 constexpr std::size_t kDisplayPayload = 29;
-
-void PutBe32(std::uint8_t* out, std::uint32_t v) {
-  out[0] = static_cast<std::uint8_t>(v >> 24);
-  out[1] = static_cast<std::uint8_t>(v >> 16);
-  out[2] = static_cast<std::uint8_t>(v >> 8);
-  out[3] = static_cast<std::uint8_t>(v);
-}
-
-void PutBeFloat(std::uint8_t* out, float f) {
-  std::uint32_t bits;
-  std::memcpy(&bits, &f, sizeof bits);
-  PutBe32(out, bits);
-}
 
 int BaudFromCode(std::uint8_t code) {
   static constexpr int kBauds[] = {2400, 4800, 9600, 19200, 38400, 11264, 22528};

@@ -1,15 +1,6 @@
 #include "link/protocol/stream_message.h"
 
-namespace {
-
-void PutBe32(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v >> 24);
-  p[1] = static_cast<std::uint8_t>(v >> 16);
-  p[2] = static_cast<std::uint8_t>(v >> 8);
-  p[3] = static_cast<std::uint8_t>(v);
-}
-
-}  // namespace
+#include "link/protocol/kavo_packet.h"
 
 std::size_t BuildStreamMessage(const std::uint8_t* frame, std::size_t count, std::uint8_t* out) {
   if (count > 0xFFFF) return 0;
