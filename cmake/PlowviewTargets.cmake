@@ -30,6 +30,7 @@ function(plowview_library name)
   endif()
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_LIBS} PRIVATE ${ARG_PRIVATE_LIBS})
+  plowview_unity_batches(${name})
 endfunction()
 
 # Test suites that ctest leaves out: measurements (a suite named ...Bench, run by scripts/bench)
@@ -79,49 +80,56 @@ function(plowview_tests name)
                ENVIRONMENT "QT_QPA_PLATFORM=offscreen;PLOWVIEW_BIN=${PROJECT_BINARY_DIR}/bin")
 endfunction()
 
-# Test files whose file-local helpers (in an anonymous namespace) share a name with those of
-# another file of their executable compile on their own: in one batch the two would collide, or
-# worse, a call could pick the other file's overload. A new test file that collides fails to
-# compile with "redefinition of" or "ambiguous"; rename its helper or add it here. The same for a
-# file whose code does not compile after Qt's headers (remote_file_server.h names a member
-# "slots", Qt's keyword), and one that inlined with others draws GCC 12's false -Warray-bounds
-# (button_test_view_playback_test.cpp).
-set(PLOWVIEW_SEPARATE_TEST_FILES
-  app/connection_control_test.cpp
-  app/logger_part_test.cpp
-  app/remote_files_part_test.cpp
-  app/ui/button_test_view_playback_test.cpp
-  app/ui/button_test_view_wiring_test.cpp
-  dat/ui/logging_config_write_dat_test.cpp
-  files/remote_file_server_test.cpp
-  link/comm_link_test.cpp
-  logger/logrowan_dat_test.cpp
-  tools/hour_manifest_replay_itest.cpp
-  tools/plowplot_itest.cpp
-  tools/plowview_files_itest.cpp
-  tools/plowview_headless_itest.cpp
-  tools/plowview_play_itest.cpp
-  tools/plowview_raw_files_itest.cpp
-  tools/plowview_replay_itest.cpp
-  tools/plowsim_model_test.cpp
-  tools/plowsim_nav_stream_test.cpp)
+# Files compiled on their own instead of in a batch. A file whose file-local helpers (in an
+# anonymous namespace) share a name with those of another file of its target: in one batch the two
+# would collide, or worse, a call could pick the other file's overload. A new file that collides
+# fails to compile with "redefinition of" or "ambiguous"; rename its helper or add it here. Also a
+# file that inlined with others draws GCC 12's false -Warray-bounds
+# (button_test_view_playback_test.cpp). Paths from the project's root.
+set(PLOWVIEW_SEPARATE_FILES
+  tests/app/connection_control_test.cpp
+  tests/app/logger_part_test.cpp
+  tests/app/remote_files_part_test.cpp
+  tests/app/ui/button_test_view_playback_test.cpp
+  tests/app/ui/button_test_view_wiring_test.cpp
+  tests/dat/ui/logging_config_write_dat_test.cpp
+  tests/files/remote_file_server_test.cpp
+  tests/link/comm_link_test.cpp
+  tests/logger/logrowan_dat_test.cpp
+  tests/tools/hour_manifest_replay_itest.cpp
+  tests/tools/plowplot_itest.cpp
+  tests/tools/plowview_files_itest.cpp
+  tests/tools/plowview_headless_itest.cpp
+  tests/tools/plowview_play_itest.cpp
+  tests/tools/plowview_raw_files_itest.cpp
+  tests/tools/plowview_replay_itest.cpp
+  tests/tools/plowsim_model_test.cpp
+  tests/tools/plowsim_nav_stream_test.cpp)
 
-# plowview_test_compile_options(TARGET): how a test executable compiles. Most of a test file's
-# compile time is the GoogleTest and Qt headers and the template code they instantiate, the same
-# in every file of an executable; compiled in batches of eight files (a unity build) that cost is
-# paid once per batch, which makes the tests build two to three times faster. In the
-# RelWithDebInfo build the test code keeps -O2, so header code under test is compiled as the
-# programs compile it, but only line tables for debug information (-g1): a failure's backtrace
-# still names the lines, at a quarter less compile time. The sanitizer build keeps full -g.
-function(plowview_test_compile_options name)
+# plowview_unity_batches(TARGET): TARGET compiles its files in batches of eight (a unity build).
+# Most of a file's compile time is the standard library's, Qt's and GoogleTest's headers and the
+# template code they instantiate, the same in every file of a target: in a batch that cost is
+# paid once, which makes the build two to three times faster.
+function(plowview_unity_batches name)
+  if(NOT PLOWVIEW_UNITY_BUILD)
+    return()
+  endif()
   set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 8)
   get_target_property(sources ${name} SOURCES)
   foreach(source ${sources})
-    file(RELATIVE_PATH relative ${PROJECT_SOURCE_DIR}/tests ${source})
-    if(relative IN_LIST PLOWVIEW_SEPARATE_TEST_FILES)
+    file(RELATIVE_PATH relative ${PROJECT_SOURCE_DIR} ${source})
+    if(relative IN_LIST PLOWVIEW_SEPARATE_FILES)
       set_source_files_properties(${source} PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
     endif()
   endforeach()
+endfunction()
+
+# plowview_test_compile_options(TARGET): how a test executable compiles: in batches, and in the
+# RelWithDebInfo build with -O2, so header code under test is compiled as the programs compile
+# it, but only line tables for debug information (-g1): a failure's backtrace still names the
+# lines, at a quarter less compile time. The sanitizer build keeps full -g.
+function(plowview_test_compile_options name)
+  plowview_unity_batches(${name})
   target_compile_options(${name} PRIVATE $<$<CONFIG:RelWithDebInfo>:-g1>)
 endfunction()
 
