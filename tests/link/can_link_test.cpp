@@ -9,23 +9,25 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <thread>
 #include <vector>
 
 #include "link/can/can_device_selector.h"
 #include "link/can/can_interface.h"
+#include "link/can/qt_can_driver.h"
 #include "link/comm_link.h"
 #include "link/j1939/j1939_name.h"
 #include "link/j1939/kavo_can_body.h"
-#include "support/can/memory_can_bus.h"
-#include "support/can/memory_can_driver.h"
 #include "link/j1939/software_identification.h"
 #include "link/protocol/kavo_ids.h"
-#include "link/can/qt_can_driver.h"
 #include "link_owner_recorder.h"
+#include "support/can/memory_can_bus.h"
+#include "support/can/memory_can_driver.h"
 #include "support/prompt_recorder.h"
 #include "support/test_link_services.h"
 
@@ -126,39 +128,115 @@ class CScriptedSelector final : public ICanDeviceSelector {
   int SelectDevice(const std::vector<std::string>& entries) override {
     std::lock_guard hold(lock);
     offered = entries;
-    askedAt = std::chrono::steady_clock::now();
     return answer;
   }
   std::vector<std::string> Offered() {
     std::lock_guard hold(lock);
     return offered;
   }
-  std::chrono::steady_clock::time_point AskedAt() {
-    std::lock_guard hold(lock);
-    return askedAt;
-  }
 
  private:
   int answer = 0;
   std::mutex lock;
   std::vector<std::string> offered;
-  std::chrono::steady_clock::time_point askedAt{};
+};
+
+// Steps the receiver search by hand: each wait of the search ends when the test releases a step
+// or when the search is stopped. Every wait of the test is bounded, and so is the search's: a
+// wait nobody ends gives up after `kGiveUp` and says so in Expired(). With `realWait` the search
+// waits its real steps instead and the stepper only watches them.
+class CSearchStepper {
+ public:
+  static constexpr auto kGiveUp = 10s;
+
+  explicit CSearchStepper(bool realWaitSteps = false) : realWait(realWaitSteps) {}
+
+  std::function<bool(int, std::stop_token)> Waiter() {
+    return [this](int ms, std::stop_token stop) { return Wait(ms, stop); };
+  }
+  // Lets the search take `count` more steps and waits until it took them.
+  bool Step(int count) {
+    std::unique_lock hold(lock);
+    released += count;
+    changed.notify_all();
+    return changed.wait_for(hold, kGiveUp, [this] { return taken == released; });
+  }
+  // Waits until the search waits for its next step.
+  bool WaitUntilWaiting() {
+    std::unique_lock hold(lock);
+    return changed.wait_for(hold, kGiveUp, [this] { return waiting; });
+  }
+  int Taken() {
+    std::lock_guard hold(lock);
+    return taken;
+  }
+  int Stopped() {
+    std::lock_guard hold(lock);
+    return stopped;
+  }
+  bool Expired() {
+    std::lock_guard hold(lock);
+    return expired;
+  }
+
+ private:
+  bool Wait(int ms, std::stop_token stop) {
+    std::unique_lock hold(lock);
+    waiting = true;
+    changed.notify_all();
+    bool go = false;
+    if (realWait) {
+      hold.unlock();
+      go = WaitSearchStep(ms, stop);
+      hold.lock();
+    } else {
+      go = changed.wait_for(hold, stop, kGiveUp, [this] { return taken < released; });
+    }
+    waiting = false;
+    if (go) {
+      ++taken;
+    } else if (stop.stop_requested()) {
+      ++stopped;
+    } else {
+      expired = true;
+    }
+    changed.notify_all();
+    return go;
+  }
+
+  const bool realWait;
+  std::mutex lock;
+  std::condition_variable_any changed;
+  int released = 0;
+  int taken = 0;
+  int stopped = 0;
+  bool waiting = false;
+  bool expired = false;
 };
 
 // The search window of these tests: 100 steps of 5 ms.
-CanLinkTiming FastSearch(int stepMs = 5) {
+CanLinkTiming FastSearch() {
   CanLinkTiming t;
-  t.searchStepMs = stepMs;
+  t.searchStepMs = 5;
   t.readerWaitMs = 50;
+  return t;
+}
+
+// A window of 10 steps the test releases itself.
+CanLinkTiming SteppedSearch(CSearchStepper& stepper) {
+  CanLinkTiming t = FastSearch();
+  t.searchSteps = 10;
+  t.waitSearchStep = stepper.Waiter();
   return t;
 }
 
 class CanLinkTest : public ::testing::Test {
  protected:
-  void MakeLink(ICanDeviceSelector* chooser, int stepMs = 5, bool channelMissing = false) {
+  void MakeLink(ICanDeviceSelector* chooser, bool channelMissing = false,
+                const CanLinkTiming& timing = FastSearch()) {
     link = std::make_unique<CCommLink>(&owner, prompts, TestLinkServices());
     link->SetCanBus(CanBusSettings{}, chooser);
-    link->SetCanTiming(FastSearch(stepMs));
+    link->SetCanTiming(timing);
     link->SetCanDriverFactory([this, channelMissing] {
       return std::make_unique<CMemoryCanDriver>(std::vector<CMemoryCanBus*>{channelMissing ? nullptr : &bus});
     });
@@ -186,7 +264,7 @@ TEST_F(CanLinkTest, NoReceiver_SaysNoneDetectedAndReportsDown) {
 }
 
 TEST_F(CanLinkTest, MissingChannel_SaysHardwareFailedAndReportsDown) {
-  MakeLink(nullptr, 5, true);
+  MakeLink(nullptr, true);
   link->Open(LinkType::Can0, false);
   EXPECT_EQ(WaitStatus(), kLinkStatusDown);
   EXPECT_EQ(prompts.Texts(), std::vector<std::string>{"Error: Could not initialize the PC CANBUS Hardware"});
@@ -303,30 +381,53 @@ TEST_F(CanLinkTest, CancelledSelection_ReportsDownWithoutMessage) {
 
 // A receiver that answers later restarts the window: the choice comes a whole window after it.
 TEST_F(CanLinkTest, LateReceiver_ExtendsTheSearch) {
-  MakeLink(&selector, 10);  // a window of 1 s
-  std::unique_ptr<CFakeReceiver> first = std::make_unique<CFakeReceiver>(bus, 28);
-  const auto start = std::chrono::steady_clock::now();
+  CSearchStepper stepper;
+  CFakeReceiver first(bus, 28);
+  MakeLink(&selector, false, SteppedSearch(stepper));
   link->Open(LinkType::Can0, false);
-  std::this_thread::sleep_for(700ms);
+  const auto foundCount = [this](std::size_t count) {
+    for (int i = 0; i < 1000 && link->CanInterface()->FoundAddresses().size() < count; ++i)
+      std::this_thread::sleep_for(10ms);
+    return link->CanInterface()->FoundAddresses().size() == count;
+  };
+  ASSERT_TRUE(foundCount(1));
+  ASSERT_TRUE(stepper.Step(7));
   CFakeReceiver second(bus, 30);
-  const auto secondAt = std::chrono::steady_clock::now();
+  ASSERT_TRUE(foundCount(2));
+  ASSERT_TRUE(stepper.Step(9));
+  ASSERT_TRUE(stepper.WaitUntilWaiting());
+  EXPECT_TRUE(selector.Offered().empty());
+  EXPECT_TRUE(owner.Statuses().empty());
+  ASSERT_TRUE(stepper.Step(1));
   ASSERT_EQ(WaitStatus(), kLinkStatusUp);
-  EXPECT_EQ(selector.Offered().size(), 2u);
-  EXPECT_GE(selector.AskedAt() - secondAt, 900ms);
-  EXPECT_LT(selector.AskedAt() - start, 3s);
+  EXPECT_EQ(stepper.Taken(), 17);
+  auto offered = selector.Offered();
+  std::sort(offered.begin(), offered.end());
+  EXPECT_EQ(offered, (std::vector<std::string>{"28", "30"}));
+  EXPECT_FALSE(stepper.Expired());
 }
 
-// Closing while the search runs ends it at once, with nothing shown and nothing posted.
+// Closing while the search waits ends it at once, with nothing shown and nothing posted: a wait
+// the test holds, and the real wait with a step of 20 s (one that ignored the close would take
+// the step, find nobody and say so).
 TEST_F(CanLinkTest, CloseDuringSearch_EndsQuietly) {
-  MakeLink(nullptr, 50);  // a 5 s window
-  link->Open(LinkType::Can0, false);
-  std::this_thread::sleep_for(300ms);
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(link->Close(LinkType::Can0));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
-  std::this_thread::sleep_for(100ms);
-  EXPECT_TRUE(owner.Statuses().empty());
-  EXPECT_TRUE(prompts.Texts().empty());
+  for (const bool realWait : {false, true}) {
+    SCOPED_TRACE(realWait ? "real wait" : "held wait");
+    CSearchStepper stepper(realWait);
+    CanLinkTiming timing = SteppedSearch(stepper);
+    timing.searchStepMs = 20'000;
+    timing.searchSteps = 1;
+    MakeLink(nullptr, false, timing);
+    link->Open(LinkType::Can0, false);
+    ASSERT_TRUE(stepper.WaitUntilWaiting());
+    EXPECT_FALSE(link->Close(LinkType::Can0));
+    EXPECT_EQ(stepper.Stopped(), 1);
+    EXPECT_EQ(stepper.Taken(), 0);
+    EXPECT_FALSE(stepper.Expired());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(owner.Statuses().empty());
+    EXPECT_TRUE(prompts.Texts().empty());
+  }
 }
 
 struct RefusedParams {

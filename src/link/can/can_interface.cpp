@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -28,6 +29,15 @@ bool Contains(const J1939Event& event, std::string_view word) {
 
 }  // namespace
 
+bool WaitSearchStep(int ms, std::stop_token stop) {
+  std::mutex lock;
+  std::condition_variable_any woken;
+  std::unique_lock guard(lock);
+  // Only the stop ends the wait early: the stop token wakes `woken` itself.
+  woken.wait_for(guard, stop, std::chrono::milliseconds(ms), [] { return false; });
+  return !stop.stop_requested();
+}
+
 CCANInterface::CCANInterface(ICanDriver& driverRef, IPrompts& promptsRef, const IClock& clockRef)
     : driver(driverRef), prompts(promptsRef), clock(clockRef) {}
 
@@ -45,6 +55,11 @@ void CCANInterface::Configure(std::uint32_t busSpeedIndex, std::uint32_t destina
 }
 
 bool CCANInterface::Connect() {
+  std::stop_token stop;
+  {
+    std::lock_guard guard(stopLock);
+    stop = searchStop.get_token();
+  }
   connected = 0;
   driver.Initialize();
   threadsStop = false;
@@ -92,7 +107,7 @@ bool CCANInterface::Connect() {
 
   // The search ends `searchSteps` steps after the last new receiver answered.
   for (;;) {
-    if (!PauseUnlessStopped(timing.searchStepMs)) return false;
+    if (!timing.waitSearchStep(timing.searchStepMs, stop)) return false;
     std::lock_guard guard(searchLock);
     searchCounter = std::min(searchCounter + 1, 255);
     if (searchCounter >= timing.searchSteps) break;
@@ -108,7 +123,7 @@ bool CCANInterface::Connect() {
     found.clear();
   }
   int address = -1;
-  if (stopRequested || chosen < 0 || static_cast<std::size_t>(chosen) >= entries.size() ||
+  if (stop.stop_requested() || chosen < 0 || static_cast<std::size_t>(chosen) >= entries.size() ||
       std::sscanf(entries[static_cast<std::size_t>(chosen)].c_str(), "%d", &address) != 1 || address < 0 ||
       address > 253) {
     connected = 0;
@@ -124,16 +139,9 @@ bool CCANInterface::Connect() {
 void CCANInterface::RequestStop() {
   {
     std::lock_guard guard(stopLock);
-    stopRequested = true;
+    searchStop.request_stop();
   }
-  stopChanged.notify_all();
   if (selector) selector->CancelSelection();
-}
-
-bool CCANInterface::PauseUnlessStopped(int ms) {
-  std::unique_lock guard(stopLock);
-  stopChanged.wait_for(guard, std::chrono::milliseconds(ms), [this] { return stopRequested.load(); });
-  return !stopRequested;
 }
 
 void CCANInterface::StopThreads() {
@@ -163,7 +171,7 @@ void CCANInterface::Close() {
     inbox.clear();
   }
   std::lock_guard stopGuard(stopLock);
-  stopRequested = false;
+  searchStop = std::stop_source();
 }
 
 void CCANInterface::ReaderThread() {

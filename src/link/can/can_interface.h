@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,11 +30,18 @@ struct KVCAN_KAVO_t {
   std::uint8_t data[kDataSize] = {};
 };
 
-// Waits of the receiver search; tests shorten them.
+// Waits out one step of the receiver search: `ms` of real time, or less when `stop` is
+// requested; false when it was.
+bool WaitSearchStep(int ms, std::stop_token stop);
+
+// Waits of the receiver search; tests shorten them or step the search themselves.
 struct CanLinkTiming {
   int searchStepMs = 30;  // the search counter rises by one per step...
   int searchSteps = 100;  // ...and the search ends when it reaches this
   int readerWaitMs = 500;
+  // Any replacement must also return false as soon as `stop` is requested: that is how a close
+  // ends the search.
+  std::function<bool(int ms, std::stop_token stop)> waitSearchStep = WaitSearchStep;
 };
 
 // The CAN side of the link: a J1939 node (our stack over an ICanDriver) that searches the bus for
@@ -115,8 +123,6 @@ class CCANInterface {
   void AddFound(std::uint8_t address);
   void ReaderThread();
   void TickThread();
-  // Waits `ms` or until a stop is requested; false when stopped.
-  bool PauseUnlessStopped(int ms);
   void StopThreads();
 
   ICanDriver& driver;
@@ -131,10 +137,10 @@ class CCANInterface {
 
   std::thread reader;
   std::thread ticker;
-  std::atomic<bool> stopRequested{false};
+  std::mutex stopLock;          // guards the replacement of `searchStop`, and `threadsStop`
+  std::stop_source searchStop;  // RequestStop; a new one for each connection after Close
   std::atomic<bool> threadsStop{false};
-  std::mutex stopLock;
-  std::condition_variable stopChanged;
+  std::condition_variable stopChanged;  // wakes the reader and tick threads for `threadsStop`
 
   mutable std::mutex searchLock;  // the search counter and the addresses found
   int searchCounter = 0;
