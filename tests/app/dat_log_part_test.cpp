@@ -6,7 +6,25 @@
 
 namespace {
 
-using DatLogPartTest = LogrowanDatTest;
+class DatLogPartTest : public LogrowanDatTest {
+ protected:
+  // The program's DAT part behind the logger, with "Write DAT file" on.
+  void UseDatPartAlwaysOn() {
+    logger.SetDatLog(MakeDatLogPart(
+        logger, prompts, [] { return true; }, nullptr));
+  }
+
+  // Crosses into hour 15 (its first time packet, then `next`) and returns that hour's DAT file.
+  std::string CrossIntoHour15(const KavoPacket& next) {
+    logger.QueuePacket(TimePacket(kHour15));
+    logger.QueuePacket(next);
+    Tick();
+    Tick();
+    Tick();
+    EXPECT_EQ(logger.CurrentLogPath(), PathOf("FARM7031615.log"));
+    return ReadWholeFile(PathOf("FARM7031615.dat"));
+  }
+};
 
 TEST_F(DatLogPartTest, SettingIsReadAtEachSessionStart) {
   bool wanted = false;
@@ -22,8 +40,7 @@ TEST_F(DatLogPartTest, SettingIsReadAtEachSessionStart) {
 }
 
 TEST_F(DatLogPartTest, RealWriter_PassiveSessionWritesOpeningRecordsAndSendsNothing) {
-  logger.SetDatLog(MakeDatLogPart(
-      logger, prompts, [] { return true; }, nullptr));
+  UseDatPartAlwaysOn();
   StartInHour14(kLogPassive);
   logger.QueuePacket(TimePacket(kHour14 + 1));
   Tick();
@@ -37,8 +54,7 @@ TEST_F(DatLogPartTest, RealWriter_PassiveSessionWritesOpeningRecordsAndSendsNoth
 }
 
 TEST_F(DatLogPartTest, RealWriter_SessionRestartedWithinTheHour_ContinuesTheHoursDatFile) {
-  logger.SetDatLog(MakeDatLogPart(
-      logger, prompts, [] { return true; }, nullptr));
+  UseDatPartAlwaysOn();
   StartInHour14(kLogPassive);
   logger.QueuePacket(TimePacket(kHour14 + 1));
   Tick();
@@ -57,8 +73,7 @@ TEST_F(DatLogPartTest, RealWriter_SessionRestartedWithinTheHour_ContinuesTheHour
 }
 
 TEST_F(DatLogPartTest, RealWriter_ActiveSessionSendsItsRequestsAndReopensOnTheNextHour) {
-  logger.SetDatLog(MakeDatLogPart(
-      logger, prompts, [] { return true; }, nullptr));
+  UseDatPartAlwaysOn();
   StartInHour14(0);
   const std::size_t before = CountSentWithId(0x38);
   logger.QueuePacket(TimePacket(kHour14 + 1));
@@ -67,13 +82,7 @@ TEST_F(DatLogPartTest, RealWriter_ActiveSessionSendsItsRequestsAndReopensOnTheNe
   const std::size_t size14 = ReadWholeFile(PathOf("FARM7031614.dat")).size();
   EXPECT_GT(size14, 0u);
 
-  logger.QueuePacket(TimePacket(kHour15));
-  logger.QueuePacket(MakePacket(0x53, Bytes(32, 0)));
-  Tick();
-  Tick();
-  Tick();
-  EXPECT_EQ(logger.CurrentLogPath(), PathOf("FARM7031615.log"));
-  const std::string dat15 = ReadWholeFile(PathOf("FARM7031615.dat"));
+  const std::string dat15 = CrossIntoHour15(MakePacket(0x53, Bytes(32, 0)));
   ASSERT_GE(dat15.size(), 4u);
   EXPECT_EQ(static_cast<unsigned char>(dat15[3]), 5u);
   EXPECT_EQ(ReadWholeFile(PathOf("FARM7031614.dat")).size(), size14);
@@ -82,21 +91,14 @@ TEST_F(DatLogPartTest, RealWriter_ActiveSessionSendsItsRequestsAndReopensOnTheNe
 
 TEST_F(DatLogPartTest, RealWriter_FileThatCannotBeMadeIsReportedAndTheNextHourStartsAfresh) {
   std::filesystem::create_directory(PathOf("FARM7031614.dat"));  // in the way of the file
-  logger.SetDatLog(MakeDatLogPart(
-      logger, prompts, [] { return true; }, nullptr));
+  UseDatPartAlwaysOn();
   StartInHour14(kLogPassive);
   const auto shown = prompts.Texts();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0], "Failed to open DAT logging file '" + PathOf("FARM7031614.dat") + "'\n");
 
-  logger.QueuePacket(TimePacket(kHour15));
-  logger.QueuePacket(TimePacket(kHour15 + 1));
-  Tick();
-  Tick();
-  Tick();
-  EXPECT_EQ(logger.CurrentLogPath(), PathOf("FARM7031615.log"));
   // Started on the new file: the time packet taken there opens it with the week record.
-  const std::string dat15 = ReadWholeFile(PathOf("FARM7031615.dat"));
+  const std::string dat15 = CrossIntoHour15(TimePacket(kHour15 + 1));
   ASSERT_GE(dat15.size(), 4u);
   EXPECT_EQ(static_cast<unsigned char>(dat15[3]), 5u);
   EXPECT_EQ(static_cast<unsigned char>(dat15[2]), 1u);
