@@ -1,15 +1,17 @@
 // The CAN link end to end over Qt's virtual CAN bus: plowsim processes as receiver nodes,
-// plowview headless or the link in this process as the program. The virtual bus is shared by
-// every process of the machine through one local TCP port, so these tests never run in parallel
-// with each other (ctest RESOURCE_LOCK).
+// plowview headless or the link in this process as the program. Each test process has a bus of
+// its own: a fully qualified virtualcan interface on a free loopback port (see VirtualBus), so
+// these tests run in parallel with each other and with other test runs on the machine.
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTcpServer>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,9 +24,9 @@
 
 #include "link/can/can_device_selector.h"
 #include "link/can/can_interface.h"
+#include "link/can/qt_can_driver.h"
 #include "link/comm_link.h"
 #include "link/protocol/kavo_ids.h"
-#include "link/can/qt_can_driver.h"
 #include "link_owner_recorder.h"
 #include "support/prompt_recorder.h"
 #include "support/temp_dir.h"
@@ -37,6 +39,37 @@ using namespace std::chrono_literals;
 QString Program(const char* name) {
   const char* bin = std::getenv("PLOWVIEW_BIN");
   return QString::fromStdString(std::string(bin && *bin ? bin : PLOWVIEW_BINARY_DIR "/bin") + "/" + name);
+}
+
+// The virtualcan interface of this process's private bus, "tcp://127.0.0.1:PORT/can0". The
+// plugin's default bus is one machine-wide port (35468) that every test run would share; with an
+// explicit loopback address and port, the first node that opens the interface hosts a bus server
+// on that port instead ("localhost" does not start a server, only a numeric loopback address
+// does). The port is below Linux's ephemeral range (32768-60999), so no outgoing connection is
+// given it, and starts from this process's id, so test processes running at the same time start
+// their probes at different ports. The plugin hosts one server per process, so every test of
+// this process shares the one bus, as they run one after another.
+const std::string& VirtualBus() {
+  static const std::string bus = [] {
+    constexpr int kFirst = 20000;
+    constexpr int kCount = 12000;
+    const int start = static_cast<int>(QCoreApplication::applicationPid() % kCount);
+    for (int i = 0; i < kCount; ++i) {
+      const auto port = static_cast<quint16>(kFirst + (start + i) % kCount);
+      QTcpServer probe;
+      if (probe.listen(QHostAddress::LocalHost, port)) {
+        probe.close();
+        return "tcp://127.0.0.1:" + std::to_string(port) + "/can0";
+      }
+    }
+    ADD_FAILURE() << "no free loopback port for a virtual CAN bus";
+    return std::string("can0");
+  }();
+  return bus;
+}
+
+QString VirtualCanArg() {
+  return QString::fromStdString("virtualcan:" + VirtualBus());
 }
 
 // A child process whose output is collected while the test waits on it.
@@ -57,7 +90,7 @@ struct Child {
     out += process.readAllStandardOutput();
     err += process.readAllStandardError();
   }
-  bool WaitFor(const char* text, int ms, bool inErr = false) {
+  bool WaitFor(const QByteArray& text, int ms, bool inErr = false) {
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < ms) {
@@ -89,17 +122,17 @@ struct Child {
 std::unique_ptr<Child> StartReceiver(const CTempDir& dir, int address) {
   auto sim = std::make_unique<Child>();
   sim->Start(Program("plowsim"),
-             {"--can", "virtualcan:can0", "--can-address", QString::number(address), "--trace",
+             {"--can", VirtualCanArg(), "--can-address", QString::number(address), "--trace",
               QString::fromStdString(dir / ("trace" + std::to_string(address) + ".txt"))},
              dir);
-  EXPECT_TRUE(sim->WaitFor("virtualcan:can0", 10000)) << sim->err.toStdString();
+  EXPECT_TRUE(sim->WaitFor(VirtualCanArg().toUtf8() + '\n', 10000)) << sim->err.toStdString();
   return sim;
 }
 
 void WriteCanConfig(const CTempDir& dir, int busSpeedIndex = 0) {
   std::ofstream ini(dir / "Plowview.ini");
   ini << "[Connect]\nSerialPortOrCanBus=1\nCanBusPort=0\nCanBusDestAddr=28\nCanBusBusSpeed=" << busSpeedIndex
-      << "\n[CanBus]\nPlugin=virtualcan\nInterface0=can0\n";
+      << "\n[CanBus]\nPlugin=virtualcan\nInterface0=" << VirtualBus() << "\n";
 }
 
 QStringList HeadlessArgs(const CTempDir& dir, const QStringList& more = {}) {
@@ -185,6 +218,7 @@ TEST(CanLinkVirtualBus, SecondReceiverTwoSecondsLater_ExtendsTheSearch) {
   CCommLink link(&owner, prompts, TestLinkServices());
   CanBusSettings bus;
   bus.plugin = "virtualcan";
+  bus.interfaces[0] = VirtualBus();
   link.SetCanBus(bus, &selector);
   ASSERT_TRUE(link.SetCanParams(28, 1, 0));
   link.Open(LinkType::Can0, false);
@@ -231,16 +265,17 @@ TEST(CanLinkBench, Throughput_PacketsPerSecondFromReceiver) {
     auto sim = std::make_unique<Child>();
     const std::string trace = dir / "trace.txt";
     sim->Start(Program("plowsim"),
-               {"--can", "virtualcan:can0", "--can-address", "40", "--rate", "50", "--trace",
+               {"--can", VirtualCanArg(), "--can-address", "40", "--rate", "50", "--trace",
                 QString::fromStdString(trace)},
                dir);
-    ASSERT_TRUE(sim->WaitFor("virtualcan:can0", 10000));
+    ASSERT_TRUE(sim->WaitFor(VirtualCanArg().toUtf8() + '\n', 10000));
     CLinkOwnerRecorder owner;
     CPromptRecorder prompts;
     CRecordingSelector selector;
     CCommLink link(&owner, prompts, TestLinkServices());
     CanBusSettings bus;
     bus.plugin = "virtualcan";
+    bus.interfaces[0] = VirtualBus();
     link.SetCanBus(bus, &selector);
     ASSERT_TRUE(link.SetCanParams(28, 1, speed));
     const auto openAt = std::chrono::steady_clock::now();
@@ -302,7 +337,7 @@ TEST(CanLinkVirtualBus, QtCanbusutilSeesTheAddressClaim) {
   if (!QFileInfo(tool).isExecutable()) GTEST_SKIP() << "no canbusutil at " << tool.toStdString();
   CTempDir dir;
   Child listener;
-  listener.Start(tool, {"-l", "virtualcan", "can0"}, dir);
+  listener.Start(tool, {"-l", "virtualcan", QString::fromStdString(VirtualBus())}, dir);
   ASSERT_TRUE(listener.process.waitForStarted(5000));
   std::this_thread::sleep_for(1s);  // it must be on the bus before the claim goes out
   WriteCanConfig(dir);
