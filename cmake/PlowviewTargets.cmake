@@ -94,15 +94,15 @@ function(plowview_tests name)
                ENVIRONMENT "${environment}")
 endfunction()
 
-# Files compiled on their own instead of in a batch: a file that inlined with others draws GCC
-# 12's false -Warray-bounds (button_test_view_playback_test.cpp). Paths from the project's root.
-# In a batch the files of a target share one translation unit, so their file-local helpers (in an
-# anonymous namespace) share one scope: a helper needs a name no other file of its target uses,
-# else the batch fails with "redefinition of" or "ambiguous", or worse, a call picks the other
-# file's overload. Give such a helper a name that says what it does in its file, or move a true
-# duplicate into a shared test-support header.
-set(PLOWVIEW_SEPARATE_FILES
-  tests/app/ui/button_test_view_playback_test.cpp)
+# Files compiled on their own instead of in a batch (paths from the project's root); none at
+# present. In a batch the files of a target share one translation unit, so their file-local
+# helpers (in an anonymous namespace) share one scope: a helper needs a name no other file of its
+# target uses, else the batch fails with "redefinition of" or "ambiguous", or worse, a call picks
+# the other file's overload. Give such a helper a name that says what it does in its file, or move
+# a true duplicate into a shared test-support header. List a file here only for what renaming
+# cannot mend, such as a compiler's false warning that shows only when the file is inlined with
+# others.
+set(PLOWVIEW_SEPARATE_FILES)
 
 # plowview_unity_batches(TARGET): TARGET compiles its files in batches of eight (a unity build).
 # Most of a file's compile time is the standard library's, Qt's and GoogleTest's headers and the
