@@ -94,31 +94,15 @@ function(plowview_tests name)
                ENVIRONMENT "${environment}")
 endfunction()
 
-# Files compiled on their own instead of in a batch. A file whose file-local helpers (in an
-# anonymous namespace) share a name with those of another file of its target: in one batch the two
-# would collide, or worse, a call could pick the other file's overload. A new file that collides
-# fails to compile with "redefinition of" or "ambiguous"; rename its helper or add it here. Also a
-# file that inlined with others draws GCC 12's false -Warray-bounds
-# (button_test_view_playback_test.cpp). Paths from the project's root.
-set(PLOWVIEW_SEPARATE_FILES
-  tests/app/connection_control_test.cpp
-  tests/app/logger_part_test.cpp
-  tests/app/remote_files_part_test.cpp
-  tests/app/ui/button_test_view_playback_test.cpp
-  tests/app/ui/button_test_view_wiring_test.cpp
-  tests/dat/ui/logging_config_write_dat_test.cpp
-  tests/files/remote_file_server_test.cpp
-  tests/link/comm_link_test.cpp
-  tests/logger/logrowan_dat_test.cpp
-  tests/tools/hour_manifest_replay_itest.cpp
-  tests/tools/plowplot_itest.cpp
-  tests/tools/plowview_files_itest.cpp
-  tests/tools/plowview_headless_itest.cpp
-  tests/tools/plowview_play_itest.cpp
-  tests/tools/plowview_raw_files_itest.cpp
-  tests/tools/plowview_replay_itest.cpp
-  tests/tools/plowsim_model_test.cpp
-  tests/tools/plowsim_nav_stream_test.cpp)
+# Files compiled on their own instead of in a batch (paths from the project's root); none at
+# present. In a batch the files of a target share one translation unit, so their file-local
+# helpers (in an anonymous namespace) share one scope: a helper needs a name no other file of its
+# target uses, else the batch fails with "redefinition of" or "ambiguous", or worse, a call picks
+# the other file's overload. Give such a helper a name that says what it does in its file, or move
+# a true duplicate into a shared test-support header. List a file here only for what renaming
+# cannot mend, such as a compiler's false warning that shows only when the file is inlined with
+# others.
+set(PLOWVIEW_SEPARATE_FILES)
 
 # plowview_unity_batches(TARGET): TARGET compiles its files in batches of eight (a unity build).
 # Most of a file's compile time is the standard library's, Qt's and GoogleTest's headers and the

@@ -57,7 +57,7 @@ class CRecordingPeers final : public IConnectionLogger,
   bool pendingEvent = false;
 };
 
-KavoPacket Report(std::uint8_t super, std::uint8_t sub, const Bytes& rest = {}) {
+KavoPacket SuperReport(std::uint8_t super, std::uint8_t sub, const Bytes& rest = {}) {
   KavoPacket p;
   p.id = kavo::kIdSuperReport;
   p.data[0] = super;
@@ -157,7 +157,7 @@ TEST_F(ConnectionControlTest, ConfigureFailure_ShowsMessageAndStaysDisconnected)
 
 TEST_F(ConnectionControlTest, SilentReceiver_WatchdogSequenceEndsWithConnectionLost) {
   ConnectSerial();
-  Receive(Report(0x8C, 0x03, {0x00}));  // a panel report: now Connected
+  Receive(SuperReport(0x8C, 0x03, {0x00}));  // a panel report: now Connected
   ASSERT_EQ(control.State(), kConnected);
   link.sent.clear();
   control.OnTimer(kTimerWatchdog);  // first silent tick: title and panel flags
@@ -178,7 +178,7 @@ TEST_F(ConnectionControlTest, SilentReceiver_WatchdogSequenceEndsWithConnectionL
 TEST_F(ConnectionControlTest, PacketsFlowing_EachTickSendsOnlyTitleAndPanelFlags) {
   ConnectSerial();
   for (int i = 0; i < 5; ++i) {
-    Receive(Report(0x8C, 0x03, {0x00}));
+    Receive(SuperReport(0x8C, 0x03, {0x00}));
     link.sent.clear();
     control.OnTimer(kTimerWatchdog);
     EXPECT_EQ(SentBytes(), (std::vector<Bytes>{kTitleRequest, kPanelFlagsRequest}));
@@ -202,23 +202,23 @@ TEST_F(ConnectionControlTest, LoggingLink_NeverDroppedForSilence) {
 
 TEST_F(ConnectionControlTest, FatalErrorWithLoggingOff_DisconnectsAndShowsReceiverText) {
   ConnectSerial();
-  Receive(Report(0x8C, 0x03, {0x00}));
-  Receive(Report(0x93, 0x12, Text("Antenna short")));
+  Receive(SuperReport(0x8C, 0x03, {0x00}));
+  Receive(SuperReport(0x93, 0x12, Text("Antenna short")));
   EXPECT_EQ(control.State(), kDisconnected);
   EXPECT_EQ(prompts.Texts(), (std::vector<std::string>{"Antenna short"}));
 }
 
 TEST_F(ConnectionControlTest, FatalErrorWhileLogging_MailsAndKeepsConnection) {
   ConnectSerial(true);
-  Receive(Report(0x8C, 0x03, {0x00}));
-  Receive(Report(0x93, 0x12, Text("Antenna short")));
+  Receive(SuperReport(0x8C, 0x03, {0x00}));
+  Receive(SuperReport(0x93, 0x12, Text("Antenna short")));
   EXPECT_EQ(control.State(), kConnected);
   EXPECT_EQ(peers.mailed, (std::vector<std::string>{"Antenna short"}));
 }
 
 TEST_F(ConnectionControlTest, ClearBatteryBackedRam_SendsUnchecksummedClearAndDisconnects) {
   ConnectSerial();
-  Receive(Report(0x8C, 0x03, {0x00}));
+  Receive(SuperReport(0x8C, 0x03, {0x00}));
   link.sent.clear();
   prompts.Answer(PromptAnswer::Yes);
   control.ClearBatteryBackedMemory();
@@ -231,7 +231,7 @@ TEST_F(ConnectionControlTest, ClearBatteryBackedRam_SendsUnchecksummedClearAndDi
 
 TEST_F(ConnectionControlTest, ClearBatteryBackedRamAnsweredNo_SendsNothing) {
   ConnectSerial();
-  Receive(Report(0x8C, 0x03, {0x00}));
+  Receive(SuperReport(0x8C, 0x03, {0x00}));
   link.sent.clear();
   control.ClearBatteryBackedMemory();  // the recorder answers No
   EXPECT_TRUE(link.sent.empty());
@@ -240,7 +240,7 @@ TEST_F(ConnectionControlTest, ClearBatteryBackedRamAnsweredNo_SendsNothing) {
 
 TEST_F(ConnectionControlTest, TitleReport_SetsTitleSendsPanelCommandAndDisplayRequestOnce) {
   ConnectSerial();
-  Receive(Report(0x8C, 0x04, {0x01, 'R', 'X', '-', '1', 0}));
+  Receive(SuperReport(0x8C, 0x04, {0x01, 'R', 'X', '-', '1', 0}));
   EXPECT_EQ(peers.title, "Plowview [1] - RX-1");
   // Panel bit 0x02 on a panel-only link, then the display request because no display was seen.
   EXPECT_EQ(SentBytes(), (std::vector<Bytes>{{0x8E, 0x8C, 0x03, 0x03, 0, 0, 0, 0}, kDisplayRequest}));
@@ -248,16 +248,16 @@ TEST_F(ConnectionControlTest, TitleReport_SetsTitleSendsPanelCommandAndDisplayRe
 
 TEST_F(ConnectionControlTest, UnterminatedReportTexts_EndBeforeTheChecksum) {
   ConnectSerial();
-  Receive(Report(0x8C, 0x04, {0x01, 'R', 'X', '-', '2'}));
+  Receive(SuperReport(0x8C, 0x04, {0x01, 'R', 'X', '-', '2'}));
   EXPECT_EQ(peers.title, "Plowview [1] - RX-2");
-  Receive(Report(0x93, 0x12, {'F', 'a', 'u', 'l', 't'}));
+  Receive(SuperReport(0x93, 0x12, {'F', 'a', 'u', 'l', 't'}));
   EXPECT_EQ(prompts.Texts(), (std::vector<std::string>{"Fault"}));
 }
 
 TEST_F(ConnectionControlTest, DisconnectAfterDisplay_ClearsPanelBit) {
   ConnectSerial(true);
-  Receive(Report(0x8C, 0x03, {0x07}));
-  KavoPacket display = Report(0x8C, 0x01, Bytes(27, 'A'));
+  Receive(SuperReport(0x8C, 0x03, {0x07}));
+  KavoPacket display = SuperReport(0x8C, 0x01, Bytes(27, 'A'));
   display.data[3] = display.data[4] = display.data[5] = 0;  // cursor row, off, display row 0
   std::uint16_t sum = 0;
   for (int i = 0; i < 29; ++i) sum = static_cast<std::uint16_t>(sum + display.data[i]);
@@ -306,19 +306,19 @@ TEST_F(ConnectionControlTest, LogText_SplitIntoLinesAndLastUnterminatedDropped) 
 TEST_F(ConnectionControlTest, ViewerEventAfterBatch_WritesOneMLine) {
   ConnectSerial(true);
   peers.pendingEvent = true;
-  Receive(Report(0x8C, 0x03, {0x00}));
+  Receive(SuperReport(0x8C, 0x03, {0x00}));
   control.LinkPacketReady();
   EXPECT_EQ(peers.logLines, (std::vector<std::string>{"M Event 2\n"}));
 }
 
 TEST_F(ConnectionControlTest, LinkDown_ClearsDisplaySeenAndState) {
   ConnectSerial();
-  Receive(Report(0x8C, 0x03, {0x00}));
+  Receive(SuperReport(0x8C, 0x03, {0x00}));
   control.LinkStatus(1);
   EXPECT_EQ(control.State(), kDisconnected);
   EXPECT_EQ(control.RowText(0), "");
   // Packets while disconnected pass through but leave the state.
-  Receive(Report(0x8C, 0x03, {0x00}));
+  Receive(SuperReport(0x8C, 0x03, {0x00}));
   EXPECT_EQ(control.State(), kDisconnected);
 }
 
@@ -346,8 +346,8 @@ TEST_P(LinkLoss, NotReopened_ConnectionLostOnceAndEverythingStopped) {
   control.Connect(s);
   control.LinkStatus(0);
   if (c.packetSeen) {
-    Receive(Report(0x8C, 0x03, {0x06}));
-    KavoPacket display = Report(0x8C, 0x01, Bytes(27, 'A'));
+    Receive(SuperReport(0x8C, 0x03, {0x06}));
+    KavoPacket display = SuperReport(0x8C, 0x01, Bytes(27, 'A'));
     display.data[3] = display.data[4] = display.data[5] = 0;
     std::uint16_t sum = 0;
     for (int i = 0; i < 29; ++i) sum = static_cast<std::uint16_t>(sum + display.data[i]);

@@ -16,8 +16,8 @@ void Seal(KavoPacket& p) {
 }
 
 // A display report as the receiver sends it: 8C 01 column row on displayRow 17 chars + checksum.
-KavoPacket Report(int displayRow, const std::string& text, int cursorOn = 0, int column = 0,
-                  int cursorRow = 0, std::uint8_t seventeenth = 0) {
+KavoPacket DisplayReport(int displayRow, const std::string& text, int cursorOn = 0, int column = 0,
+                         int cursorRow = 0, std::uint8_t seventeenth = 0) {
   KavoPacket p;
   p.id = kavo::kIdSuperReport;
   p.length = 31;
@@ -43,7 +43,7 @@ TEST(LcdModel, CharacterMappingTable) {
 
 TEST(LcdModel, SeventeenthCharacterNotZero_StillSixteenCharacters) {
   CLcdModel lcd;
-  auto r = lcd.ApplyDisplayReport(Report(1, "0123456789ABCDEF", 0, 0, 0, 'Z'));
+  auto r = lcd.ApplyDisplayReport(DisplayReport(1, "0123456789ABCDEF", 0, 0, 0, 'Z'));
   ASSERT_TRUE(r.accepted);
   EXPECT_EQ(r.row, 1);
   EXPECT_EQ(lcd.lines[1], "0123456789ABCDEF");
@@ -51,7 +51,7 @@ TEST(LcdModel, SeventeenthCharacterNotZero_StillSixteenCharacters) {
 
 TEST(LcdModel, ZeroCharacterEndsTheRowAndMappingApplies) {
   CLcdModel lcd;
-  auto p = Report(0, "AB@");
+  auto p = DisplayReport(0, "AB@");
   p.data[9] = 0;  // after "AB@"
   Seal(p);
   ASSERT_TRUE(lcd.ApplyDisplayReport(p).accepted);
@@ -61,11 +61,11 @@ TEST(LcdModel, ZeroCharacterEndsTheRowAndMappingApplies) {
 TEST(LcdModel, BadReports_ChangeNothing) {
   CLcdModel lcd;
   lcd.lines[0] = "before";
-  auto wrongLength = Report(0, "X");
+  auto wrongLength = DisplayReport(0, "X");
   wrongLength.length = 30;
-  auto badSum = Report(0, "X");
+  auto badSum = DisplayReport(0, "X");
   badSum.checksumOk = 0;
-  auto row2 = Report(2, "X");
+  auto row2 = DisplayReport(2, "X");
   for (const auto& p : {wrongLength, badSum, row2}) {
     EXPECT_FALSE(lcd.ApplyDisplayReport(p).accepted);
     EXPECT_EQ(lcd.lines[0], "before");
@@ -75,23 +75,23 @@ TEST(LcdModel, BadReports_ChangeNothing) {
 
 TEST(LcdModel, CursorOffKeepsPositionAndStopsBlink) {
   CLcdModel lcd;
-  auto on = lcd.ApplyDisplayReport(Report(0, "EDIT FIELD", 1, 5, 0));
+  auto on = lcd.ApplyDisplayReport(DisplayReport(0, "EDIT FIELD", 1, 5, 0));
   EXPECT_TRUE(on.cursorSwitchedOn);
   EXPECT_EQ(lcd.blinkPhase, 1u);
   EXPECT_EQ(lcd.cursorColumn, 5);
-  auto off = lcd.ApplyDisplayReport(Report(0, "EDIT FIELD", 0, 9, 1));
+  auto off = lcd.ApplyDisplayReport(DisplayReport(0, "EDIT FIELD", 0, 9, 1));
   EXPECT_TRUE(off.cursorSwitchedOff);
   EXPECT_EQ(lcd.blinkPhase, 0u);
   EXPECT_EQ(lcd.cursorColumn, 5);
   EXPECT_EQ(lcd.cursorRow, 0);
   // A second "on" report while on does not restart the blink.
-  lcd.ApplyDisplayReport(Report(0, "EDIT FIELD", 1, 2, 0));
-  EXPECT_FALSE(lcd.ApplyDisplayReport(Report(0, "EDIT FIELD", 1, 3, 0)).cursorSwitchedOn);
+  lcd.ApplyDisplayReport(DisplayReport(0, "EDIT FIELD", 1, 2, 0));
+  EXPECT_FALSE(lcd.ApplyDisplayReport(DisplayReport(0, "EDIT FIELD", 1, 3, 0)).cursorSwitchedOn);
 }
 
 TEST(LcdModel, CursorDrawnOnlyInVisiblePhaseWithinText) {
   CLcdModel lcd;
-  lcd.ApplyDisplayReport(Report(1, "ABC", 1, 1, 1));
+  lcd.ApplyDisplayReport(DisplayReport(1, "ABC", 1, 1, 1));
   lcd.lines[1] = "ABC";
   EXPECT_EQ(lcd.ConnectedRowText(1),
             "A\xFF"

@@ -59,7 +59,7 @@ void PutF64(std::uint8_t* out, double v) {
 }
 
 // GPS week 2400, Wednesday 7 January 2026, 14:30:00 UTC (18 s ahead in GPS time).
-KavoPacket TimePacket(double utcSecondsOfWeek = 3 * 86400.0 + 14 * 3600.0 + 30 * 60.0) {
+KavoPacket UtcTimePacket(double utcSecondsOfWeek = 3 * 86400.0 + 14 * 3600.0 + 30 * 60.0) {
   KavoPacket p;
   p.id = kavo::kIdTime;
   p.length = 10;
@@ -132,7 +132,7 @@ class LoggerPartTest : public ::testing::Test {
   // Through the time request and the 10 s configuration wait into Logging.
   void RunUpToLogging() {
     Tick();  // RequestTime
-    Receive(TimePacket());
+    Receive(UtcTimePacket());
     Tick();  // AwaitTime takes the time
     Tick();  // OpenFile
     Tick();  // RequestConfig
@@ -214,9 +214,9 @@ TEST_F(LoggerPartTest, PacketsBeforeConnectedAndWithoutLogging_NeverReachTheLogg
   control.LinkStatus(0);
   ASSERT_NE(part.Logger(), nullptr);
   // Still Waiting: the first packet is routed before it makes the connection Connected.
-  Receive(TimePacket());
+  Receive(UtcTimePacket());
   EXPECT_EQ(part.Logger()->QueuedPackets(), 0u);
-  Receive(TimePacket());
+  Receive(UtcTimePacket());
   EXPECT_EQ(part.Logger()->QueuedPackets(), 1u);
   // Every packet still reaches the subscribers.
   EXPECT_EQ(outer.fileTransferPackets, 2);
@@ -278,7 +278,7 @@ TEST_F(LoggerPartTest, ParserDrops_NewSinceTheLoggerStartedGoIntoTheHoursManifes
 TEST_F(LoggerPartTest, FileCannotBeOpened_MessageThenDisconnectAfterTheLoggerReturned) {
   Connect(0, dir / "no-such-folder");
   Tick();
-  Receive(TimePacket());
+  Receive(UtcTimePacket());
   for (int i = 0; i < 8 && posted.empty(); ++i) Tick();
   ASSERT_EQ(posted.size(), 1u);
   EXPECT_EQ(prompts.Texts(),
@@ -324,7 +324,7 @@ TEST_F(LoggerPartTest, DisconnectRunInsideTheLoggersMessageBox_DestroysTheLogger
   link.incoming.push_back(KavoPacket{});
   nestedControl.LinkPacketReady();
   nestedControl.OnTimer(kTimerLogger);
-  link.incoming.push_back(TimePacket());
+  link.incoming.push_back(UtcTimePacket());
   nestedControl.LinkPacketReady();
   for (int i = 0; i < 8 && nestedControl.State() != kDisconnected; ++i) nestedControl.OnTimer(kTimerLogger);
   EXPECT_EQ(nestedControl.State(), kDisconnected);
@@ -338,7 +338,7 @@ TEST_F(LoggerPartTest, DisconnectRunInsideTheLoggersMessageBox_DestroysTheLogger
 TEST_F(LoggerPartTest, LinkLostWithoutReconnect_HourClosedWithManifestAndNextConnectStartsAfresh) {
   Connect();
   RunUpToLogging();
-  Receive(TimePacket());
+  Receive(UtcTimePacket());
   Tick();
   // A fix that came just before the loss is still to be logged when the loss is reported.
   Receive(LlaFix());

@@ -32,7 +32,7 @@ std::vector<std::uint8_t> Frame(const KavoPacket& packet, int withChecksum = 0) 
   return bytes;
 }
 
-KavoPacket TimePacket(float timeOfWeek, std::uint16_t week = kWeek, float utcOffset = 18.0f) {
+KavoPacket GpsTimePacket(float timeOfWeek, std::uint16_t week = kWeek, float utcOffset = 18.0f) {
   KavoPacket p;
   p.id = kavo::kIdTime;
   p.length = 10;
@@ -58,7 +58,7 @@ KavoPacket Marker(std::uint8_t n) {
 // The file's content, built packet by packet.
 struct LogBytes {
   std::vector<std::uint8_t> bytes;
-  LogBytes& Time(float timeOfWeek) { return Add(TimePacket(timeOfWeek)); }
+  LogBytes& Time(float timeOfWeek) { return Add(GpsTimePacket(timeOfWeek)); }
   LogBytes& Mark(std::uint8_t n) { return Add(Marker(n)); }
   LogBytes& Add(const KavoPacket& p, int withChecksum = 0) {
     const auto f = Frame(p, withChecksum);
@@ -273,9 +273,9 @@ TEST(RawLogPlayer, SeekGoesOnFromTheFirstTimePacketThereAndReplaysAfterTheEnd) {
 }
 
 TEST(RawLogPlayer, DamagedFilesPlayTheirGoodFramesAndEnd) {
-  KavoPacket shortTime = TimePacket(101.0f);
+  KavoPacket shortTime = GpsTimePacket(101.0f);
   shortTime.length = 9;  // not a time packet: no pacing on it
-  KavoPacket nanTime = TimePacket(std::numeric_limits<float>::quiet_NaN());
+  KavoPacket nanTime = GpsTimePacket(std::numeric_limits<float>::quiet_NaN());
   LogBytes log;
   log.Raw({0x00, 0x10, 0x10, 0x03, 0xFF})  // noise, a bad frame start
       .Time(100.0f)

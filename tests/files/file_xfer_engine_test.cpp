@@ -56,7 +56,7 @@ Bytes ListRequest() {
   return Cat({{0x93, 0x15, 0x00}, Text(kFolder)});
 }
 
-Bytes Pattern(std::size_t n, std::uint8_t seed) {
+Bytes BlockBytes(std::size_t n, std::uint8_t seed) {
   Bytes b(n);
   for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(seed + i * 7);
   return b;
@@ -120,7 +120,7 @@ TEST_F(FileXferEngineTest, ThreeHundredByteFile_ReadInBlocksOf128And44ThenDone) 
   EXPECT_EQ(TakeOne(), OpenRequest("DATA.T02"));
   EXPECT_EQ(engine.Entries()[0], "DATA.T02 [Starting...]");
 
-  const Bytes content = Pattern(300, 3);
+  const Bytes content = BlockBytes(300, 3);
   engine.OnPacket(OpenReply(7, 300, kFolder + "DATA.T02"));
   EXPECT_EQ(TakeOne(), ReadRequest(7, 0, 128));
   engine.OnPacket(Block(7, 0, Bytes(content.begin(), content.begin() + 128)));
@@ -159,22 +159,22 @@ TEST_F(FileXferEngineTest, BadBlocks_IgnoredAndWatchdogResendsExpectedRead) {
   List({"F.T02"});
   engine.GetFiles({0});
   engine.OnPacket(OpenReply(9, 1000, kFolder + "F.T02"));
-  engine.OnPacket(Block(9, 0, Pattern(128, 1)));
+  engine.OnPacket(Block(9, 0, BlockBytes(128, 1)));
   sent.clear();
 
   const KavoPacket bad[] = {
-      Block(9, 0, Pattern(128, 1)),    // offset already received
-      Block(9, 256, Pattern(128, 1)),  // offset ahead
-      Block(8, 128, Pattern(128, 1)),  // another handle
+      Block(9, 0, BlockBytes(128, 1)),    // offset already received
+      Block(9, 256, BlockBytes(128, 1)),  // offset ahead
+      Block(8, 128, BlockBytes(128, 1)),  // another handle
   };
   for (const KavoPacket& p : bad) EXPECT_FALSE(engine.OnPacket(p));
   // A block claiming more bytes than the packet holds.
-  KavoPacket shortBlock = Block(9, 128, Pattern(16, 1));
+  KavoPacket shortBlock = Block(9, 128, BlockBytes(16, 1));
   shortBlock.data[12] = 200;
   VerifyChecksum(shortBlock);
   EXPECT_FALSE(engine.OnPacket(shortBlock));
   // A bad checksum.
-  KavoPacket flipped = Block(9, 128, Pattern(128, 1));
+  KavoPacket flipped = Block(9, 128, BlockBytes(128, 1));
   flipped.checksumOk = 0;
   EXPECT_FALSE(engine.OnPacket(flipped));
   EXPECT_TRUE(sent.empty());
@@ -192,8 +192,8 @@ TEST_F(FileXferEngineTest, BlockPastSize_Ignored) {
   engine.GetFiles({0});
   engine.OnPacket(OpenReply(2, 100, kFolder + "S.T02"));
   sent.clear();
-  EXPECT_FALSE(engine.OnPacket(Block(2, 0, Pattern(101, 0))));
-  EXPECT_TRUE(engine.OnPacket(Block(2, 0, Pattern(100, 0))));
+  EXPECT_FALSE(engine.OnPacket(Block(2, 0, BlockBytes(101, 0))));
+  EXPECT_TRUE(engine.OnPacket(Block(2, 0, BlockBytes(100, 0))));
   EXPECT_EQ(TakeOne(), CloseRequest(2));
 }
 
@@ -236,7 +236,7 @@ TEST_F(FileXferEngineTest, Progress_ShowsPercentOfSize) {
   List({"P.T02"});
   engine.GetFiles({0});
   engine.OnPacket(OpenReply(5, 2048, kFolder + "P.T02"));
-  for (std::uint32_t off = 0; off < 512; off += 128) engine.OnPacket(Block(5, off, Pattern(128, 9)));
+  for (std::uint32_t off = 0; off < 512; off += 128) engine.OnPacket(Block(5, off, BlockBytes(128, 9)));
   EXPECT_EQ(engine.Entries()[0], "P.T02 [Downloading - 25.0%]");
   ASSERT_EQ(engine.Progress().size(), 1u);
   const FileXferProgress p = engine.Progress()[0];
@@ -309,7 +309,7 @@ TEST_F(FileXferEngineTest, Cancel_ForgetsJobsAndDeletesAndEnablesControls) {
   List({"A.T02", "B.T02", "C.T02"});
   engine.GetFiles({0, 1});
   engine.OnPacket(OpenReply(4, 1000, kFolder + "A.T02"));
-  engine.OnPacket(Block(4, 0, Pattern(128, 0)));
+  engine.OnPacket(Block(4, 0, BlockBytes(128, 0)));
   engine.DeleteFiles({2});
   sent.clear();
   EXPECT_TRUE(engine.IsBusy());
@@ -324,7 +324,7 @@ TEST_F(FileXferEngineTest, Cancel_ForgetsJobsAndDeletesAndEnablesControls) {
   EXPECT_EQ(TakeOne(), ListRequest());
   EXPECT_TRUE(engine.Entries().empty());
   // Late replies for the cancelled work change nothing.
-  EXPECT_FALSE(engine.OnPacket(Block(4, 128, Pattern(128, 0))));
+  EXPECT_FALSE(engine.OnPacket(Block(4, 128, BlockBytes(128, 0))));
   EXPECT_FALSE(engine.OnPacket(DeleteReply(1, kFolder + "C.T02")));
   Ticks(10000);
   EXPECT_TRUE(sent.empty());
@@ -398,7 +398,7 @@ TEST_F(FileXferEngineTest, ClosedBeforeTheEnd_FileTruncated) {
   List({"C.T02"});
   engine.GetFiles({0});
   engine.OnPacket(OpenReply(3, 200, kFolder + "C.T02"));
-  engine.OnPacket(Block(3, 0, Pattern(128, 0)));
+  engine.OnPacket(Block(3, 0, BlockBytes(128, 0)));
   engine.OnPacket(Closed(3));
   EXPECT_EQ(engine.Entries()[0], "C.T02 [File Truncated]");
   EXPECT_EQ(engine.PendingDeletes(), 0u);  // only finished downloads are deleted

@@ -74,7 +74,7 @@ Bytes EntryAnswer(std::uint16_t number, const std::string& name) {
   return Cat({{0x8C, 0x10}, Be16(number), {0, 0}, Text(name)});
 }
 
-Bytes Pattern(std::size_t n, std::uint8_t seed) {
+Bytes FileBytes(std::size_t n, std::uint8_t seed) {
   Bytes b(n);
   for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(seed + i * 13);
   return b;
@@ -157,7 +157,7 @@ TEST_P(RemoteFileServerTest, List_FilesMatchingCardPatternSortedWithoutDirsOrLin
 }
 
 TEST_P(RemoteFileServerTest, Read250_ThreeBlocks120_120_10) {
-  const Bytes content = Pattern(250, 1);
+  const Bytes content = FileBytes(250, 1);
   Put(card / "r.bin", std::string(content.begin(), content.end()));
   const std::int32_t h = OpenHandle('r', "r.bin");
   const auto blocks = Run(ReadReq(h, 250));
@@ -216,7 +216,7 @@ TEST_P(RemoteFileServerTest, ReadBadHandleOrNothing_OneAnswerWithZeroCounts) {
 
 TEST_P(RemoteFileServerTest, WriteThreeBlocks_OneAnswerAfterLast) {
   const std::int32_t h = OpenHandle('w', "w.bin");
-  const Bytes b1 = Pattern(120, 1), b2 = Pattern(120, 2), b3 = Pattern(5, 3);
+  const Bytes b1 = FileBytes(120, 1), b2 = FileBytes(120, 2), b3 = FileBytes(5, 3);
   EXPECT_TRUE(Run(WriteReq(h, 3, 1, b1)).empty());
   EXPECT_TRUE(Run(WriteReq(h, 3, 2, b2)).empty());
   EXPECT_EQ(One(WriteReq(h, 3, 3, b3)), HandleAnswer(0x13, h, 0));
@@ -229,30 +229,30 @@ TEST_P(RemoteFileServerTest, WriteBlockRules) {
   Put(card / "ro", "x");
   const std::int32_t ro = OpenHandle('r', "ro");
   const std::int32_t h = OpenHandle('w', "w.bin");
-  const Bytes full = Pattern(120, 0);
+  const Bytes full = FileBytes(120, 0);
   struct Step {
     KavoPacket request;
     std::vector<Bytes> answers;
   } steps[] = {
       // A last block that does not follow block 1 would leave a hole.
       {WriteReq(h, 3, 1, full), {}},
-      {WriteReq(h, 3, 3, Pattern(5, 0)), {HandleAnswer(0x13, h, 9)}},
+      {WriteReq(h, 3, 3, FileBytes(5, 0)), {HandleAnswer(0x13, h, 9)}},
       // The sequence ended with that error: a middle block now is out of sequence.
       {WriteReq(h, 3, 2, full), {HandleAnswer(0x13, h, 9)}},
       {WriteReq(h, 3, 1, full), {}},
       {WriteReq(h, 3, 4, full), {HandleAnswer(0x13, h, 4)}},
-      {WriteReq(h, 3, 1, Pattern(119, 0)), {HandleAnswer(0x13, h, 8)}},
-      {WriteReq(h, 1, 1, Pattern(121, 0)), {HandleAnswer(0x13, h, 8)}},
+      {WriteReq(h, 3, 1, FileBytes(119, 0)), {HandleAnswer(0x13, h, 8)}},
+      {WriteReq(h, 1, 1, FileBytes(121, 0)), {HandleAnswer(0x13, h, 8)}},
       {WriteReq(h, 4, 1, full), {}},
-      {WriteReq(h, 4, 2, Pattern(60, 0)), {HandleAnswer(0x13, h, 8)}},
+      {WriteReq(h, 4, 2, FileBytes(60, 0)), {HandleAnswer(0x13, h, 8)}},
       {WriteReq(7, 1, 1, full), {HandleAnswer(0x13, 7, 6)}},
       {WriteReq(ro, 1, 1, full), {HandleAnswer(0x13, ro, 4)}},
-      {WriteReq(h, 1, 1, Pattern(3, 0)), {HandleAnswer(0x13, h, 0)}},
+      {WriteReq(h, 1, 1, FileBytes(3, 0)), {HandleAnswer(0x13, h, 0)}},
   };
   int i = 0;
   for (const Step& s : steps) EXPECT_EQ(Run(s.request), s.answers) << "step " << i++;
   // A count larger than the packet carries.
-  KavoPacket lying = WriteReq(h, 1, 1, Pattern(10, 0));
+  KavoPacket lying = WriteReq(h, 1, 1, FileBytes(10, 0));
   lying.data[10] = 100;
   Reseal(lying);
   EXPECT_EQ(Run(lying), (std::vector<Bytes>{HandleAnswer(0x13, h, 8)}));

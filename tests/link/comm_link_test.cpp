@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "link/link_owner_recorder.h"
+#include "link/port_report.h"
 #include "link/protocol/kavo_ids.h"
 #include "support/prompt_recorder.h"
 #include "support/temp_dir.h"
@@ -28,8 +29,6 @@ namespace {
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 
-const std::string kReport =
-    "Brisk Mote,PORT(1),38400,38400,8,1,N,N,FW,4.02,HW,2.10,4415A01234,PROTOCOLS,KAVO(Y),NMEA(N)";
 constexpr char kResponce[] =
     "Failed to receive a responce after\nattempting to configure the receiver's baud rate.";
 
@@ -178,7 +177,7 @@ TEST_F(CommLinkTest, SendOnClosedType_FalseAndNothingSent) {
 TEST_F(CommLinkTest, ReportWithoutEtxIn150Bytes_Refused) {
   OpenPortDirectly();
   link.SetTiming(CommLinkTiming{}.Scaled(10));
-  pty.Write("DUCT," + kReport + std::string(150 - kReport.size(), ' ') + "\x03");
+  pty.Write("DUCT," + kPortReport + std::string(150 - kPortReport.size(), ' ') + "\x03");
   EXPECT_FALSE(link.ReadReceiverPortReport());
   EXPECT_EQ(link.HighSpeedActive(), 0u);
 }
@@ -189,7 +188,7 @@ TEST_F(CommLinkTest, ReportEndingAtByte150_Accepted) {
   pty.Write(
       "xy\x10"
       "DUCT," +
-      kReport + std::string(149 - kReport.size(), ' ') + "\x03");
+      kPortReport + std::string(149 - kPortReport.size(), ' ') + "\x03");
   ASSERT_TRUE(link.ReadReceiverPortReport());
   EXPECT_EQ(link.HighSpeedActive(), 1u);
   EXPECT_EQ(link.PortReport().inBaud, 38400);
@@ -198,7 +197,7 @@ TEST_F(CommLinkTest, ReportEndingAtByte150_Accepted) {
 
 TEST_F(CommLinkTest, OverlongTokenInReport_Invalid) {
   OpenPortDirectly();
-  std::string report = kReport;
+  std::string report = kPortReport;
   report.replace(report.find("KAVO(Y)"), 4, "KAVOKAVOKAVO");
   pty.Write("DUCT," + report + "\x03");
   EXPECT_FALSE(link.ReadReceiverPortReport());
@@ -228,7 +227,7 @@ TEST_F(CommLinkTest, WaitHighSpeedAnswer_RateRefusalOrSilence) {
 // given answer to the switch request.
 class CScriptedReceiver {
  public:
-  CScriptedReceiver(CPty& pty, std::string answer, std::string report = kReport,
+  CScriptedReceiver(CPty& pty, std::string answer, std::string report = kPortReport,
                     std::chrono::milliseconds delay = 150ms)
       : thread([this, &pty, answer, report, delay] {
           std::this_thread::sleep_for(delay);
@@ -309,7 +308,7 @@ TEST_F(CommLinkTest, ReportOfOurOwnHighSpeed_SettingsFromBeforeTheTakeOverStayTh
     std::int32_t inBaud;
     char parity;
   };
-  const Step steps[] = {{&kReport, 38400, 'N'}, {&keptOurs, 38400, 'N'}, {&ownAgain, 19200, 'E'}};
+  const Step steps[] = {{&kPortReport, 38400, 'N'}, {&keptOurs, 38400, 'N'}, {&ownAgain, 19200, 'E'}};
   for (const Step& step : steps) {
     {
       CScriptedReceiver receiver(pty, "HIGH SPEED KAVO IS 57600 00\r\n", *step.report);
@@ -329,7 +328,7 @@ TEST_F(CommLinkTest, ReopenWithTakeOver_SkipsTheSettlePhase) {
   link.SetTiming(slowSettle);
   ASSERT_TRUE(link.SetSerialParams(9600, 'N', 8, 1));
   {
-    CScriptedReceiver receiver(pty, "HIGH SPEED KAVO IS 38400 00\r\n", kReport, 1000ms);
+    CScriptedReceiver receiver(pty, "HIGH SPEED KAVO IS 38400 00\r\n", kPortReport, 1000ms);
     link.Reopen(LinkType::Com1, true);
     ASSERT_TRUE(owner.WaitStatuses(1, 20s));
     EXPECT_EQ(owner.Statuses(), std::vector<int>{kLinkStatusUp});
@@ -341,7 +340,7 @@ TEST_F(CommLinkTest, ReopenWithTakeOver_SkipsTheSettlePhase) {
 
 TEST_F(CommLinkTest, ReportedRateWithoutCode_NoRestorePacket) {
   OpenPortDirectly();
-  std::string fastReport = kReport;
+  std::string fastReport = kPortReport;
   fastReport.replace(fastReport.find("38400"), 5, "115200");
   pty.Write("DUCT," + fastReport + "\x03");
   ASSERT_TRUE(link.ReadReceiverPortReport());

@@ -12,11 +12,11 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 // What a receiver sends after "DUCT," for a port configured to 38400 8N1 (ETX not included).
-const std::string kReport =
+const std::string kDuctReply =
     "Brisk Mote,PORT(1),38400,19200,8,1,N,N,FW,4.02,HW,2.10,4415A01234,PROTOCOLS,KAVO(Y),NMEA(N)";
 
 std::string WithToken(int field, const std::string& token) {
-  // Rebuilds kReport with one comma-separated field replaced (fields as the receiver sends them).
+  // Rebuilds kDuctReply with one comma-separated field replaced (fields as the receiver sends them).
   std::vector<std::string> parts{"Brisk Mote", "PORT", "1",  "38400", "19200", "8",    "1",
                                  "N",          "N",    "FW", "4.02",  "HW",    "2.10", "4415A01234",
                                  "PROTOCOLS",  "KAVO", "Y",  "NMEA",  "N"};
@@ -32,7 +32,7 @@ bool Parse(const std::string& text, ReceiverPortReport& report) {
 
 TEST(PortReport, ReceiverReport_FieldsKept) {
   ReceiverPortReport r;
-  ASSERT_TRUE(Parse(kReport, r));
+  ASSERT_TRUE(Parse(kDuctReply, r));
   EXPECT_EQ(r.valid, 1u);
   EXPECT_STREQ(r.name, "BriskMote");
   EXPECT_EQ(r.field3, 1);
@@ -51,7 +51,7 @@ TEST(PortReport, DecimalPointOfUserLocale_DoesNotShiftFields) {
   // A locale whose decimal point is ',' (when installed) must not change how "4.02" reads.
   if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) std::setlocale(LC_NUMERIC, "C");
   ReceiverPortReport r;
-  const bool ok = Parse(kReport, r);
+  const bool ok = Parse(kDuctReply, r);
   std::setlocale(LC_NUMERIC, saved.c_str());
   ASSERT_TRUE(ok);
   EXPECT_STREQ(r.inProtocol, "KAVO");
@@ -100,10 +100,10 @@ TEST(PortReport, MissingFieldsOrOverlongText_Invalid) {
   ReceiverPortReport r;
   EXPECT_FALSE(Parse("", r));
   // 18 fields: the last %c has nothing to read.
-  EXPECT_FALSE(Parse(kReport.substr(0, kReport.rfind(',')), r));
+  EXPECT_FALSE(Parse(kDuctReply.substr(0, kDuctReply.rfind(',')), r));
   // The reader never keeps more than 150 bytes; a longer text is refused outright.
-  EXPECT_FALSE(Parse(kReport + std::string(kPortReportMaxBytes - kReport.size() + 1, ' '), r));
-  EXPECT_TRUE(Parse(kReport + std::string(kPortReportMaxBytes - kReport.size(), ' '), r));
+  EXPECT_FALSE(Parse(kDuctReply + std::string(kPortReportMaxBytes - kDuctReply.size() + 1, ' '), r));
+  EXPECT_TRUE(Parse(kDuctReply + std::string(kPortReportMaxBytes - kDuctReply.size(), ' '), r));
   EXPECT_EQ(r.valid, 1u);
 }
 
@@ -135,7 +135,7 @@ TEST(PortConfigPacket, ReportedSettings_TenBytesByTheTables) {
 
 TEST(PortConfigPacket, ValueWithoutCode_NothingBuilt) {
   ReceiverPortReport base;
-  ASSERT_TRUE(Parse(kReport, base));
+  ASSERT_TRUE(Parse(kDuctReply, base));
   auto change = std::vector<void (*)(ReceiverPortReport&)>{
       [](ReceiverPortReport& r) { r.inBaud = 115200; }, [](ReceiverPortReport& r) { r.outBaud = 57600; },
       [](ReceiverPortReport& r) { r.dataBits = 6; }, [](ReceiverPortReport& r) { r.parity = 'M'; },
@@ -152,7 +152,7 @@ TEST(PortConfigPacket, ValueWithoutCode_NothingBuilt) {
 
 TEST(PortConfigPacket, ProtocolNamesWithoutTerminator_NotReadPast) {
   ReceiverPortReport r;
-  ASSERT_TRUE(Parse(kReport, r));
+  ASSERT_TRUE(Parse(kDuctReply, r));
   std::memset(r.inProtocol, 'A', sizeof r.inProtocol);
   std::memcpy(r.outProtocol, "XXXXXXRTCM", sizeof r.outProtocol);
   KavoPacket p;

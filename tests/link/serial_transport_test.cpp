@@ -13,6 +13,7 @@
 
 #include "link/comm_link.h"
 #include "link/link_owner_recorder.h"
+#include "link/port_report.h"
 #include "link/protocol/kavo_parser.h"
 #include "support/fake_clock.h"
 #include "support/memory_serial_line.h"
@@ -23,9 +24,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
-
-const std::string kReport =
-    "Brisk Mote,PORT(1),38400,38400,8,1,N,N,FW,4.02,HW,2.10,4415A01234,PROTOCOLS,KAVO(Y),NMEA(N)";
 
 bool Contains(const Bytes& haystack, const std::string& needle) {
   return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
@@ -107,7 +105,7 @@ TEST_F(SerialTransportTest, AutoConfiguration_SwitchesToTheAnsweredRateAndRestor
   int breaks = 0;
   line.onBreak = [&] {
     ++breaks;
-    line.Feed("DUCT," + kReport + "\x03");
+    line.Feed("DUCT," + kPortReport + "\x03");
   };
   line.onWrite = [&](const Bytes& bytes) {
     if (Contains(bytes, kHighSpeedRequest)) line.Feed("HIGH SPEED KAVO IS 38400 00\r\n");
@@ -130,7 +128,7 @@ TEST_F(SerialTransportTest, AutoConfiguration_SwitchesToTheAnsweredRateAndRestor
 
 // A receiver that never answers the switch request: the message, then status down.
 TEST_F(SerialTransportTest, AutoConfigurationWithoutAnswer_MessageAndDown) {
-  line.onBreak = [&] { line.Feed("DUCT," + kReport + "\x03"); };
+  line.onBreak = [&] { line.Feed("DUCT," + kPortReport + "\x03"); };
   link.Open(LinkType::Com1, true);
   ASSERT_EQ(WaitStatus(), kLinkStatusDown);
   ASSERT_EQ(prompts.Texts().size(), 1u);

@@ -22,3 +22,12 @@ inline std::vector<std::uint8_t> KavoFrame(std::uint8_t id, const std::vector<st
   out.resize(length);
   return out;
 }
+
+// The frame as the program writes it to the receiver: the frame followed by two NULs.
+inline std::vector<std::uint8_t> PaddedKavoFrame(std::uint8_t id, const std::vector<std::uint8_t>& payload,
+                                                 bool withChecksum = true) {
+  std::vector<std::uint8_t> out = KavoFrame(id, payload, withChecksum ? 1 : 0);
+  out.push_back(0x00);
+  out.push_back(0x00);
+  return out;
+}

@@ -17,14 +17,10 @@
 #include <string>
 #include <vector>
 
+#include "program_path.h"
 #include "support/temp_dir.h"
 
 namespace {
-
-std::string ProgramPath(const char* name) {
-  const char* bin = std::getenv("PLOWVIEW_BIN");
-  return std::string(bin && *bin ? bin : PLOWVIEW_BINARY_DIR "/bin") + "/" + name;
-}
 
 // Debian's interpreter carries python3-aiosmtpd; a python3 earlier on PATH may not.
 QString Python() {
@@ -32,21 +28,21 @@ QString Python() {
                                                      : QStringLiteral("python3");
 }
 
-struct RunResult {
+struct MailResult {
   bool finished = false;
   int exitCode = -1;
   std::string out, err;
   qint64 elapsedMs = 0;
 };
 
-RunResult RunMail(const std::vector<std::string>& args, int timeoutMs = 30000) {
+MailResult RunMail(const std::vector<std::string>& args, int timeoutMs = 30000) {
   QStringList list;
   for (const auto& a : args) list << QString::fromStdString(a);
   QProcess process;
   QElapsedTimer timer;
   timer.start();
   process.start(QString::fromStdString(ProgramPath("plowmail")), list);
-  RunResult r;
+  MailResult r;
   if (!process.waitForStarted(10000)) return r;
   r.finished = process.waitForFinished(timeoutMs);
   if (!r.finished) {
@@ -149,8 +145,8 @@ class CSmtpPeer {
   QProcess process;
 };
 
-std::vector<std::string> ChainArgs(const std::string& relay, const std::string& to, const std::string& from,
-                                   const std::string& subject, const std::string& body) {
+std::vector<std::string> MailArgs(const std::string& relay, const std::string& to, const std::string& from,
+                                  const std::string& subject, const std::string& body) {
   return {"-s", relay, "-t", to, "-f", from, "-h", "-a", subject, "-b", body};
 }
 
@@ -166,8 +162,8 @@ TEST(PlowmailTest, ChainCommandLine_DeliversSubjectAndBody) {
   // The body carries line breaks and a line that begins with a dot, which SMTP must not eat.
   const std::string body =
       "Zip Error:\n zip.exe -9 -j /logs/A7031614.zip /logs/A7031614.dat = 12\n.kavo left";
-  const RunResult r = RunMail(
-      ChainArgs(peer.Relay(), "ops@example.com", "plowview@example.com", "PLV: Had Zipping Error", body));
+  const MailResult r = RunMail(
+      MailArgs(peer.Relay(), "ops@example.com", "plowview@example.com", "PLV: Had Zipping Error", body));
   ASSERT_TRUE(r.finished);
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.err, "");
@@ -190,9 +186,9 @@ TEST(PlowmailTest, WindowsStyleTokens_QuotesAndBlanksStripped) {
   ASSERT_NE(peer.port, 0) << "SMTP peer did not start: " << peer.Problem();
 
   // The chain's argument strings as a Windows command line had them: leading blanks, quoted texts.
-  const RunResult r = RunMail({" -s", peer.Relay(), " -t", "ops@example.com", " -f", "plowview@example.com",
-                               " -h", " -a", "\"PLV: Logging to: /fields/north\"", " -b",
-                               "\"The station with prefix N just uploaded the last file of the day\""});
+  const MailResult r = RunMail({" -s", peer.Relay(), " -t", "ops@example.com", " -f", "plowview@example.com",
+                                " -h", " -a", "\"PLV: Logging to: /fields/north\"", " -b",
+                                "\"The station with prefix N just uploaded the last file of the day\""});
   ASSERT_TRUE(r.finished);
   EXPECT_EQ(r.exitCode, 0) << r.err;
   const std::string mail = peer.Received();
@@ -214,7 +210,7 @@ TEST(PlowmailTest, AddressWithoutAt_SendsNothing) {
   for (const Case& c : {Case{"ops.example.com", "plowview@example.com"}, Case{"ops@example.com", "plowview"},
                         Case{"", "plowview@example.com"}}) {
     SCOPED_TRACE(std::string(c.to) + " / " + c.from);
-    const RunResult r = RunMail(ChainArgs(peer.Relay(), c.to, c.from, "PLV: x", "y"));
+    const MailResult r = RunMail(MailArgs(peer.Relay(), c.to, c.from, "PLV: x", "y"));
     ASSERT_TRUE(r.finished);
     EXPECT_NE(r.exitCode, 0);
     EXPECT_TRUE(OneLine(r.err)) << r.err;
@@ -228,8 +224,8 @@ TEST(PlowmailTest, RelayRejectingRecipient_FailsWithTheReply) {
   CSmtpPeer peer(dir);
   ASSERT_NE(peer.port, 0) << "SMTP peer did not start: " << peer.Problem();
 
-  const RunResult r =
-      RunMail(ChainArgs(peer.Relay(), "reject@example.com", "plowview@example.com", "PLV: x", "y"));
+  const MailResult r =
+      RunMail(MailArgs(peer.Relay(), "reject@example.com", "plowview@example.com", "PLV: x", "y"));
   ASSERT_TRUE(r.finished);
   EXPECT_NE(r.exitCode, 0);
   EXPECT_TRUE(OneLine(r.err)) << r.err;
@@ -245,7 +241,7 @@ TEST(PlowmailTest, RefusedOrSilentRelay_ExitsNonZeroWithReason) {
       closedPort = probe.port;
     }
     ASSERT_NE(closedPort, 0);
-    const RunResult r = RunMail(ChainArgs("127.0.0.1:" + std::to_string(closedPort), "ops@example.com",
+    const MailResult r = RunMail(MailArgs("127.0.0.1:" + std::to_string(closedPort), "ops@example.com",
                                           "plowview@example.com", "PLV: x", "y"));
     ASSERT_TRUE(r.finished);
     EXPECT_NE(r.exitCode, 0);
@@ -256,10 +252,10 @@ TEST(PlowmailTest, RefusedOrSilentRelay_ExitsNonZeroWithReason) {
     // Accepts the connection (in the backlog) but never greets: only the time-out ends it.
     CLoopbackPort silent(true);
     ASSERT_NE(silent.port, 0);
-    auto args = ChainArgs("127.0.0.1:" + std::to_string(silent.port), "ops@example.com",
-                          "plowview@example.com", "PLV: x", "y");
+    auto args = MailArgs("127.0.0.1:" + std::to_string(silent.port), "ops@example.com",
+                         "plowview@example.com", "PLV: x", "y");
     args.insert(args.end(), {"--timeout", "2"});
-    const RunResult r = RunMail(args, 20000);
+    const MailResult r = RunMail(args, 20000);
     ASSERT_TRUE(r.finished) << "plowmail did not honour its time-out";
     EXPECT_NE(r.exitCode, 0);
     EXPECT_TRUE(OneLine(r.err)) << r.err;
@@ -279,12 +275,12 @@ TEST(PlowmailTest, BadCommandLines_AreRefusedBeforeConnecting) {
   };
   for (const auto& args : cases) {
     SCOPED_TRACE(args.back());
-    const RunResult r = RunMail(args);
+    const MailResult r = RunMail(args);
     ASSERT_TRUE(r.finished);
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(OneLine(r.err)) << r.err;
   }
-  const RunResult help = RunMail({"--help"});
+  const MailResult help = RunMail({"--help"});
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_NE(help.out.find("-s RELAY"), std::string::npos);
 }

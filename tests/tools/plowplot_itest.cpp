@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "../../tools/plowplot/strip_chart_data.h"
+#include "program_path.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -179,11 +180,6 @@ TEST(PlowplotCollectTest, OverlongLineAndMissingLastLineEnd_ReadSafely) {
 // ---------------------------------------------------------------------------------------------
 // The program
 
-std::string ProgramPath(const char* name) {
-  const char* bin = std::getenv("PLOWVIEW_BIN");
-  return std::string(bin && *bin ? bin : PLOWVIEW_BINARY_DIR "/bin") + "/" + name;
-}
-
 struct RunResult {
   bool finished = false;
   int exitCode = -1;
@@ -213,7 +209,7 @@ RunResult Plot(const std::vector<std::string>& args) {
   return RunProgram(ProgramPath("plowplot"), args);
 }
 
-std::vector<std::string> ChainArgs(const std::string& log, const std::string& scale = "") {
+std::vector<std::string> PlotArgs(const std::string& log, const std::string& scale = "") {
   return {"-f", log, "-s", scale, "-t", "2", "-q", "0"};
 }
 
@@ -249,7 +245,7 @@ std::string SmallLog() {
   return log;
 }
 
-void WriteFile(const std::string& path, const std::string& text) {
+void WriteText(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
@@ -364,8 +360,8 @@ PageLook Render(const CTempDir& dir, const std::string& pdf) {
 TEST(PlowplotTest, SmallLog_GivesPdfWithTitleSeriesAndStates) {
   CTempDir dir;
   const std::string log = dir / "N7031614.log";
-  WriteFile(log, SmallLog());
-  const RunResult r = Plot(ChainArgs(log));
+  WriteText(log, SmallLog());
+  const RunResult r = Plot(PlotArgs(log));
   ASSERT_TRUE(r.finished);
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const std::string pdf = dir / "N7031614.pdf";
@@ -392,7 +388,7 @@ TEST(PlowplotTest, SmallLog_GivesPdfWithTitleSeriesAndStates) {
 TEST(PlowplotTest, WindowsStyleTokensAndScales_AllGiveAPdf) {
   CTempDir dir;
   const std::string log = dir / "N7031614.log";
-  WriteFile(log, SmallLog());
+  WriteText(log, SmallLog());
   const std::string pdf = dir / "N7031614.pdf";
   struct Case {
     std::vector<std::string> args;
@@ -420,9 +416,9 @@ TEST(PlowplotTest, WindowsStyleTokensAndScales_AllGiveAPdf) {
 TEST(PlowplotTest, LogWithoutPositionLines_GivesPdfSayingSo) {
   CTempDir dir;
   const std::string log = dir / "N7031615.log";
-  WriteFile(log, std::string(kHeader) +
+  WriteText(log, std::string(kHeader) +
                      "T 396000.0\n* Receiver now configured for logrowan logging.\nH Positioning;\n");
-  const RunResult r = Plot(ChainArgs(log));
+  const RunResult r = Plot(PlotArgs(log));
   ASSERT_TRUE(r.finished);
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const std::string pdf = dir / "N7031615.pdf";
@@ -434,8 +430,8 @@ TEST(PlowplotTest, LogWithoutPositionLines_GivesPdfSayingSo) {
 
   // Without even a header, the title comes from the file name: prefix and hour code.
   const std::string bare = dir / "FIELD7031609.log";
-  WriteFile(bare, "");
-  ASSERT_EQ(Plot(ChainArgs(bare)).exitCode, 0);
+  WriteText(bare, "");
+  ASSERT_EQ(Plot(PlotArgs(bare)).exitCode, 0);
   const std::string bareText = PdfText(dir / "FIELD7031609.pdf");
   EXPECT_NE(bareText.find("Station FIELD"), std::string::npos) << bareText;
   EXPECT_NE(bareText.find("16 Mar"), std::string::npos) << bareText;
@@ -451,8 +447,8 @@ TEST(PlowplotTest, AbsurdValues_StillFinishWithAPdf) {
     log += "P " + std::to_string(1000 + i) + ".0 1.0 2.0 " + (i % 2 ? "1e17" : "100000000000000001") +
            " MD ON 0.0  \n";
   log += "P 500000.0 1.0 2.0 5.0 MD ON 0.0  \nV 600000.0 1e300 0.0 0.0\nX 12 A3D 1e300 0.9 \n";
-  WriteFile(dir / "N7031614.log", log);
-  const RunResult r = RunProgram(ProgramPath("plowplot"), ChainArgs(dir / "N7031614.log"), 20000);
+  WriteText(dir / "N7031614.log", log);
+  const RunResult r = RunProgram(ProgramPath("plowplot"), PlotArgs(dir / "N7031614.log"), 20000);
   ASSERT_TRUE(r.finished) << "plowplot hung on absurd values";
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_TRUE(std::filesystem::exists(dir / "N7031614.pdf"));
@@ -466,7 +462,7 @@ TEST(PlowplotTest, UnreadableLogOrBadCommandLine_ExitsNonZeroWithoutPdf) {
     int exitCode;
   };
   const Case cases[] = {
-      {ChainArgs(dir / "missing.log"), 1},         {ChainArgs(dir / "folder.log"), 1},
+      {PlotArgs(dir / "missing.log"), 1},          {PlotArgs(dir / "folder.log"), 1},
       {{"-s", "", "-t", "2", "-q", "0"}, 2},       {{"-f", dir / "missing.log", "-t", "3"}, 2},
       {{"-f", dir / "missing.log", "-q", "x"}, 2}, {{"-f", dir / "missing.log", "--bogus"}, 2},
   };

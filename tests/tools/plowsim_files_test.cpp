@@ -18,7 +18,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 // A request 0x8E with `payload` and its checksum trailer, as the program's parser hands it over.
-KavoPacket Request(Bytes payload) {
+KavoPacket FileRequest(Bytes payload) {
   return ChecksummedPacket(0x8E, std::move(payload));
 }
 
@@ -36,7 +36,7 @@ class SimFileSystemTest : public ::testing::Test {
 
   Bytes Open(const std::string& name) {
     replies.clear();
-    files.Handle(Request(WithText({0x93, 0x15, 0x01, 0x01}, std::string("A:\\gpsData\\") + name)));
+    files.Handle(FileRequest(WithText({0x93, 0x15, 0x01, 0x01}, std::string("A:\\gpsData\\") + name)));
     return replies.empty() ? Bytes{} : replies.back();
   }
 
@@ -47,25 +47,25 @@ class SimFileSystemTest : public ::testing::Test {
 };
 
 TEST_F(SimFileSystemTest, ListOpenReadClose_ExactReplies) {
-  files.Handle(Request(WithText({0x93, 0x15, 0x00}, "A:\\gpsData\\")));
+  files.Handle(FileRequest(WithText({0x93, 0x15, 0x00}, "A:\\gpsData\\")));
   EXPECT_EQ(replies, (std::vector<Bytes>{WithText({0x93, 0x15, 0x00, 0x00, 0x00}, "a.txt"),
                                          WithText({0x93, 0x15, 0x00, 0x01, 0x00}, "b.T02")}));
 
   EXPECT_EQ(Open("b.T02"),
             WithText({0x93, 0x15, 0x01, 0x00, 0, 0, 0, 1, 0, 0, 0x01, 0x2C}, "A:\\gpsData\\b.T02"));
   replies.clear();
-  files.Handle(Request({0x93, 0x15, 0x01, 0x02, 0, 0, 0, 1, 0, 0, 1, 0, 44}));  // 44 bytes at 256
+  files.Handle(FileRequest({0x93, 0x15, 0x01, 0x02, 0, 0, 0, 1, 0, 0, 1, 0, 44}));  // 44 bytes at 256
   Bytes block{0x93, 0x15, 0x01, 0x01, 0, 0, 0, 1, 0, 0, 1, 0, 44};
   block.insert(block.end(), 44, 'x');
   EXPECT_EQ(replies, std::vector<Bytes>{block});
   // Past the end: ask again.
   replies.clear();
-  files.Handle(Request({0x93, 0x15, 0x01, 0x02, 0, 0, 0, 1, 0, 0, 1, 0, 45}));
+  files.Handle(FileRequest({0x93, 0x15, 0x01, 0x02, 0, 0, 0, 1, 0, 0, 1, 0, 45}));
   EXPECT_EQ(replies, (std::vector<Bytes>{{0x93, 0x15, 0x01, 0x03, 0, 0, 0, 1}}));
   // Close, and a resent close, answer the same.
   replies.clear();
-  files.Handle(Request({0x93, 0x15, 0x01, 0x03, 0, 0, 0, 1}));
-  files.Handle(Request({0x93, 0x15, 0x01, 0x03, 0, 0, 0, 1}));
+  files.Handle(FileRequest({0x93, 0x15, 0x01, 0x03, 0, 0, 0, 1}));
+  files.Handle(FileRequest({0x93, 0x15, 0x01, 0x03, 0, 0, 0, 1}));
   EXPECT_EQ(replies,
             (std::vector<Bytes>{{0x93, 0x15, 0x01, 0x02, 0, 0, 0, 1}, {0x93, 0x15, 0x01, 0x02, 0, 0, 0, 1}}));
 }
@@ -78,13 +78,13 @@ TEST_F(SimFileSystemTest, NamesOutsideTheFolder_NotFoundAndNotDeleted) {
     EXPECT_EQ(Bytes(reply.begin() + 4, reply.begin() + 8), (Bytes{0, 0, 0, 0})) << name;
   }
   replies.clear();
-  files.Handle(Request(WithText({0x93, 0x15, 0x03}, "A:\\gpsData\\..\\outside.txt")));
+  files.Handle(FileRequest(WithText({0x93, 0x15, 0x03}, "A:\\gpsData\\..\\outside.txt")));
   EXPECT_EQ(replies, std::vector<Bytes>{WithText({0x93, 0x15, 0x03, 0x00}, "A:\\gpsData\\..\\outside.txt")});
   EXPECT_TRUE(std::filesystem::exists(dir.Path().parent_path() / "outside.txt"));
   std::filesystem::remove(dir.Path().parent_path() / "outside.txt");
   // A bad checksum is refused without an answer.
   replies.clear();
-  KavoPacket bad = Request(WithText({0x93, 0x15, 0x03}, "A:\\gpsData\\a.txt"));
+  KavoPacket bad = FileRequest(WithText({0x93, 0x15, 0x03}, "A:\\gpsData\\a.txt"));
   bad.data[5] ^= 1;
   VerifyChecksum(bad);
   EXPECT_TRUE(files.Handle(bad));
@@ -98,10 +98,10 @@ class SimFileSystemDropTest : public SimFileSystemTest {
 };
 
 TEST_F(SimFileSystemDropTest, EveryThirdTransferAnswerLost_ListingNever) {
-  for (int i = 0; i < 3; ++i) files.Handle(Request(WithText({0x93, 0x15, 0x00}, "A:\\gpsData\\")));
+  for (int i = 0; i < 3; ++i) files.Handle(FileRequest(WithText({0x93, 0x15, 0x00}, "A:\\gpsData\\")));
   EXPECT_EQ(replies.size(), 6u);
   replies.clear();
-  for (int i = 0; i < 6; ++i) files.Handle(Request({0x93, 0x15, 0x01, 0x03, 0, 0, 0, 9}));
+  for (int i = 0; i < 6; ++i) files.Handle(FileRequest({0x93, 0x15, 0x01, 0x03, 0, 0, 0, 9}));
   EXPECT_EQ(replies.size(), 4u);
   EXPECT_EQ(traces, (std::vector<std::string>{"DROP-REPLY 3", "DROP-REPLY 6"}));
 }

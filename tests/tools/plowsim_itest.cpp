@@ -40,17 +40,10 @@ std::string PlowsimPath() {
   return std::string(bin && *bin ? bin : PLOWVIEW_BINARY_DIR "/bin") + "/plowsim";
 }
 
-Bytes Frame(std::uint8_t id, const Bytes& payload, bool withChecksum = true) {
-  Bytes out = KavoFrame(id, payload, withChecksum ? 1 : 0);
-  out.push_back(0x00);
-  out.push_back(0x00);
-  return out;
-}
-
-const Bytes kDisplayRequest = Frame(0x8E, {0x8C, 0x01});
-const Bytes kTitleRequest = Frame(0x8E, {0x8C, 0x04});
+const Bytes kDisplayRequest = PaddedKavoFrame(0x8E, {0x8C, 0x01});
+const Bytes kTitleRequest = PaddedKavoFrame(0x8E, {0x8C, 0x04});
 Bytes Key(std::uint8_t code) {
-  return Frame(0x8E, {0x8C, 0x00, code, 0, 0, 0, 0});
+  return PaddedKavoFrame(0x8E, {0x8C, 0x00, code, 0, 0, 0, 0});
 }
 
 std::string RowText(const KavoPacket& p) {
@@ -310,7 +303,7 @@ TEST(PlowsimItest, AutoConfiguration_ReportSwitchAndRestoreOverTheLine) {
   EXPECT_STREQ(reinterpret_cast<const char*>(title->data + 3), "Brisk Mote 4415A01234");
 
   // The restore packet puts the receiver back to 19200 even: at 38400 odd it no longer hears us.
-  port.Send(Frame(0xBC, {0xFF, 8, 8, 3, 2, 0, 0, 2, 2, 0}, false));
+  port.Send(PaddedKavoFrame(0xBC, {0xFF, 8, 8, 3, 2, 0, 0, 2, 2, 0}, false));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   port.Send(kTitleRequest);
   EXPECT_FALSE(port.Expect(800, [](const KavoPacket&) { return true; }));

@@ -43,21 +43,14 @@ class CRecordingHost final : public IReceiverHost {
   std::vector<std::string> lines;
 };
 
-Bytes Frame(std::uint8_t id, const Bytes& payload, bool withChecksum = true) {
-  Bytes out = KavoFrame(id, payload, withChecksum ? 1 : 0);
-  out.push_back(0x00);  // the program follows each frame with two NULs
-  out.push_back(0x00);
-  return out;
-}
-
-Bytes Request(std::uint8_t sub) {
-  return Frame(0x8E, {0x8C, sub});
+Bytes PanelRequest(std::uint8_t sub) {
+  return PaddedKavoFrame(0x8E, {0x8C, sub});
 }
 Bytes Key(std::uint8_t code) {
-  return Frame(0x8E, {0x8C, 0x00, code, 0, 0, 0, 0});
+  return PaddedKavoFrame(0x8E, {0x8C, 0x00, code, 0, 0, 0, 0});
 }
 Bytes FlagsCommand(std::uint8_t flags) {
-  return Frame(0x8E, {0x8C, 0x03, flags, 0, 0, 0, 0});
+  return PaddedKavoFrame(0x8E, {0x8C, 0x03, flags, 0, 0, 0, 0});
 }
 
 std::string RowText(const CRecordingHost::Sent& report) {
@@ -99,7 +92,7 @@ class ReceiverModelTest : public ::testing::Test {
 };
 
 TEST_F(ReceiverModelTest, DisplayRequest_AnswersBothRowsChecksummedLength31) {
-  Feed(Request(0x01));
+  Feed(PanelRequest(0x01));
   ASSERT_EQ(host.packets.size(), 2u);
   for (int row = 0; row < 2; ++row) {
     const auto& r = host.packets[row];
@@ -124,7 +117,7 @@ TEST_F(ReceiverModelTest, DisplayRequest_AnswersBothRowsChecksummedLength31) {
 TEST_F(ReceiverModelTest, StatusTick_PushesOnlyTheChangedRowAndOnlyAfterTheDisplayWasAskedFor) {
   Advance(1000);
   EXPECT_TRUE(host.packets.empty()) << "nothing is pushed before the display request";
-  Feed(Request(0x01));
+  Feed(PanelRequest(0x01));
   host.packets.clear();
   Advance(1000);
   ASSERT_EQ(host.packets.size(), 1u);
@@ -140,7 +133,7 @@ TEST_F(ReceiverModelTest, StatusTick_PushesOnlyTheChangedRowAndOnlyAfterTheDispl
 
 TEST_F(ReceiverModelTest, TimeScale_MovesTheClockFaster) {
   options.timeScale = 60;
-  Feed(Request(0x01));
+  Feed(PanelRequest(0x01));
   host.packets.clear();
   Advance(1000);
   ASSERT_EQ(host.packets.size(), 1u);
@@ -235,7 +228,7 @@ TEST(FrontPanel, EveryScreenRendersSixteenColumns) {
 }
 
 TEST_F(ReceiverModelTest, KeyPacket_ChangesScreenAndPushesBothRows) {
-  Feed(Request(0x01));
+  Feed(PanelRequest(0x01));
   host.packets.clear();
   Feed(Key(2));
   EXPECT_TRUE(Traced("SCREEN POSITION"));
@@ -259,7 +252,7 @@ TEST_F(ReceiverModelTest, KeyPacket_ChangesScreenAndPushesBothRows) {
 }
 
 TEST_F(ReceiverModelTest, BadChecksum_DroppedWithoutAnswer) {
-  Bytes frame = Request(0x04);
+  Bytes frame = PanelRequest(0x04);
   frame[4] ^= 0x01;  // the checksum's high byte
   Feed(frame);
   EXPECT_TRUE(host.packets.empty());
@@ -269,8 +262,8 @@ TEST_F(ReceiverModelTest, BadChecksum_DroppedWithoutAnswer) {
 TEST_F(ReceiverModelTest, TitleAndPanelRequests_AnsweredWithFlags) {
   Feed(FlagsCommand(0x06));
   EXPECT_TRUE(host.packets.empty()) << "a flags command is not answered";
-  Feed(Request(0x04));
-  Feed(Request(0x03));
+  Feed(PanelRequest(0x04));
+  Feed(PanelRequest(0x03));
   ASSERT_EQ(host.packets.size(), 2u);
   Bytes title{0x8C, 0x04, 0x06};
   for (const char* c = CReceiverModel::kTitle; *c; ++c) title.push_back(static_cast<std::uint8_t>(*c));
@@ -286,7 +279,7 @@ TEST_F(ReceiverModelTest, TitleAndPanelRequests_AnsweredWithFlags) {
 
 TEST_F(ReceiverModelTest, TimeRequest_AnsweredWithGpsWeekAndTimeOfWeekWithoutChecksum) {
   options.startUtcMs = 1483228800000LL;  // 2017-01-01 00:00:00 UTC, the start of GPS week 1930
-  Feed(Frame(0x21, {}, false));
+  Feed(PaddedKavoFrame(0x21, {}, false));
   ASSERT_EQ(host.packets.size(), 1u);
   EXPECT_EQ(host.packets[0].id, 0x41);
   // 18.0f = 41 90 00 00; week 1930 = 07 8A; offset 18.0f.
@@ -315,7 +308,7 @@ TEST_F(ReceiverModelTest, AutoConfiguration_BreakReportSwitchAndRestore) {
   EXPECT_EQ(host.texts.size(), 1u);
 
   // The request, after a frame and some noise, split across feeds.
-  Feed(Request(0x04));
+  Feed(PanelRequest(0x04));
   Feed(std::string("xxFAST LINK SWI"));
   EXPECT_EQ(host.texts.size(), 1u);
   Feed(std::string("TCH REQUEST\r\n") + std::string(4, '\0'));
@@ -326,7 +319,7 @@ TEST_F(ReceiverModelTest, AutoConfiguration_BreakReportSwitchAndRestore) {
   EXPECT_EQ(Model().Port(), (PortSettings{38400, 'O', 8, 1}));
 
   // The program closes with the restore packet: 19200 baud (code 8), 8 bits (3), even (2).
-  Feed(Frame(0xBC, {0xFF, 8, 8, 3, 2, 0, 0, 2, 2, 0}, false));
+  Feed(PaddedKavoFrame(0xBC, {0xFF, 8, 8, 3, 2, 0, 0, 2, 2, 0}, false));
   EXPECT_TRUE(Traced("RX BC FF 08 08 03 02 00 00 02 02 00"));
   EXPECT_TRUE(Traced("PORT-CONFIG 19200 19200 8E1 02 02"));
   EXPECT_EQ(Model().Port(), (PortSettings{19200, 'E', 8, 1}));
@@ -344,8 +337,8 @@ TEST_F(ReceiverModelTest, SecondBreakAfterTheWindow_ReportsTheSwitchedSettings) 
 }
 
 TEST_F(ReceiverModelTest, BadPortConfiguration_DroppedPortUnchanged) {
-  Feed(Frame(0xBC, {0xFF, 12, 8, 3, 2, 0, 0, 2, 2, 0}, false));  // 12: no such baud code
-  Feed(Frame(0xBC, {0xFF, 8, 8, 3, 2, 0, 0, 2, 2}, false));      // one byte short
+  Feed(PaddedKavoFrame(0xBC, {0xFF, 12, 8, 3, 2, 0, 0, 2, 2, 0}, false));  // 12: no such baud code
+  Feed(PaddedKavoFrame(0xBC, {0xFF, 8, 8, 3, 2, 0, 0, 2, 2}, false));      // one byte short
   EXPECT_EQ(std::count(host.lines.begin(), host.lines.end(), "DROPPED BC bad port configuration"), 2);
   EXPECT_EQ(Model().Port(), (PortSettings{9600, 'N', 8, 1}));
 }
@@ -379,8 +372,8 @@ TEST_F(ReceiverModelTest, Faults_FatalReportOnceThenSilence) {
   Advance(1500);
   EXPECT_TRUE(Model().Silent());
   EXPECT_TRUE(Traced("SILENT"));
-  Feed(Request(0x04));
-  Feed(Frame(0x21, {}, false));
+  Feed(PanelRequest(0x04));
+  Feed(PaddedKavoFrame(0x21, {}, false));
   Model().OnBreak();
   Advance(1000);
   EXPECT_EQ(host.packets.size(), 1u) << "a silent receiver answers nothing";
@@ -397,7 +390,7 @@ TEST_F(ReceiverModelTest, LongFatalText_CutToBound) {
 }
 
 TEST_F(ReceiverModelTest, ReceivedText_TracedInBoundedPiecesWithoutTheNulsAfterFrames) {
-  Feed(Request(0x04));  // followed by 00 00: not text
+  Feed(PanelRequest(0x04));  // followed by 00 00: not text
   Feed(std::string(300, 'a'));
   Advance(1000);  // the tick flushes what is left
   std::size_t pieces = 0, total = 0;

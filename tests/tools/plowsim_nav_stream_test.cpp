@@ -23,10 +23,10 @@ namespace {
 using Kind = CNavStream::Kind;
 
 // 2026-01-07 14:30:00 UTC.
-constexpr std::int64_t kUtcMs = 1767796200000LL;
+constexpr std::int64_t kStreamUtcMs = 1767796200000LL;
 
 // What the program's link would hand the logger: each packet framed, then parsed back.
-std::vector<KavoPacket> OverTheLine(const CNavStream& stream, Kind kind, std::int64_t utcMs = kUtcMs) {
+std::vector<KavoPacket> OverTheLine(const CNavStream& stream, Kind kind, std::int64_t utcMs = kStreamUtcMs) {
   std::vector<KavoPacket> received;
   CKavoParser parser(nullptr);
   stream.Build(kind, utcMs, [&](const KavoPacket& p, int withChecksum) {
@@ -155,7 +155,7 @@ TEST(PlowsimNavStream, FiveEpochs_CoverEveryLineCode) {
   context.session.options = kLogNmea;
   CKavoParser parser(nullptr);
   std::set<std::string> codes;
-  std::int64_t utc = kUtcMs;
+  std::int64_t utc = kStreamUtcMs;
   for (int e = 0; e < 5; ++e, utc += 1000) {
     stream.Epoch(utc, true, [&](const KavoPacket& p, int withChecksum) {
       std::uint8_t frame[kKavoMaxFrame];
@@ -183,7 +183,7 @@ TEST(PlowsimNavStream, FiveEpochs_CoverEveryLineCode) {
 // ---------------------------------------------------------------------------------------------
 // The receiver model: outputs switched by the program, requests answered.
 
-class CRecordingHost final : public IReceiverHost {
+class CIdRecordingHost final : public IReceiverHost {
  public:
   void SendPacket(const KavoPacket& packet, int) override {
     ids.push_back(packet.id);
@@ -195,7 +195,7 @@ class CRecordingHost final : public IReceiverHost {
   std::vector<std::string> trace;
 };
 
-KavoPacket Request(std::uint8_t id, std::vector<std::uint8_t> data, bool withChecksum) {
+KavoPacket RequestPacket(std::uint8_t id, std::vector<std::uint8_t> data, bool withChecksum) {
   KavoPacket p;
   p.id = id;
   if (withChecksum) {
@@ -213,7 +213,7 @@ KavoPacket Request(std::uint8_t id, std::vector<std::uint8_t> data, bool withChe
 class PlowsimOutputs : public ::testing::Test {
  protected:
   PlowsimOutputs() {
-    options.startUtcMs = kUtcMs;
+    options.startUtcMs = kStreamUtcMs;
     options.streamRateHz = 2.0;
     model = std::make_unique<CReceiverModel>(options, clock, host);
   }
@@ -229,21 +229,21 @@ class PlowsimOutputs : public ::testing::Test {
 
   ReceiverOptions options;
   CFakeClock clock;
-  CRecordingHost host;
+  CIdRecordingHost host;
   std::unique_ptr<CReceiverModel> model;
 };
 
 TEST_F(PlowsimOutputs, PortMask_SwitchesTheStreamOnAndOffAtTheRate) {
   RunFor(3000);
   EXPECT_EQ(Count(0x84), 0u) << "silent until the program switches the outputs on";
-  model->ReceivePacket(Request(0x8E, {0x88, 0x01, 0x03, 0, 0, 0, 0}, true));  // port 1: not ours
+  model->ReceivePacket(RequestPacket(0x8E, {0x88, 0x01, 0x03, 0, 0, 0, 0}, true));  // port 1: not ours
   RunFor(1000);
   EXPECT_EQ(Count(0x84), 0u);
-  model->ReceivePacket(Request(0x8E, {0x88, 0x00, 0x03, 0, 0, 0, 0}, true));
+  model->ReceivePacket(RequestPacket(0x8E, {0x88, 0x00, 0x03, 0, 0, 0, 0}, true));
   EXPECT_TRUE(model->OutputsOn());
   RunFor(2000);
   EXPECT_EQ(Count(0x84), 5u);  // at once, then 2 Hz for 2 s
-  model->ReceivePacket(Request(0x8E, {0x88, 0x00, 0x00, 0, 0, 0, 0}, true));
+  model->ReceivePacket(RequestPacket(0x8E, {0x88, 0x00, 0x00, 0, 0, 0, 0}, true));
   RunFor(2000);
   EXPECT_EQ(Count(0x84), 5u);
   EXPECT_NE(std::find(host.trace.begin(), host.trace.end(), "OUTPUTS ON"), host.trace.end());
@@ -251,7 +251,7 @@ TEST_F(PlowsimOutputs, PortMask_SwitchesTheStreamOnAndOffAtTheRate) {
 }
 
 TEST_F(PlowsimOutputs, Break_StopsTheStreamSoTheTakeOverCrossesTheLineAlone) {
-  model->ReceivePacket(Request(0x8E, {0x88, 0x00, 0x03, 0, 0, 0, 0}, true));
+  model->ReceivePacket(RequestPacket(0x8E, {0x88, 0x00, 0x03, 0, 0, 0, 0}, true));
   RunFor(1000);
   model->OnBreak();
   EXPECT_FALSE(model->OutputsOn());
@@ -267,18 +267,18 @@ TEST_F(PlowsimOutputs, LoggerRequests_AnsweredSetUpCommandsTakenWithoutComplaint
     std::size_t count;
   };
   const std::vector<Case> cases = {
-      {Request(0x21, {}, false), 0x41, 0, 1},
-      {Request(0x62, {}, false), 0x82, 0, 1},
-      {Request(0x3C, {0x00}, false), 0x5C, 0, 10},
-      {Request(0x8E, {0x9A}, true), 0x8F, 0x9A, 1},
-      {Request(0x8E, {0x7B}, true), 0x8F, 0x7B, 1},
-      {Request(0x8E, {0x91}, true), 0x8F, 0x91, 1},
-      {Request(0x8E, {0x85}, true), 0x8F, 0x85, 1},
-      {Request(0x8E, {0x81}, true), 0x8F, 0x81, 1},
-      {Request(0x8E, {0xA3, 0x02}, true), 0x8F, 0xA3, 1},
-      {Request(0x8E, {0x8B, 0x03, 0x00, 0x00}, true), 0x8F, 0x8B, 1},
-      {Request(0x8E, {0x80, 0x04, 0x00, 0x00}, true), 0x8F, 0x80, 1},
-      {Request(0x69, {0x32, 0x03, 0x00}, true), 0x89, 0, 1},
+      {RequestPacket(0x21, {}, false), 0x41, 0, 1},
+      {RequestPacket(0x62, {}, false), 0x82, 0, 1},
+      {RequestPacket(0x3C, {0x00}, false), 0x5C, 0, 10},
+      {RequestPacket(0x8E, {0x9A}, true), 0x8F, 0x9A, 1},
+      {RequestPacket(0x8E, {0x7B}, true), 0x8F, 0x7B, 1},
+      {RequestPacket(0x8E, {0x91}, true), 0x8F, 0x91, 1},
+      {RequestPacket(0x8E, {0x85}, true), 0x8F, 0x85, 1},
+      {RequestPacket(0x8E, {0x81}, true), 0x8F, 0x81, 1},
+      {RequestPacket(0x8E, {0xA3, 0x02}, true), 0x8F, 0xA3, 1},
+      {RequestPacket(0x8E, {0x8B, 0x03, 0x00, 0x00}, true), 0x8F, 0x8B, 1},
+      {RequestPacket(0x8E, {0x80, 0x04, 0x00, 0x00}, true), 0x8F, 0x80, 1},
+      {RequestPacket(0x69, {0x32, 0x03, 0x00}, true), 0x89, 0, 1},
   };
   for (const Case& c : cases) {
     host.ids.clear();
@@ -295,10 +295,11 @@ TEST_F(PlowsimOutputs, LoggerRequests_AnsweredSetUpCommandsTakenWithoutComplaint
   std::vector<std::uint8_t> config(35, 0);
   config[0] = 0x91;
   for (const KavoPacket& p :
-       {Request(0x35, {0x1A, 0x02, 0x18, 0x08}, false), Request(0x6A, {0x01, 0x00, 0x03, 0x00}, false),
-        Request(0x3B, {0x00}, false), Request(0x3F, {0x02, 0x01}, false), Request(0x65, {0x00}, false),
-        Request(0x6E, {0x01, 0x03, 0x01}, false), Request(0x8E, config, true),
-        Request(0x7A, {0x07, 0xFF, 0x01, 0x00, 0x00}, false)})
+       {RequestPacket(0x35, {0x1A, 0x02, 0x18, 0x08}, false),
+        RequestPacket(0x6A, {0x01, 0x00, 0x03, 0x00}, false), RequestPacket(0x3B, {0x00}, false),
+        RequestPacket(0x3F, {0x02, 0x01}, false), RequestPacket(0x65, {0x00}, false),
+        RequestPacket(0x6E, {0x01, 0x03, 0x01}, false), RequestPacket(0x8E, config, true),
+        RequestPacket(0x7A, {0x07, 0xFF, 0x01, 0x00, 0x00}, false)})
     model->ReceivePacket(p);
   EXPECT_TRUE(host.ids.empty());
   for (const auto& line : host.trace) EXPECT_EQ(line.rfind("DROPPED", 0), std::string::npos) << line;

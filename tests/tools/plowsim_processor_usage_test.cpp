@@ -19,7 +19,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-class CRecordingHost final : public IReceiverHost {
+class CPacketRecordingHost final : public IReceiverHost {
  public:
   void SendPacket(const KavoPacket& packet, int withChecksum) override {
     packets.push_back(packet);
@@ -32,13 +32,6 @@ class CRecordingHost final : public IReceiverHost {
   std::vector<int> checksums;
   std::vector<std::string> lines;
 };
-
-Bytes Frame(std::uint8_t id, const Bytes& payload, bool withChecksum = true) {
-  Bytes out = KavoFrame(id, payload, withChecksum ? 1 : 0);
-  out.push_back(0x00);
-  out.push_back(0x00);
-  return out;
-}
 
 double BeDouble(const std::uint8_t* p) {
   std::uint64_t bits = 0;
@@ -63,12 +56,12 @@ class ProcessorUsageTest : public ::testing::Test {
   }
 
   void Request(std::uint8_t action, bool withChecksum = true) {
-    const Bytes frame = Frame(0x8E, {0x93, 0x11, action}, withChecksum);
+    const Bytes frame = PaddedKavoFrame(0x8E, {0x93, 0x11, action}, withChecksum);
     model->FeedBytes(frame.data(), frame.size());
   }
 
   CFakeClock clock;
-  CRecordingHost host;
+  CPacketRecordingHost host;
   std::unique_ptr<CReceiverModel> model;
 };
 

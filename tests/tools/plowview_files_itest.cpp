@@ -29,7 +29,7 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-void WriteFile(const fs::path& path, std::size_t size, unsigned seed) {
+void WritePatternFile(const fs::path& path, std::size_t size, unsigned seed) {
   std::mt19937 random(seed);
   std::string bytes(size, '\0');
   for (char& c : bytes) c = static_cast<char>(random());
@@ -99,8 +99,8 @@ void ExpectSameFiles(const FilesRun& run, const std::vector<std::string>& names)
 
 TEST(PlowviewFiles, ListFiles_PrintsTheEntriesOnePerLine) {
   FilesRun run;
-  WriteFile(run.Receiver() / "B0001.T02", 10, 1);
-  WriteFile(run.Receiver() / "a.txt", 0, 2);
+  WritePatternFile(run.Receiver() / "B0001.T02", 10, 1);
+  WritePatternFile(run.Receiver() / "a.txt", 0, 2);
   fs::create_directories(run.Receiver() / "subfolder");  // not a file: not listed
   ASSERT_TRUE(run.Run("--files " + run.Quoted(run.Receiver()), {"--list-files"}, 40000)) << run.err;
   EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -111,10 +111,10 @@ TEST(PlowviewFiles, ListFiles_PrintsTheEntriesOnePerLine) {
 // the files stay small (each lost answer costs a second: about 13 here).
 TEST(PlowviewFiles, GetFilesWithLostAnswers_EveryFileByteIdentical) {
   FilesRun run;
-  WriteFile(run.Receiver() / "DATA0001.T02", 10000, 3);  // 78 whole blocks and 16 bytes
-  WriteFile(run.Receiver() / "empty.log", 0, 4);
-  WriteFile(run.Receiver() / "three.bin", 300, 5);  // blocks of 128, 128 and 44
-  WriteFile(run.Receiver() / "skip.me", 50, 6);
+  WritePatternFile(run.Receiver() / "DATA0001.T02", 10000, 3);  // 78 whole blocks and 16 bytes
+  WritePatternFile(run.Receiver() / "empty.log", 0, 4);
+  WritePatternFile(run.Receiver() / "three.bin", 300, 5);  // blocks of 128, 128 and 44
+  WritePatternFile(run.Receiver() / "skip.me", 50, 6);
   QElapsedTimer clock;
   clock.start();
   ASSERT_TRUE(run.Run("--drop-every 7 --files " + run.Quoted(run.Receiver()),
@@ -144,9 +144,9 @@ TEST(PlowviewFiles, GetFilesWithLostAnswers_EveryFileByteIdentical) {
 // A megabyte with a lost answer now and then, deleted from the receiver once downloaded.
 TEST(PlowviewFiles, GetFilesDeleteAfter_MegabyteArrivesAndIsDeletedOnTheReceiver) {
   FilesRun run;
-  WriteFile(run.Receiver() / "BIG.T02", 1 << 20, 7);
-  WriteFile(run.Receiver() / "nothing.dat", 0, 8);
-  WriteFile(run.Receiver() / "keep.txt", 20, 9);
+  WritePatternFile(run.Receiver() / "BIG.T02", 1 << 20, 7);
+  WritePatternFile(run.Receiver() / "nothing.dat", 0, 8);
+  WritePatternFile(run.Receiver() / "keep.txt", 20, 9);
   const QByteArray bigHash = Hash(run.Receiver() / "BIG.T02");
   ASSERT_TRUE(run.Run("--drop-every 1000 --files " + run.Quoted(run.Receiver()),
                       {"--get-files", "--delete-after", "big.t02", "nothing.dat"}, 200000))
@@ -166,7 +166,7 @@ TEST(PlowviewFiles, GetFilesDeleteAfter_MegabyteArrivesAndIsDeletedOnTheReceiver
 
 TEST(PlowviewFiles, GetFilesFailures_ExitOne) {
   FilesRun run;
-  WriteFile(run.Receiver() / "one.T02", 10, 10);
+  WritePatternFile(run.Receiver() / "one.T02", 10, 10);
   // Nothing matches.
   ASSERT_TRUE(run.Run("--files " + run.Quoted(run.Receiver()), {"--get-files", "*.zip"}, 40000)) << run.err;
   EXPECT_EQ(run.exitCode, 1);

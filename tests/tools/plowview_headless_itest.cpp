@@ -14,15 +14,9 @@
 
 #include "program_path.h"
 #include "support/temp_dir.h"
+#include "text_lines.h"
 
 namespace {
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 // Waits (bounded) until `done` holds for what the process printed so far.
 template <typename Predicate>
@@ -54,7 +48,7 @@ TEST(PlowviewHeadless, SimulatedReceiver_PanelPrintedAndCleanStopClearsPanelFlag
   // The link comes up after the settle phase and the port take-over (about 7 s).
   const bool sawClock = WaitForOutput(plowview, out, 30000, [](const std::string& text) {
     int rows = 0;
-    for (const auto& line : Lines(text)) rows += line.rfind("lcd 1: |", 0) == 0 ? 1 : 0;
+    for (const auto& line : SplitLines(text)) rows += line.rfind("lcd 1: |", 0) == 0 ? 1 : 0;
     return rows >= 3;  // the status screen's clock row changes every second
   });
   ASSERT_TRUE(sawClock) << out.toStdString();
@@ -71,7 +65,7 @@ TEST(PlowviewHeadless, SimulatedReceiver_PanelPrintedAndCleanStopClearsPanelFlag
   const std::size_t kCommandLineLength = std::string("RX 8E 8C 03 00 00 00 00 00 00 8F").size();
   std::string lastPanelCommand;
   int panelOnCommands = 0;
-  for (const auto& line : Lines(ReadWholeFile(dir / "trace.txt"))) {
+  for (const auto& line : SplitLines(ReadWholeFile(dir / "trace.txt"))) {
     if (line.rfind("RX 8E 8C 03 ", 0) != 0 || line.size() != kCommandLineLength) continue;
     lastPanelCommand = line;
     panelOnCommands += (std::stoi(line.substr(12, 2), nullptr, 16) & 0x02) != 0 ? 1 : 0;

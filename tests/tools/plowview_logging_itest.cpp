@@ -16,17 +16,11 @@
 #include "program_path.h"
 #include "simulated_run.h"
 #include "support/temp_dir.h"
+#include "text_lines.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 // The text logs in `folder`, by name.
 std::vector<std::string> LogFiles(const fs::path& folder, const char* extension = ".log") {
@@ -38,7 +32,7 @@ std::vector<std::string> LogFiles(const fs::path& folder, const char* extension 
 }
 
 bool HasLineStarting(const std::string& text, const std::string& start) {
-  for (const auto& line : Lines(text))
+  for (const auto& line : SplitLines(text))
     if (line.rfind(start, 0) == 0) return true;
   return false;
 }

@@ -20,6 +20,7 @@
 #include "link/protocol/kavo_parser.h"
 #include "program_path.h"
 #include "support/temp_dir.h"
+#include "text_lines.h"
 
 namespace {
 
@@ -59,13 +60,6 @@ std::vector<std::string> FileFrames(const std::string& content) {
     while (parser.TryPopPacket(p)) frames.emplace_back(reinterpret_cast<const char*>(p.raw), p.rawLength);
   }
   return frames;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
 }
 
 std::size_t Find(const std::vector<std::string>& lines, const std::string& line) {
@@ -158,7 +152,7 @@ TEST(PlowviewRawFiles, KavoFileHoldsTheSentFramesAndTheStreamedFileArrives) {
   // The session's log: the header, the receiver's whole configuration (the configuration block
   // closed, the PV filter reply last), the set-up line, then the logging lines.
   const std::string log = ReadWholeFile(logs / "A_6010714.log");
-  const std::vector<std::string> lines = Lines(log);
+  const std::vector<std::string> lines = SplitLines(log);
   ASSERT_GT(lines.size(), 6u) << log;
   EXPECT_EQ(lines[6], "* Machine ID         : 90") << log;
   const auto endBlock = Find(lines, "* -- End Config Block Parameters --");
@@ -183,7 +177,7 @@ TEST(PlowviewRawFiles, KavoFileHoldsTheSentFramesAndTheStreamedFileArrives) {
   ASSERT_EQ(replay.exitCode(), 0) << replay.readAllStandardError().toStdString();
   const std::vector<std::string> live = PositionAndVelocity(lines);
   EXPECT_GE(live.size(), 10u);
-  EXPECT_EQ(PositionAndVelocity(Lines(ReadWholeFile(dir.Path() / "replayed" / "A_6010714.log"))), live);
+  EXPECT_EQ(PositionAndVelocity(SplitLines(ReadWholeFile(dir.Path() / "replayed" / "A_6010714.log"))), live);
 }
 
 }  // namespace
