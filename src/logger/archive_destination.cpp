@@ -36,25 +36,6 @@ std::string TrimSlashes(std::string_view text) {
   return std::string(text);
 }
 
-// A path for a URL: every byte outside the unreserved set and '/' percent-encoded.
-std::string EncodePath(const std::string& path) {
-  std::string out;
-  out.reserve(path.size());
-  for (const char c : path) {
-    const auto u = static_cast<unsigned char>(c);
-    const bool plain = (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') ||
-                       c == '-' || c == '.' || c == '_' || c == '~' || c == '/';
-    if (plain) {
-      out += c;
-    } else {
-      char hex[4];
-      std::snprintf(hex, sizeof hex, "%%%02X", u);
-      out += hex;
-    }
-  }
-  return out;
-}
-
 // The remote file's path below the login folder: base path, remote path, zip name.
 std::string RemoteFile(const CArchiveSettings& settings, const ArchiveDestination& destination,
                        const std::string& zipName) {
@@ -163,7 +144,7 @@ std::string QuoteCurlConfigValue(const std::string& value) {
 std::string BuildCurlUploadConfig(const CArchiveSettings& settings, const ArchiveTools& tools,
                                   const ArchiveDestination& destination, const std::string& zipName,
                                   const std::string& localPath) {
-  const std::string path = EncodePath(RemoteFile(settings, destination, zipName));
+  const std::string path = PercentEncode(RemoteFile(settings, destination, zipName), "/");
   std::string url;
   if (destination.protocol == ArchiveProtocol::Sftp) {
     // An SFTP path is absolute; "/~/" is the login folder, where FTP starts.

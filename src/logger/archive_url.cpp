@@ -2,15 +2,14 @@
 
 #include <cstdio>
 
-std::string EscapeFtpUserInfo(const std::string& text) {
+std::string PercentEncode(std::string_view text, std::string_view alsoPlain) {
   std::string out;
   out.reserve(text.size());
   for (const char c : text) {
     const auto u = static_cast<unsigned char>(c);
     const bool plain = (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') ||
-                       c == '-' || c == '.' || c == '_' || c == '~' || c == '!' || c == '$' || c == '&' ||
-                       c == '\'' || c == '(' || c == ')' || c == '*' || c == '+' || c == ',' || c == ';' ||
-                       c == '=';
+                       c == '-' || c == '.' || c == '_' || c == '~' ||
+                       alsoPlain.find(c) != std::string_view::npos;
     if (plain) {
       out += c;
     } else {
@@ -20,6 +19,11 @@ std::string EscapeFtpUserInfo(const std::string& text) {
     }
   }
   return out;
+}
+
+// The sub-delimiters stay as typed: they do not end the user information.
+std::string EscapeFtpUserInfo(const std::string& text) {
+  return PercentEncode(text, "!$&'()*+,;=");
 }
 
 std::string BuildUploadUrl(const CArchiveSettings& settings, const std::string& zipName) {

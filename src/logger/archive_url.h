@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "logger/archive_settings.h"
 
@@ -10,3 +11,7 @@
 std::string BuildUploadUrl(const CArchiveSettings& settings, const std::string& zipName);
 
 std::string EscapeFtpUserInfo(const std::string& text);
+
+// `text` for a URL: every byte outside the unreserved set (A-Z a-z 0-9 - . _ ~) and `alsoPlain`
+// percent-encoded.
+std::string PercentEncode(std::string_view text, std::string_view alsoPlain);
